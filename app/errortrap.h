@@ -1,0 +1,48 @@
+#pragma once
+// The one error trap of every handler that can fail. A handler numbers its
+// steps; a failing step is reported with the handler's name and the step's
+// number, and the handler goes on with its next step:
+//
+//     ErrorTrap trap(proc::Form1_Form_Load);
+//     trap.at(100, [&] { ApplySkin(); });
+//     trap.at(104, [&] { ... });
+
+#include <QString>
+#include <exception>
+#include <utility>
+
+namespace app {
+
+// Shows the common report: description, CR LF, procedure text, "at line N",
+// CR CR, and the contact line. Title "Application Error", warning icon, OK.
+void ReportError(const QString& procedureText, int line, const QString& description);
+
+// The report's text exactly as the box shows it (before line breaks are drawn).
+QString errorReportText(const QString& procedureText, int line, const QString& description);
+
+class ErrorTrap {
+  public:
+    explicit ErrorTrap(const char* procedureText) : mProc(QString::fromLatin1(procedureText)) {}
+
+    // Runs one numbered step under the trap.
+    template <class F> void at(int line, F&& step) {
+        mLine = line;
+        try {
+            std::forward<F>(step)();
+        } catch (...) {
+            report(std::current_exception());
+        }
+    }
+
+    // Marks a numbered line that holds no action of its own (a loop's head or
+    // advance), so a later report names the right place.
+    void line(int n) { mLine = n; }
+    int currentLine() const { return mLine; }
+
+  private:
+    void report(std::exception_ptr e);
+    QString mProc;
+    int mLine = 0;
+};
+
+} // namespace app

@@ -1,0 +1,81 @@
+#include "shell.h"
+
+#include "platform/ui/msgbox.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QWidget>
+
+namespace app {
+
+namespace {
+QString& appPathOverride() {
+    static QString p;
+    return p;
+}
+bool gEnded = false;
+int gExitCode = 0;
+} // namespace
+
+QString AppPath() {
+    if (!appPathOverride().isEmpty())
+        return appPathOverride();
+    return QCoreApplication::applicationDirPath();
+}
+
+void setAppPathForTests(const QString& path) {
+    appPathOverride() = path;
+}
+
+QString shortenTitle(const QString& name) {
+    QString t = name;
+    while (t.size() > 40) {
+        const qsizetype space = t.lastIndexOf(QLatin1Char(' '));
+        if (space < 0) {
+            // No word left to cut: keep the first 40 characters.
+            t.truncate(40);
+            break;
+        }
+        t.truncate(space);
+    }
+    return t;
+}
+
+void ShortenAppTitle() {
+    ui::setAppTitle(shortenTitle(QString::fromLatin1(kProductName)));
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (int size : {32, 48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/veltrane-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void EndProgram(int exitCode) {
+    gEnded = true;
+    gExitCode = exitCode;
+    // Deleting a window does not run its closing handlers; hide first so
+    // nothing is seen between now and the deferred delete.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (w->parentWidget() == nullptr) {
+            w->hide();
+            w->deleteLater();
+        }
+    }
+    QCoreApplication::exit(exitCode);
+}
+
+bool programEnded() {
+    return gEnded;
+}
+int programExitCode() {
+    return gExitCode;
+}
+void resetProgramEndedForTests() {
+    gEnded = false;
+    gExitCode = 0;
+}
+
+} // namespace app

@@ -1,0 +1,31 @@
+#pragma once
+// Program-wide routines of the shell: the application folder, the title, and
+// ending the program at once.
+
+#include <QIcon>
+#include <QString>
+
+namespace app {
+
+inline constexpr const char* kProductName = "Veltrane";
+
+// The folder of the running executable (where HAND-M.CUR and x/o.cjs live).
+QString AppPath();
+void setAppPathForTests(const QString& path); // "" restores the real one
+
+// Sets the application title from the product name, cutting whole words from
+// the end while it is longer than 40 characters.
+void ShortenAppTitle();
+QString shortenTitle(const QString& name);
+
+// The program's own icon (32, 48, 128 and 256 pixel images).
+QIcon applicationIcon();
+
+// Ends the program at once: every window is destroyed without its closing
+// handlers, and the event loop is left (or never entered).
+void EndProgram(int exitCode = 0);
+bool programEnded();
+int programExitCode();
+void resetProgramEndedForTests();
+
+} // namespace app

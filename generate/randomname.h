@@ -1,0 +1,14 @@
+#pragma once
+// The pseudo-random generator behind the filled document's name. Re-seeding
+// mixes the time into the state rather than restarting the sequence, so two
+// draws in the same second still differ.
+
+#include <cstdint>
+
+namespace generate {
+
+void Randomize(double seed);
+float Rnd(); // next number in [0, 1)
+double secondsSinceMidnight();
+
+} // namespace generate

@@ -1,0 +1,18 @@
+// Veltrane: employee warning notices, filled in by a real word processor.
+
+#include "app/form1.h"
+#include "app/shell.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veltrane"));
+    QApplication::setDesktopFileName(QStringLiteral("veltrane"));
+
+    Form1* form = Form1::create();
+    if (app::programEnded())
+        return app::programExitCode();
+    form->show();
+    return QApplication::exec();
+}

@@ -1,0 +1,167 @@
+#include "controls.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+namespace ui {
+
+PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+    setMouseTracking(true);
+}
+
+void PushButton::mouseMoveEvent(QMouseEvent* e) {
+    emit mouseMoved();
+    QPushButton::mouseMoveEvent(e);
+}
+
+Frame::Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
+    setMouseTracking(true);
+}
+
+void Frame::mouseMoveEvent(QMouseEvent* e) {
+    emit mouseMoved();
+    QGroupBox::mouseMoveEvent(e);
+}
+
+QString toCrLf(const QString& text) {
+    QString s = text;
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    s.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return s;
+}
+
+static QString toLf(const QString& text) {
+    QString s = text;
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
+}
+
+TextBox::TextBox(bool multiLine, QWidget* parent) : QWidget(parent) {
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    if (multiLine) {
+        mMulti = new QPlainTextEdit(this);
+        mMulti->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        mMulti->setTabChangesFocus(true);
+        mMulti->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        lay->addWidget(mMulti);
+        connect(mMulti, &QPlainTextEdit::textChanged, this, &TextBox::changed);
+        mMulti->installEventFilter(this);
+        setFocusProxy(mMulti);
+    } else {
+        mLine = new QLineEdit(this);
+        // The classic text box has no length limit of its own.
+        mLine->setMaxLength(std::numeric_limits<int>::max());
+        lay->addWidget(mLine);
+        connect(mLine, &QLineEdit::textChanged, this, &TextBox::changed);
+        mLine->installEventFilter(this);
+        setFocusProxy(mLine);
+    }
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QWidget* TextBox::editor() const {
+    if (mMulti)
+        return mMulti;
+    return mLine;
+}
+
+QString TextBox::Text() const {
+    if (mMulti)
+        return toCrLf(mMulti->toPlainText());
+    return mLine->text();
+}
+
+void TextBox::SetText(const QString& text) {
+    if (Text() == (mMulti ? toCrLf(text) : text))
+        return; // assigning the same text is no change
+    if (mMulti) {
+        mMulti->setPlainText(toLf(text));
+    } else {
+        mLine->setText(text);
+    }
+}
+
+// Positions count CR LF as two characters, as the text itself does.
+static int toEditorPos(const QString& crlfText, int pos) {
+    int lfs = 0;
+    for (int i = 0; i < pos && i < crlfText.size(); ++i)
+        if (crlfText[i] == QLatin1Char('\r') && i + 1 < crlfText.size() &&
+            crlfText[i + 1] == QLatin1Char('\n'))
+            ++lfs;
+    return pos - lfs;
+}
+
+static int fromEditorPos(const QString& crlfText, int editorPos) {
+    int pos = 0;
+    int seen = 0;
+    while (seen < editorPos && pos < crlfText.size()) {
+        if (crlfText[pos] == QLatin1Char('\r') && pos + 1 < crlfText.size() &&
+            crlfText[pos + 1] == QLatin1Char('\n'))
+            ++pos;
+        ++pos;
+        ++seen;
+    }
+    return pos;
+}
+
+int TextBox::SelStart() const {
+    if (mMulti) {
+        const QTextCursor c = mMulti->textCursor();
+        return fromEditorPos(Text(), c.selectionStart());
+    }
+    return mLine->hasSelectedText() ? mLine->selectionStart() : mLine->cursorPosition();
+}
+
+int TextBox::SelLength() const {
+    if (mMulti) {
+        const QTextCursor c = mMulti->textCursor();
+        const QString t = Text();
+        return fromEditorPos(t, c.selectionEnd()) - fromEditorPos(t, c.selectionStart());
+    }
+    return static_cast<int>(mLine->selectedText().size());
+}
+
+void TextBox::SetSelStart(int start) {
+    const int len = static_cast<int>(Text().size());
+    mSelStart = std::clamp(start, 0, len);
+    if (mMulti) {
+        QTextCursor c = mMulti->textCursor();
+        c.setPosition(toEditorPos(Text(), mSelStart));
+        mMulti->setTextCursor(c);
+    } else {
+        mLine->setCursorPosition(mSelStart);
+    }
+}
+
+void TextBox::SetSelLength(int length) {
+    const QString t = Text();
+    const int end = std::clamp(mSelStart + length, mSelStart, static_cast<int>(t.size()));
+    if (mMulti) {
+        QTextCursor c = mMulti->textCursor();
+        c.setPosition(toEditorPos(t, mSelStart));
+        c.setPosition(toEditorPos(t, end), QTextCursor::KeepAnchor);
+        mMulti->setTextCursor(c);
+    } else {
+        mLine->setSelection(mSelStart, end - mSelStart);
+    }
+}
+
+bool TextBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == editor() && event->type() == QEvent::FocusIn) {
+        // Let the editor finish its own focus handling (a click places the
+        // cursor) before the program selects the text.
+        const bool handled = QWidget::eventFilter(watched, event);
+        QMetaObject::invokeMethod(this, &TextBox::gotFocus, Qt::QueuedConnection);
+        return handled;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace ui

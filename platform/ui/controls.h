@@ -1,0 +1,73 @@
+#pragma once
+// Small widgets that stand in for the classic controls: a push button that
+// reports pointer moves, a frame and label that report them too, and a text
+// box whose text uses CR LF line breaks.
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace ui {
+
+class PushButton : public QPushButton {
+    Q_OBJECT
+  public:
+    explicit PushButton(const QString& caption, QWidget* parent = nullptr);
+  signals:
+    void mouseMoved();
+
+  protected:
+    void mouseMoveEvent(QMouseEvent* e) override;
+};
+
+class Frame : public QGroupBox {
+    Q_OBJECT
+  public:
+    explicit Frame(const QString& caption, QWidget* parent = nullptr);
+  signals:
+    void mouseMoved();
+
+  protected:
+    void mouseMoveEvent(QMouseEvent* e) override;
+};
+
+// A text box, single-line or multi-line with a vertical scroll bar. Text()
+// hands out line breaks as CR LF; SetText takes CR LF, CR or LF.
+class TextBox : public QWidget {
+    Q_OBJECT
+  public:
+    TextBox(bool multiLine, QWidget* parent = nullptr);
+
+    QString Text() const;
+    void SetText(const QString& text);
+    QString Tag; // the field's placeholder, fixed with the layout
+
+    int SelStart() const;
+    int SelLength() const;
+    void SetSelStart(int start);
+    void SetSelLength(int length);
+
+    bool isMultiLine() const { return mMulti != nullptr; }
+    QWidget* editor() const;
+
+  signals:
+    void changed(); // after every change of the text, typed or assigned
+    void gotFocus();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QLineEdit* mLine = nullptr;
+    QPlainTextEdit* mMulti = nullptr;
+    int mSelStart = 0;
+};
+
+// Turns stored or typed line breaks into CR LF, the form the program keeps.
+QString toCrLf(const QString& text);
+
+} // namespace ui

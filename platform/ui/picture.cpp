@@ -1,0 +1,70 @@
+#include "picture.h"
+
+#include "platform/automation/automation.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ui {
+
+QImage LoadPicture(const QString& path) {
+    if (!QFile::exists(path))
+        throw automation::Error(QStringLiteral("File not found: %1").arg(path));
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    QImage img = reader.read();
+    if (img.isNull())
+        throw automation::Error(QStringLiteral("Invalid picture"));
+    return img;
+}
+
+void SavePicture(const QImage& picture, const QString& path) {
+    if (picture.isNull())
+        throw automation::Error(QStringLiteral("Invalid picture"));
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    if (!picture.save(&buf, "BMP"))
+        throw automation::Error(QStringLiteral("Invalid picture"));
+    const QByteArray p = QFile::encodeName(path);
+    ::unlink(p.constData());
+    const int fd =
+        ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw automation::Error(
+            QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(std::strerror(errno)), path));
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(p.constData());
+            throw automation::Error(
+                QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(std::strerror(err)), path));
+        }
+        done += n;
+    }
+    ::close(fd);
+}
+
+QSize naturalSizeTwips(const QImage& picture) {
+    auto dpi = [](int dotsPerMeter) {
+        const double d = dotsPerMeter * 0.0254;
+        return d > 1.0 ? d : 96.0;
+    };
+    const double w = picture.width() * 1440.0 / dpi(picture.dotsPerMeterX());
+    const double h = picture.height() * 1440.0 / dpi(picture.dotsPerMeterY());
+    return QSize(static_cast<int>(std::lround(w)), static_cast<int>(std::lround(h)));
+}
+
+} // namespace ui

@@ -1,0 +1,322 @@
+// The main window as a person meets it: layout, start-up, the fields kept
+// between runs, clear and sample, pointers and skin.
+
+#include "app/form1.h"
+#include "app/shell.h"
+#include "entry/warningrecord.h"
+#include "platform/ui/twips.h"
+#include "tests/support/fakeword.h"
+#include "tests/support/testenv.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
+#include <sys/stat.h>
+
+using testsupport::MsgBoxRecorder;
+
+namespace {
+
+QString settingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Ardmoor.conf");
+}
+
+QString stored(int index) {
+    QSettings s(settingsFile(), QSettings::IniFormat);
+    return s.value(QStringLiteral("Veltrane/Text1_%1").arg(index)).toString();
+}
+
+// Destroys a window the way the program does, without its closing handlers.
+void destroy(QPointer<Form1>& f) {
+    delete f.data();
+    QVERIFY(f.isNull());
+}
+
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+    std::shared_ptr<testsupport::FakeWordState> word;
+    QString appDir;
+
+  private slots:
+    void initTestCase() {
+        word = testsupport::installFakeWord();
+        appDir = testsupport::sandboxRoot() + QStringLiteral("/appdir");
+        QDir().mkpath(appDir);
+        app::setAppPathForTests(appDir);
+    }
+
+    void init() {
+        QFile::remove(settingsFile());
+        app::resetProgramEndedForTests();
+    }
+
+    void layoutMatchesTheDesign() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        QCOMPARE(f->size(), QSize(536, 582));
+        QCOMPARE(f->windowTitle(), QStringLiteral("Veltrane"));
+        QVERIFY(f->windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(f->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(f->minimumSize(), f->maximumSize());
+        auto* b = f->findChild<QPushButton*>(QStringLiteral("PushButton4"));
+        QVERIFY(b);
+        QCOMPARE(b->text(), QStringLiteral("Load Sample/Example Data"));
+        QCOMPARE(b->geometry(), ui::pxRect(4080, 630, 3840, 405));
+        QCOMPARE(b->font().pointSizeF(), 11.25);
+        QVERIFY(b->font().bold());
+        auto* t = f->findChild<QWidget*>(QStringLiteral("Text1_8"));
+        QCOMPARE(t->parentWidget()->objectName(), QStringLiteral("Frame1"));
+        QCOMPARE(t->geometry(), ui::pxRect(5520, 300, 2055, 345));
+        QCOMPARE(f->findChild<QWidget*>(QStringLiteral("Frame4"))->geometry(),
+                 ui::pxRect(120, 7050, 7800, 1545));
+        QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label2_13"))->text(),
+                 QStringLiteral("Employee ID:"));
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(f->Text1[size_t(i)]->Tag,
+                     QString::fromLatin1(entry::kFields[size_t(i)].placeholder));
+        QVERIFY(boxes.seen.isEmpty());
+
+        // Tab runs through 7, 8, 0, 6, 1, 2, 3, 4, 5, then the three buttons.
+        f->show();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QStringList order;
+        QWidget* w = f->Text1[7]->editor();
+        for (int i = 0; i < 12; ++i) {
+            QWidget* owner = w;
+            while (owner && !owner->objectName().startsWith(QStringLiteral("Text1_")) &&
+                   !owner->objectName().startsWith(QStringLiteral("PushButton")))
+                owner = owner->parentWidget();
+            order << (owner ? owner->objectName() : QStringLiteral("?"));
+            w = w->nextInFocusChain();
+            while (w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(f) ||
+                   qobject_cast<ui::TextBox*>(w))
+                w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, QStringList({"Text1_7", "Text1_8", "Text1_0", "Text1_6", "Text1_1",
+                                     "Text1_2", "Text1_3", "Text1_4", "Text1_5", "PushButton6",
+                                     "PushButton3", "PushButton4"}));
+        QVERIFY(f->Text1[7]->editor()->hasFocus());
+        destroy(f);
+    }
+
+    void firstRunIsEmptyAndStartUpLeavesNoWordRunning() {
+        MsgBoxRecorder boxes;
+        const int before = word->instancesCreated;
+        QPointer<Form1> f = Form1::create();
+        for (auto* t : f->Text1)
+            QCOMPARE(t->Text(), QString());
+        QCOMPARE(word->instancesCreated, before + 1);
+        QCOMPARE(word->liveInstances, 0);
+        QVERIFY(!app::programEnded());
+        destroy(f);
+    }
+
+    void typedTextSurvivesARestartExactly() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->show();
+        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
+        QCOMPARE(stored(0), QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
+        f->Text1[3]->SetText(QStringLiteral("line one\r\nline two\r\n\r\nline four"));
+        QCOMPARE(stored(3), QStringLiteral("line one\r\nline two\r\n\r\nline four"));
+        const QString big(1 << 20, QLatin1Char('x'));
+        f->Text1[8]->SetText(big);
+        f->Text1[6]->SetText(QStringLiteral("temp"));
+        f->Text1[6]->SetText(QString()); // deleting everything stores "" and keeps the key
+        destroy(f);
+
+        QSettings raw(settingsFile(), QSettings::IniFormat);
+        QVERIFY(raw.contains(QStringLiteral("Veltrane/Text1_6")));
+        QPointer<Form1> again = Form1::create();
+        QCOMPARE(again->Text1[0]->Text(), QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
+        QCOMPARE(again->Text1[3]->Text(), QStringLiteral("line one\r\nline two\r\n\r\nline four"));
+        QCOMPARE(again->Text1[8]->Text(), big);
+        QCOMPARE(again->Text1[6]->Text(), QString());
+        QVERIFY(boxes.seen.isEmpty());
+        destroy(again);
+    }
+
+    void clearAndSampleFillEveryFieldAndStoreIt() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->PushButton4->click();
+        const QString today = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+        const QStringList expected{QStringLiteral("John Smith"),
+                                   QStringLiteral("Alan Merrow"),
+                                   QStringLiteral("Information Technology"),
+                                   QStringLiteral("Keyboard wasn't plugged in during work hours."),
+                                   QStringLiteral("Plug it in."),
+                                   QStringLiteral("You're fired."),
+                                   QStringLiteral("Software Engineer"),
+                                   today,
+                                   QStringLiteral("111")};
+        for (int i = 0; i < 9; ++i) {
+            QCOMPARE(f->Text1[size_t(i)]->Text(), expected[i]);
+            QCOMPARE(stored(i), expected[i]);
+        }
+        f->PushButton3->click();
+        for (int i = 0; i < 9; ++i) {
+            QCOMPARE(f->Text1[size_t(i)]->Text(), QString());
+            QCOMPARE(stored(i), QString());
+        }
+        f->PushButton3->click(); // clearing an empty form changes nothing
+        QCOMPARE(stored(4), QString());
+        QVERIFY(boxes.seen.isEmpty());
+        destroy(f);
+    }
+
+    void focusSelectsTheWholeText() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->Text1[3]->SetText(QStringLiteral("two\r\nlines"));
+        f->Text1[0]->SetText(QStringLiteral("John"));
+        f->show();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        f->Text1[3]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(f->Text1[3]->SelStart(), 0);
+        QCOMPARE(f->Text1[3]->SelLength(), 10); // CR LF counts as two
+        f->Text1[0]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(qobject_cast<QLineEdit*>(f->Text1[0]->editor())->selectedText(),
+                 QStringLiteral("John"));
+        f->Text1[1]->setFocus(Qt::TabFocusReason); // empty: empty selection
+        QCoreApplication::processEvents();
+        QCOMPARE(f->Text1[1]->SelLength(), 0);
+        destroy(f);
+    }
+
+    void pointerShowsTheHandOverButtonsButNeverReplacesTheHourglass() {
+        MsgBoxRecorder boxes;
+        QVERIFY(QFile::copy(QStringLiteral(VELTRANE_SOURCE_DIR "/resources/HAND-M.CUR"),
+                            appDir + QStringLiteral("/HAND-M.CUR")));
+        QPointer<Form1> f = Form1::create();
+        QVERIFY(f->Pointer.hasMouseIcon());
+        QTest::mouseMove(f->PushButton6, QPoint(10, 10));
+        f->PushButton_MouseMove();
+        QCOMPARE(f->Pointer.MousePointer(), 99);
+        QCOMPARE(f->cursor().shape(), Qt::BitmapCursor);
+        f->Frame_MouseMove();
+        QCOMPARE(f->Pointer.MousePointer(), 0);
+        f->Pointer.SetMousePointer(11);
+        f->PushButton_MouseMove();
+        f->Form_MouseMove();
+        QCOMPARE(f->Pointer.MousePointer(), 11);
+        QCOMPARE(f->cursor().shape(), Qt::WaitCursor);
+        destroy(f);
+        QFile::remove(appDir + QStringLiteral("/HAND-M.CUR"));
+
+        // Without the cursor file the buttons show the ordinary arrow.
+        QPointer<Form1> plain = Form1::create();
+        QVERIFY(!plain->Pointer.hasMouseIcon());
+        plain->PushButton_MouseMove();
+        QCOMPARE(plain->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(boxes.seen.isEmpty());
+        destroy(plain);
+    }
+
+    void skinIsAppliedOnlyWhenItsFileIsThere() {
+        MsgBoxRecorder boxes;
+        auto windowColour = [](QWidget* w) { return w->palette().color(QPalette::Window); };
+        QPointer<Form1> plain = Form1::create();
+        QCOMPARE(windowColour(plain), QColor(Qt::white));
+        QCOMPARE(windowColour(plain->Frame2), QColor(Qt::white));
+        destroy(plain);
+
+        // A hidden skin file is not found.
+        QDir().mkpath(appDir + QStringLiteral("/x"));
+        testsupport::writeFile(appDir + QStringLiteral("/x/.o.cjs"), "QWidget { color: red; }");
+        testsupport::writeFile(appDir + QStringLiteral("/x/o.cjs"), QByteArray());
+        QFile::remove(appDir + QStringLiteral("/x/o.cjs"));
+        QPointer<Form1> hidden = Form1::create();
+        QCOMPARE(windowColour(hidden), QColor(Qt::white));
+        destroy(hidden);
+
+        const QByteArray sheet = "QPushButton { font-weight: bold; }";
+        testsupport::writeFile(appDir + QStringLiteral("/x/o.cjs"), sheet);
+        QPointer<Form1> skinned = Form1::create();
+        QCOMPARE(windowColour(skinned), app::systemButtonFace());
+        QCOMPARE(windowColour(skinned->Frame1), app::systemButtonFace());
+        QCOMPARE(windowColour(skinned->Label2[12]), app::systemButtonFace());
+        QCOMPARE(skinned->styleSheet(), QString::fromUtf8(sheet));
+        QCOMPARE(skinned->SkinFramework1.options() & 1, 1);
+        QVERIFY(skinned->SkinFramework1.applyColorsToForms());
+        QVERIFY(skinned->SkinFramework1.applyMetricsToForms());
+        QVERIFY(boxes.seen.isEmpty());
+        destroy(skinned);
+        QDir(appDir + QStringLiteral("/x")).removeRecursively();
+    }
+
+    void missingWordShowsTheMessageAndEndsBeforeShowing() {
+        MsgBoxRecorder boxes;
+        word->failCreate = true;
+        QPointer<Form1> f = Form1::create();
+        word->failCreate = false;
+        QVERIFY(app::programEnded());
+        QCOMPARE(app::programExitCode(), 1);
+        QCOMPARE(boxes.seen.size(), 1);
+        const QStringList lines = boxes.seen[0].prompt.split(QStringLiteral("\r\n\r\n"));
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0],
+                 QStringLiteral("Error 842001. A normal instance of Word could not be created."));
+        QVERIFY(lines[4].startsWith(QStringLiteral("4. All versions of Word are supported")));
+        QCOMPARE(boxes.seen[0].style, 0);
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
+        if (f)
+            QVERIFY(!f->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(f.isNull());
+    }
+
+    void closingTheWindowEndsTheProgram() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->show();
+        QVERIFY(f->close());
+        QVERIFY(app::programEnded());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(f.isNull());
+    }
+
+    void anUnwritableStoreKeepsTheFieldAndSaysSoOnce() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->Text1[0]->SetText(QStringLiteral("before"));
+        QFile::setPermissions(settingsFile(), QFileDevice::ReadOwner);
+        const QString dir = QFileInfo(settingsFile()).absolutePath();
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (::geteuid() == 0)
+            QSKIP("root writes regardless of permissions");
+        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("abc"));
+        QCOMPARE(f->Text1[0]->Text(), QStringLiteral("beforeabc"));
+        QCOMPARE(boxes.seen.size(), 1);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ExeOwner);
+        destroy(f);
+    }
+
+    void aCorruptSettingsFileStartsEmptyWithoutCrashing() {
+        MsgBoxRecorder boxes;
+        testsupport::writeFile(
+            settingsFile(),
+            QByteArray("[Veltrane]\nText1_0=@Variant(\\0\\0\\0\\x7f\\0garbage\nText1_1=@StringList("
+                       "a, b)\n\x01\x02\xff\xfe[[[\nText1_2=fine\n"));
+        QPointer<Form1> f = Form1::create();
+        QCOMPARE(f->Text1[2]->Text(), QStringLiteral("fine"));
+        f->Text1[5]->SetText(QStringLiteral("still works"));
+        QCOMPARE(stored(5), QStringLiteral("still works"));
+        destroy(f);
+    }
+};
+
+VELTRANE_TEST_MAIN(Form1Test)
+#include "test_form1.moc"

@@ -1,0 +1,158 @@
+// The shell's shared routines: the error report and its trap, the file
+// routines, the temporary folder and the application title.
+
+#include "app/errortrap.h"
+#include "app/files.h"
+#include "app/procnames.h"
+#include "app/shell.h"
+#include "platform/automation/automation.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::MsgBoxRecorder;
+
+class ShellTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void reportTextIsBuiltPieceByPiece() {
+        const QString t = app::errorReportText(QString::fromLatin1(app::proc::Form1_Form_Load), 130,
+                                               QStringLiteral("Type mismatch"));
+        QCOMPARE(t, QStringLiteral("Type mismatch\r\nin Veltrane2021/08/31.Form1.Form_Load at line "
+                                   "130\r\rPlease email screenshot of this message to ") +
+                        QStringLiteral(VELTRANE_SUPPORT_EMAIL));
+    }
+
+    void trapReportsEachFailingStepAndGoesOn() {
+        MsgBoxRecorder boxes;
+        app::ErrorTrap trap(app::proc::Form2_Picture1_MouseUp);
+        QStringList ran;
+        trap.at(100, [&] { throw automation::Error(QString()); });
+        trap.at(102, [&] { ran << "102"; });
+        trap.at(104, [&] { throw std::runtime_error("second"); });
+        trap.line(106);
+        trap.at(108, [&] { ran << "108"; });
+        QCOMPARE(ran, QStringList({"102", "108"}));
+        QCOMPARE(boxes.seen.size(), 2);
+        // An empty description still gives a box whose second line starts with "in ".
+        QVERIFY(boxes.seen[0].prompt.startsWith(
+            QStringLiteral("\r\nin Veltrane2021/08/31.Form2.Picture1_MouseUp at line 100\r\r")));
+        QVERIFY(boxes.seen[1].prompt.startsWith(QStringLiteral("second\r\n")));
+        QVERIFY(boxes.seen[1].prompt.contains(QStringLiteral("at line 104\r\r")));
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Application Error"));
+        QCOMPARE(boxes.seen[0].style, 48);
+    }
+
+    void displayTurnsCarriageReturnsIntoLineBreaks() {
+        QCOMPARE(ui::displayText(QStringLiteral("a\r\nb\r\rc")), QStringLiteral("a\nb\n\nc"));
+    }
+
+    void titleLosesWholeWordsPast40Characters() {
+        QCOMPARE(app::shortenTitle(QStringLiteral("Veltrane")), QStringLiteral("Veltrane"));
+        const QString forty = QStringLiteral("abcdefghij abcdefghij abcdefghij abcdefg");
+        QCOMPARE(forty.size(), 40);
+        QCOMPARE(app::shortenTitle(forty), forty);
+        // 41 characters with the last space at position 35 (1-based).
+        const QString fortyOne = QStringLiteral("abcdefghij abcdefghij abcdefghij ab cdefgh");
+        QCOMPARE(fortyOne.size(), 42 - 1);
+        QCOMPARE(fortyOne.lastIndexOf(' '), 34);
+        QCOMPARE(app::shortenTitle(fortyOne), fortyOne.left(34));
+        QCOMPARE(app::shortenTitle(QString(50, QLatin1Char('x'))), QString(40, QLatin1Char('x')));
+        app::ShortenAppTitle();
+        QCOMPARE(ui::appTitle(), QStringLiteral("Veltrane"));
+    }
+
+    void fileExistsCountsFoldersAndNeverFails() {
+        const QString dir = app::TempPath(QStringLiteral("folder"));
+        QDir().mkpath(dir);
+        QVERIFY(app::FileExists(dir));
+        QVERIFY(!app::FileExists(app::TempPath(QStringLiteral("nothing-here"))));
+        QVERIFY(!app::FileExists(QString()));
+        app::DeleteFileQuietly(app::TempPath(QStringLiteral("nothing-here")));
+        app::DeleteFileQuietly(dir); // a folder is not deleted, and nothing is said
+        QVERIFY(app::FileExists(dir));
+    }
+
+    void writeBytesIfMissingNeverOverwrites() {
+        const QString path = app::TempPath(QStringLiteral("template.dot"));
+        app::WriteBytesIfMissing(QByteArray("first"), path);
+        QCOMPARE(testsupport::readFile(path), QByteArray("first"));
+        app::WriteBytesIfMissing(QByteArray("second"), path);
+        QCOMPARE(testsupport::readFile(path), QByteArray("first"));
+
+        const QString folder = app::TempPath(QStringLiteral("as-folder.dot"));
+        QDir().mkpath(folder);
+        app::WriteBytesIfMissing(QByteArray("x"), folder); // exists: nothing written, no failure
+        QVERIFY(QFileInfo(folder).isDir());
+        QFile::remove(path);
+    }
+
+    void writeBytesLetsPendingEventsRunFirst() {
+        bool ran = false;
+        QTimer::singleShot(0, [&] { ran = true; });
+        app::WriteBytesIfMissing(QByteArray("x"), app::TempPath(QStringLiteral("events.bin")));
+        QVERIFY(ran);
+    }
+
+    void writeBytesNeverFollowsAPlantedLink() {
+        const QString victim = testsupport::sandboxRoot() + QStringLiteral("/victim.txt");
+        const QString link = app::TempPath(QStringLiteral("linked.dot"));
+        QVERIFY(::symlink(QFile::encodeName(victim).constData(),
+                          QFile::encodeName(link).constData()) == 0);
+        QVERIFY(!app::FileExists(link)); // dangling: does not count as existing
+        QVERIFY_THROWS_EXCEPTION(automation::Error,
+                                 app::WriteBytesIfMissing(QByteArray("evil"), link));
+        QVERIFY(!QFile::exists(victim));
+    }
+
+    void writeBytesIntoAMissingFolderFailsClearly() {
+        try {
+            app::WriteBytesIfMissing(QByteArray("x"), QStringLiteral("/nonexistent-folder/t.dot"));
+            QFAIL("no failure");
+        } catch (const automation::Error& e) {
+            QVERIFY(e.description().contains(QStringLiteral("/nonexistent-folder/t.dot")));
+        }
+    }
+
+    void copyReplacesTargetOnlyWhenComplete() {
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")),
+                                                   QByteArray(200000, 'a'));
+        const QString dst = testsupport::writeFile(app::TempPath(QStringLiteral("dst.doc")), "old");
+        app::CopyFileWhole(src, dst);
+        QCOMPARE(testsupport::readFile(dst), QByteArray(200000, 'a'));
+
+        // A missing source fails and leaves the target as it was.
+        testsupport::writeFile(dst, "old");
+        QVERIFY_THROWS_EXCEPTION(
+            automation::Error, app::CopyFileWhole(app::TempPath(QStringLiteral("gone.doc")), dst));
+        QCOMPARE(testsupport::readFile(dst), QByteArray("old"));
+        QVERIFY(!QFile::exists(dst + QStringLiteral(".veltrane-partial")));
+    }
+
+    void tempFolderFollowsTempInAnyCase() {
+        const QByteArray saved = qgetenv("TEMP");
+        ::unsetenv("TEMP");
+        ::setenv("tEmP", "/some/where", 1);
+        QCOMPARE(app::TempFolder(), QStringLiteral("/some/where"));
+        QCOMPARE(app::TempPath(QStringLiteral("a.doc")), QStringLiteral("/some/where/a.doc"));
+        ::unsetenv("tEmP");
+
+        // Unset or empty: a private folder that only this user can enter.
+        ::setenv("TEMP", "", 1);
+        const QString priv = app::TempFolder();
+        QVERIFY(!priv.isEmpty());
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(priv).constData(), &st), 0);
+        QVERIFY(S_ISDIR(st.st_mode));
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+        QCOMPARE(st.st_uid, ::getuid());
+        ::setenv("TEMP", saved.constData(), 1);
+    }
+};
+
+VELTRANE_TEST_MAIN(ShellTest)
+#include "test_shell.moc"

@@ -1,0 +1,54 @@
+#pragma once
+// What every test process shares: a private home (so the settings store,
+// caches and TEMP are the test's own), and seams that answer message boxes and
+// the save dialog instead of a person.
+
+#include "platform/ui/commondialog.h"
+#include "platform/ui/msgbox.h"
+
+#include <QApplication>
+#include <QList>
+#include <QString>
+#include <QTest>
+#include <functional>
+
+namespace testsupport {
+
+// Points HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and TEMP at a fresh folder that
+// is removed when the process ends. Call first thing in main.
+void isolateEnvironment();
+QString sandboxRoot();
+
+// Answers every message box while alive and keeps what was asked.
+class MsgBoxRecorder {
+  public:
+    explicit MsgBoxRecorder(int answer = ui::vbOK);
+    ~MsgBoxRecorder();
+    QList<ui::MsgBoxRequest> seen;
+    std::function<int(const ui::MsgBoxRequest&)> answer; // default: the fixed answer
+    QStringList prompts() const;
+};
+
+// Answers the save dialog with a fixed path ("" = cancel) and keeps the requests.
+class SaveDialogRecorder {
+  public:
+    explicit SaveDialogRecorder(QString path);
+    ~SaveDialogRecorder();
+    QString path;
+    QList<ui::SaveDialogRequest> seen;
+};
+
+// Writes a file with the given bytes (creating folders); returns its path.
+QString writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+} // namespace testsupport
+
+// A Qt Test main with the private environment and a QApplication.
+#define VELTRANE_TEST_MAIN(TestClass)                                                              \
+    int main(int argc, char** argv) {                                                              \
+        testsupport::isolateEnvironment();                                                         \
+        QApplication app(argc, argv);                                                              \
+        TestClass tc;                                                                              \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
