@@ -21,7 +21,13 @@ uint64_t splitmix(uint64_t& x) {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
+double (*gClock)() = nullptr;
 } // namespace
+
+void setRandomForTests(uint64_t s, double (*clock)()) {
+    state() = s;
+    gClock = clock;
+}
 
 void Randomize(double seed) {
     uint64_t bits = 0;
@@ -36,6 +42,8 @@ float Rnd() {
 }
 
 double secondsSinceMidnight() {
+    if (gClock)
+        return gClock();
     return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
 }
 

@@ -11,4 +11,7 @@ void Randomize(double seed);
 float Rnd(); // next number in [0, 1)
 double secondsSinceMidnight();
 
+// Test seam: a fixed generator state and clock make the names predictable.
+void setRandomForTests(uint64_t state, double (*clock)());
+
 } // namespace generate

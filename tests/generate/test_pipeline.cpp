@@ -1,0 +1,248 @@
+// One generation against the recording word processor: the exact member
+// calls, the temporary files, the hand-over, and what failures leave behind.
+
+#include "app/files.h"
+#include "app/form1.h"
+#include "app/shell.h"
+#include "generate/clipboard.h"
+#include "generate/randomname.h"
+#include "preview/form2.h"
+#include "tests/support/fakeword.h"
+#include "tests/support/testenv.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTimer>
+
+using testsupport::MsgBoxRecorder;
+
+namespace {
+
+QStringList tempFiles() { return QDir(app::TempFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
+
+void clearTemp() {
+    for (const QString& f : tempFiles())
+        QFile::remove(app::TempPath(f));
+}
+
+double fixedClock() { return 1234.5; }
+
+} // namespace
+
+class PipelineTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<testsupport::FakeWordState> word;
+    QPointer<Form1> form;
+
+    // Runs one generation and returns the log from the first CreateObject on.
+    QStringList generate() {
+        word->log.clear();
+        form->PushButton6_Click();
+        return word->log;
+    }
+
+private slots:
+    void initTestCase() {
+        word = testsupport::installFakeWord();
+        app::setAppPathForTests(testsupport::sandboxRoot());
+        MsgBoxRecorder boxes;
+        form = Form1::create();
+        QVERIFY(boxes.seen.isEmpty());
+        form->show();
+    }
+
+    void init() {
+        clearTemp();
+        word->failOn.clear();
+        word->failAfter = 0;
+        word->failTimes = 1 << 30;
+        word->failCreate = false;
+        word->onCall = nullptr;
+        word->stories = {QStringLiteral("Name: [EmployeeName] Date: [CurrentDate]")};
+        word->shapeTexts.clear();
+        word->shapeHasText.clear();
+        QImage pic(300, 400, QImage::Format_RGB32);
+        pic.fill(Qt::white);
+        pic.setDotsPerMeterX(7559); // 192 dpi
+        pic.setDotsPerMeterY(7559);
+        word->picture = pic;
+        for (int i = 0; i < 9; ++i)
+            form->Text1[size_t(i)]->SetText(QStringLiteral("v%1").arg(i));
+        if (Form2* f2 = Form2::loaded())
+            f2->hide();
+        form->show();
+    }
+
+    void callsTheWordProcessorMemberByMemberInOrder() {
+        MsgBoxRecorder boxes;
+        word->stories = {QStringLiteral("[EmployeeName]")};
+        word->shapeTexts = {QStringLiteral("no marker"), QStringLiteral("[Manager]")};
+        word->shapeHasText = {false, true};
+        const QStringList log = generate();
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join("\n---\n")));
+
+        const QString tpl = app::TempPath(QStringLiteral("template.dot"));
+        QStringList expected{QStringLiteral("CreateObject(Word.Application)"),
+                             QStringLiteral("Application.Documents Get()"),
+                             QStringLiteral("Documents.Open Call(Str(\"%1\"), ReadOnly=Bool(true))").arg(tpl)};
+        for (int i = 0; i < 9; ++i) {
+            const QString tag = form->Text1[size_t(i)]->Tag;
+            expected << QStringLiteral("Document.StoryRanges Get()") << QStringLiteral("StoryRanges ForEach()")
+                     << QStringLiteral("Story0.Find Get()") << QStringLiteral("Story0.Find.ClearFormatting Call()")
+                     << QStringLiteral("Story0.Find Get()") << QStringLiteral("Story0.Find.Replacement Get()")
+                     << QStringLiteral("Story0.Find.Replacement.ClearFormatting Call()")
+                     << QStringLiteral("Story0.Find Get()")
+                     << QStringLiteral("Story0.Find.Text Put(Str(\"%1\"))").arg(tag)
+                     << QStringLiteral("Story0.Find.Replacement Get()")
+                     << QStringLiteral("Story0.Find.Replacement.Text Put(Str(\"v%1\"))").arg(i)
+                     << QStringLiteral("Story0.Find.Forward Put(Bool(true))")
+                     << QStringLiteral("Story0.Find.Wrap Put(I4(1))")
+                     << QStringLiteral("Story0.Find.Format Put(Bool(false))")
+                     << QStringLiteral("Story0.Find.MatchCase Put(Bool(false))")
+                     << QStringLiteral("Story0.Find.MatchWholeWord Put(Bool(false))")
+                     << QStringLiteral("Story0.Find.MatchWildcards Put(Bool(false))")
+                     << QStringLiteral("Story0.Find.MatchSoundsLike Put(Bool(false))")
+                     << QStringLiteral("Story0.Find.MatchAllWordForms Put(Bool(false))")
+                     << QStringLiteral("Story0.Find Get()")
+                     << QStringLiteral("Story0.Find.Execute Call(Replace=I2(2))");
+        }
+        expected << QStringLiteral("Document.Shapes Get()") << QStringLiteral("Shapes ForEach()")
+                 << QStringLiteral("Shape0.TextFrame Get()") << QStringLiteral("Shape0.TextFrame.HasText Get()")
+                 << QStringLiteral("Shape1.TextFrame Get()") << QStringLiteral("Shape1.TextFrame.HasText Get()");
+        for (int i = 0; i < 9; ++i) {
+            expected << QStringLiteral("Shape1.TextFrame Get()") << QStringLiteral("Shape1.TextFrame.TextRange Get()")
+                     << QStringLiteral("Shape1.TextFrame.TextRange.Find Get()")
+                     << QStringLiteral("Shape1.TextFrame.TextRange.Find.Execute Call(Str(\"%1\"), Missing, Missing, "
+                                       "Missing, Missing, Missing, Missing, Missing, Missing, Str(\"v%2\"), I2(2))")
+                            .arg(form->Text1[size_t(i)]->Tag)
+                            .arg(i);
+        }
+        const QString doc = Form2::loaded()->mWordFile;
+        expected << QStringLiteral("Document.SaveAs Call(Str(\"%1\"))").arg(doc)
+                 << QStringLiteral("Application.DisplayAlerts Put(Bool(false))")
+                 << QStringLiteral("Document.Close Call()") << QStringLiteral("Application.quit Call()")
+                 << QStringLiteral("CreateObject(Word.Application)") << QStringLiteral("Application.Documents Get()")
+                 << QStringLiteral("Documents.Open Call(Str(\"%1\"))").arg(doc)
+                 << QStringLiteral("Document.Range Get()") << QStringLiteral("Range.CopyAsPicture Call()")
+                 << QStringLiteral("Application.ActiveDocument Get()")
+                 << QStringLiteral("Document.Close Call(savechanges=I2(0))")
+                 << QStringLiteral("Application.quit Call()");
+        for (qsizetype i = 0; i < qMin(expected.size(), log.size()); ++i)
+            QCOMPARE(log[i], expected[i]);
+        QCOMPARE(log.size(), expected.size());
+        QCOMPARE(word->saved.value(doc), QStringLiteral("v0"));
+        QCOMPARE(word->liveInstances, 0);
+    }
+
+    void leavesOnlyTheFilledDocumentAndHandsOver() {
+        MsgBoxRecorder boxes;
+        generate();
+        QVERIFY(boxes.seen.isEmpty());
+        const QStringList files = tempFiles();
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^amerrow[1-9]{8}\\.doc$")).match(files[0]).hasMatch(),
+                 qPrintable(files[0]));
+        Form2* preview = Form2::loaded();
+        QVERIFY(preview);
+        QCOMPARE(preview->mWordFile, app::TempPath(files[0]));
+        QVERIFY(preview->isVisible());
+        QVERIFY(!form->isVisible());
+        QCOMPARE(preview->picture1().size(), QSize(300, 400));
+        QVERIFY(!form->mBusy);
+        QCOMPARE(form->Pointer.MousePointer(), 0);
+        // The clipboard now holds what the word processor copied.
+        QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(300, 400));
+        QCOMPARE(generate::lastClipboardAttempts(), 1);
+    }
+
+    void replacementFollowsTheFieldOrder() {
+        MsgBoxRecorder boxes;
+        word->stories = {QStringLiteral("A=[EmployeeName] B=[JobTitle] C=[Manager] D=[employeename]")};
+        form->Text1[0]->SetText(QStringLiteral("x[JobTitle]x"));
+        form->Text1[6]->SetText(QStringLiteral("y[EmployeeName]y"));
+        form->Text1[1]->SetText(QString());
+        generate();
+        // A later placeholder typed into an earlier field is replaced again;
+        // an earlier one stays as typed; an empty field removes its placeholder.
+        QCOMPARE(word->saved.value(Form2::loaded()->mWordFile),
+                 QStringLiteral("A=xy[EmployeeName]yx B=y[EmployeeName]y C= D=xy[EmployeeName]yx"));
+    }
+
+    void aSecondClickDuringTheMessageYieldDoesNothing() {
+        MsgBoxRecorder boxes;
+        QTimer::singleShot(0, form->PushButton6, &QPushButton::click);
+        const QStringList log = generate();
+        QCOMPARE(log.count(QStringLiteral("CreateObject(Word.Application)")), 2);
+        QCOMPARE(tempFiles().size(), 1);
+        QVERIFY(!form->mBusy);
+    }
+
+    void aTakenNameIsNeverOverwritten() {
+        MsgBoxRecorder boxes;
+        generate::setRandomForTests(42, &fixedClock);
+        generate();
+        const QString first = Form2::loaded()->mWordFile;
+        testsupport::writeFile(first, "someone else's document");
+        generate::setRandomForTests(42, &fixedClock);
+        generate();
+        const QString second = Form2::loaded()->mWordFile;
+        QVERIFY(second != first);
+        QCOMPARE(testsupport::readFile(first), QByteArray("someone else's document"));
+        generate::setRandomForTests(42, nullptr);
+    }
+
+    void failuresAreReportedAndTheHandlerStillHandsOver_data() {
+        QTest::addColumn<QString>("failOn");
+        QTest::addColumn<bool>("failCreate");
+        QTest::addColumn<QString>("firstReport");
+        QTest::addColumn<bool>("documentSaved");
+        QTest::newRow("create") << QString() << true << QStringLiteral("PushButton6_Click at line 110") << false;
+        QTest::newRow("open") << QStringLiteral("Documents.Open Call(Str(\"") + QStringLiteral("%TEMPLATE%")
+                              << false << QStringLiteral("PushButton6_Click at line 114") << false;
+        QTest::newRow("replace") << QStringLiteral("Story0.Find.Execute") << false
+                                 << QStringLiteral("PushButton6_Click at line 148") << true;
+        QTest::newRow("shape") << QStringLiteral("Shape0.TextFrame.TextRange.Find.Execute") << false
+                               << QStringLiteral("PushButton6_Click at line 160") << true;
+        QTest::newRow("save") << QStringLiteral("Document.SaveAs") << false
+                              << QStringLiteral("PushButton6_Click at line 182") << false;
+        QTest::newRow("render") << QStringLiteral("Range.CopyAsPicture") << false
+                                << QStringLiteral("SaveDocAsJPG at line 120") << true;
+    }
+
+    void failuresAreReportedAndTheHandlerStillHandsOver() {
+        QFETCH(QString, failOn);
+        QFETCH(bool, failCreate);
+        QFETCH(QString, firstReport);
+        QFETCH(bool, documentSaved);
+        MsgBoxRecorder boxes;
+        word->shapeTexts = {QStringLiteral("[Manager]")};
+        word->failOn = failOn.replace(QStringLiteral("%TEMPLATE%"), app::TempPath(QStringLiteral("template.dot")));
+        word->failTimes = 1;
+        word->failCreate = failCreate;
+        generate();
+        QVERIFY(!boxes.seen.isEmpty());
+        QVERIFY2(boxes.seen[0].prompt.contains(firstReport), qPrintable(boxes.seen[0].prompt));
+        QCOMPARE(boxes.seen[0].title, QStringLiteral("Application Error"));
+        QVERIFY(!form->mBusy);
+        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        QVERIFY(!form->isVisible());
+        QCOMPARE(form->Pointer.MousePointer(), 0);
+        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
+        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+        QCOMPARE(QFile::exists(Form2::loaded()->mWordFile), documentSaved);
+        QCOMPARE(word->liveInstances, 0);
+    }
+
+    void aClipboardWithoutAPictureCostsExactly1000Reads() {
+        QGuiApplication::clipboard()->setText(QStringLiteral("no picture"));
+        const QImage none = generate::GetClipboardPicture(0);
+        QVERIFY(none.isNull());
+        QCOMPARE(generate::lastClipboardAttempts(), 1000);
+    }
+};
+
+VELTRANE_TEST_MAIN(PipelineTest)
+#include "test_pipeline.moc"
