@@ -1,0 +1,240 @@
+// The preview window itself: its controls, loading, and the set-up that runs
+// when it is activated with a newly handed-over picture.
+
+#include "form2.h"
+
+#include "app/errortrap.h"
+#include "app/files.h"
+#include "app/form1.h"
+#include "app/procnames.h"
+#include "app/shell.h"
+#include "platform/ui/twips.h"
+#include "preview/viewmath.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QScrollBar>
+#include <cmath>
+
+using app::ErrorTrap;
+using ui::pxRect;
+
+namespace {
+
+QPointer<Form2> gForm2;
+
+QFont arialBold(qreal points) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+void placeBox(preview::PictureBox* box, int left, int top, int width, int height) {
+    box->Move(static_cast<float>(left), static_cast<float>(top));
+    box->SetWidth(width);
+    box->SetHeight(height);
+}
+
+} // namespace
+
+Form2* Form2::instance() {
+    if (!gForm2) {
+        auto* f = new Form2;
+        f->Form_Load();
+    }
+    return gForm2.data();
+}
+
+Form2* Form2::loaded() {
+    return gForm2.data();
+}
+
+Form2::Form2() : QWidget(nullptr) {
+    gForm2 = this;
+    setObjectName(QStringLiteral("Form2"));
+    buildLayout();
+}
+
+Form2::~Form2() = default;
+
+void Form2::buildLayout() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ui::px(9840), ui::px(9390));
+    setFont(arialBold(9));
+    setMouseTracking(true);
+
+    // The viewport has a sunken two-pixel border, so its inner size is 60
+    // twips smaller than its outer size each way.
+    Picture2 = new preview::PictureBox(this, 30);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->SetBackColor(Qt::white);
+    placeBox(Picture2, 120, 120, 9330, 7425);
+
+    Picture1 = new preview::PictureBox(Picture2->client());
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->SetBackColor(app::systemButtonFace());
+    Picture1->setMouseTracking(true);
+    placeBox(Picture1, 0, 0, 2340, 3435);
+    connect(Picture1, &preview::PictureBox::MouseDown, this, &Form2::picture1_MouseDown);
+    connect(Picture1, &preview::PictureBox::MouseMove, this, &Form2::picture1_MouseMove);
+    connect(Picture1, &preview::PictureBox::MouseUp, this, &Form2::Picture1_MouseUp);
+
+    auto scrollBar = [this](const char* name, Qt::Orientation o, QRect r) {
+        auto* s = new QScrollBar(o, this);
+        s->setObjectName(QString::fromLatin1(name));
+        s->setGeometry(r);
+        s->setRange(0, 0);
+        s->setSingleStep(1);
+        s->setPageStep(1);
+        // The picture follows the thumb only when it is let go.
+        s->setTracking(false);
+        s->setFocusPolicy(Qt::StrongFocus);
+        return s;
+    };
+    VScroll1 = scrollBar("VScroll1", Qt::Vertical, pxRect(9450, 120, 255, 7425));
+    HScroll1 = scrollBar("HScroll1", Qt::Horizontal, pxRect(120, 7545, 9330, 255));
+    // valueChanged is raised inside the assignment, and only for a real change.
+    connect(HScroll1, &QScrollBar::valueChanged, this, &Form2::HScroll1_Change);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &Form2::VScroll1_Change);
+
+    Frame1 = new ui::Frame(QStringLiteral("Zoom:"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(pxRect(120, 7860, 9600, 855));
+    Frame1->setFocusPolicy(Qt::NoFocus);
+    connect(Frame1, &ui::Frame::mouseMoved, this, &Form2::Frame1_MouseMove);
+
+    auto button = [this](const char* name, const char* caption, QWidget* parent, QRect r) {
+        auto* b = new ui::PushButton(QString::fromUtf8(caption), parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setFont(arialBold(11.25));
+        b->setGeometry(r);
+        connect(b, &ui::PushButton::mouseMoved, this, &Form2::PushButton_MouseMove);
+        return b;
+    };
+    PushButton1 = button("PushButton1", "Zoom In", Frame1, pxRect(240, 300, 4440, 405));
+    PushButton2 = button("PushButton2", "Zoom Out", Frame1, pxRect(4800, 300, 4560, 405));
+    PushButton8 = button("PushButton8", "< Back", this, pxRect(120, 8850, 4680, 405));
+    PushButton6 =
+        button("PushButton6", "Save Results To Word File", this, pxRect(4920, 8850, 4800, 405));
+    connect(PushButton1, &QPushButton::clicked, this, &Form2::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+
+    // Outside the client area: never seen, even before the set-up hides it.
+    Zoom_Ori = new preview::PictureBox(this);
+    Zoom_Ori->setObjectName(QStringLiteral("Zoom_Ori"));
+    Zoom_Ori->SetBackColor(app::systemButtonFace());
+    placeBox(Zoom_Ori, 10320, 480, 735, 375);
+
+    for (preview::PictureBox* box : {Picture2, Picture1, Zoom_Ori})
+        box->setFocusPolicy(Qt::StrongFocus);
+
+    const QList<QWidget*> order{HScroll1, VScroll1,    Picture2,    Picture1,    Frame1,
+                                Zoom_Ori, PushButton1, PushButton2, PushButton6, PushButton8};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void Form2::setPicture1(const QImage& picture) {
+    Picture1->SetPicture(picture);
+    mFirstActivate = true;
+    // Handed over while already on screen: no activation may follow.
+    if (isVisible())
+        scheduleSetUp();
+}
+
+QImage Form2::picture1() const {
+    return Picture1->Picture();
+}
+
+void Form2::Form_Load() {
+    ErrorTrap trap(app::proc::Form2_Form_Load);
+    trap.at(100, [&] { mFirstActivate = true; });
+    trap.at(102, [&] { app::ApplySystemBackColors(this); });
+    trap.at(104, [&] {
+        setWindowTitle(QString::fromLatin1(app::kProductName));
+        setWindowIcon(app::applicationIcon());
+    });
+    bool haveCursor = false;
+    const QString cursorPath = app::AppPath() + QStringLiteral("/HAND-M.CUR");
+    trap.at(108, [&] { haveCursor = app::FileExists(cursorPath); });
+    if (haveCursor)
+        trap.at(110, [&] { Pointer.SetMouseIcon(ui::LoadCursorFile(cursorPath)); });
+}
+
+void Form2::Form_Activate() {
+    // An error report shown from inside the set-up moves activation away and
+    // back; that must not start the set-up a second time.
+    if (mInActivate)
+        return;
+    mInActivate = true;
+    ErrorTrap trap(app::proc::Form2_Form_Activate);
+    bool due = false;
+    trap.at(100, [&] { due = mFirstActivate; });
+    if (due) {
+        trap.at(104, [&] { Picture1->SetAutoRedraw(true); });
+        trap.at(106, [&] { Picture1->SetAutoSize(true); });
+        trap.at(110, [&] { Picture1->SetBackColor(QColor(255, 255, 255)); });
+
+        trap.at(114, [&] { Zoom_Ori->SetAutoRedraw(true); });
+        trap.at(116, [&] { Zoom_Ori->setVisible(false); });
+        trap.at(118, [&] { Zoom_Ori->SetWidth(Picture1->Width()); });
+        trap.at(120, [&] { Zoom_Ori->SetHeight(Picture1->Height()); });
+        trap.at(122, [&] { Zoom_Ori->SetPicture(Picture1->Picture()); });
+
+        trap.at(124, [&] { mZoom = 1.0f; });
+        trap.at(126, [&] { mImageWidth = preview::toInt32(Zoom_Ori->ScaleWidth() - 2.0f); });
+        trap.at(128, [&] { mImageHeight = preview::toInt32(Zoom_Ori->ScaleHeight() - 2.0f); });
+        trap.at(130, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, 1.0f); });
+        trap.at(132, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, 1.0f); });
+
+        trap.at(134, [&] { RedrawImage(); });
+        trap.at(136, [&] { InitScrollbars(); });
+        trap.at(138, [&] { mFirstActivate = false; });
+    }
+    mInActivate = false;
+}
+
+void Form2::scheduleSetUp() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (mFirstActivate && isVisible())
+                Form_Activate();
+        },
+        Qt::QueuedConnection);
+}
+
+bool Form2::event(QEvent* e) {
+    const bool handled = QWidget::event(e);
+    if (e->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return handled;
+}
+
+void Form2::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    if (!mCentred) {
+        mCentred = true;
+        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(s->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    activateWindow();
+    // Where the window system gives no activation to a window shown this way,
+    // the set-up still runs, once, as soon as the showing is done.
+    scheduleSetUp();
+}
+
+void Form2::mouseMoveEvent(QMouseEvent* e) {
+    Form_MouseMove();
+    QWidget::mouseMoveEvent(e);
+}
