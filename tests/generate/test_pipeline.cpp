@@ -21,14 +21,18 @@ using testsupport::MsgBoxRecorder;
 
 namespace {
 
-QStringList tempFiles() { return QDir(app::TempFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
+QStringList tempFiles() {
+    return QDir(app::TempFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+}
 
 void clearTemp() {
     for (const QString& f : tempFiles())
         QFile::remove(app::TempPath(f));
 }
 
-double fixedClock() { return 1234.5; }
+double fixedClock() {
+    return 1234.5;
+}
 
 } // namespace
 
@@ -44,7 +48,7 @@ class PipelineTest : public QObject {
         return word->log;
     }
 
-private slots:
+  private slots:
     void initTestCase() {
         word = testsupport::installFakeWord();
         app::setAppPathForTests(testsupport::sandboxRoot());
@@ -85,14 +89,18 @@ private slots:
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join("\n---\n")));
 
         const QString tpl = app::TempPath(QStringLiteral("template.dot"));
-        QStringList expected{QStringLiteral("CreateObject(Word.Application)"),
-                             QStringLiteral("Application.Documents Get()"),
-                             QStringLiteral("Documents.Open Call(Str(\"%1\"), ReadOnly=Bool(true))").arg(tpl)};
+        QStringList expected{
+            QStringLiteral("CreateObject(Word.Application)"),
+            QStringLiteral("Application.Documents Get()"),
+            QStringLiteral("Documents.Open Call(Str(\"%1\"), ReadOnly=Bool(true))").arg(tpl)};
         for (int i = 0; i < 9; ++i) {
             const QString tag = form->Text1[size_t(i)]->Tag;
-            expected << QStringLiteral("Document.StoryRanges Get()") << QStringLiteral("StoryRanges ForEach()")
-                     << QStringLiteral("Story0.Find Get()") << QStringLiteral("Story0.Find.ClearFormatting Call()")
-                     << QStringLiteral("Story0.Find Get()") << QStringLiteral("Story0.Find.Replacement Get()")
+            expected << QStringLiteral("Document.StoryRanges Get()")
+                     << QStringLiteral("StoryRanges ForEach()")
+                     << QStringLiteral("Story0.Find Get()")
+                     << QStringLiteral("Story0.Find.ClearFormatting Call()")
+                     << QStringLiteral("Story0.Find Get()")
+                     << QStringLiteral("Story0.Find.Replacement Get()")
                      << QStringLiteral("Story0.Find.Replacement.ClearFormatting Call()")
                      << QStringLiteral("Story0.Find Get()")
                      << QStringLiteral("Story0.Find.Text Put(Str(\"%1\"))").arg(tag)
@@ -110,23 +118,32 @@ private slots:
                      << QStringLiteral("Story0.Find.Execute Call(Replace=I2(2))");
         }
         expected << QStringLiteral("Document.Shapes Get()") << QStringLiteral("Shapes ForEach()")
-                 << QStringLiteral("Shape0.TextFrame Get()") << QStringLiteral("Shape0.TextFrame.HasText Get()")
-                 << QStringLiteral("Shape1.TextFrame Get()") << QStringLiteral("Shape1.TextFrame.HasText Get()");
+                 << QStringLiteral("Shape0.TextFrame Get()")
+                 << QStringLiteral("Shape0.TextFrame.HasText Get()")
+                 << QStringLiteral("Shape1.TextFrame Get()")
+                 << QStringLiteral("Shape1.TextFrame.HasText Get()");
         for (int i = 0; i < 9; ++i) {
-            expected << QStringLiteral("Shape1.TextFrame Get()") << QStringLiteral("Shape1.TextFrame.TextRange Get()")
-                     << QStringLiteral("Shape1.TextFrame.TextRange.Find Get()")
-                     << QStringLiteral("Shape1.TextFrame.TextRange.Find.Execute Call(Str(\"%1\"), Missing, Missing, "
-                                       "Missing, Missing, Missing, Missing, Missing, Missing, Str(\"v%2\"), I2(2))")
-                            .arg(form->Text1[size_t(i)]->Tag)
-                            .arg(i);
+            expected
+                << QStringLiteral("Shape1.TextFrame Get()")
+                << QStringLiteral("Shape1.TextFrame.TextRange Get()")
+                << QStringLiteral("Shape1.TextFrame.TextRange.Find Get()")
+                << QStringLiteral(
+                       "Shape1.TextFrame.TextRange.Find.Execute Call(Str(\"%1\"), Missing, "
+                       "Missing, "
+                       "Missing, Missing, Missing, Missing, Missing, Missing, Str(\"v%2\"), I2(2))")
+                       .arg(form->Text1[size_t(i)]->Tag)
+                       .arg(i);
         }
         const QString doc = Form2::loaded()->mWordFile;
         expected << QStringLiteral("Document.SaveAs Call(Str(\"%1\"))").arg(doc)
                  << QStringLiteral("Application.DisplayAlerts Put(Bool(false))")
-                 << QStringLiteral("Document.Close Call()") << QStringLiteral("Application.quit Call()")
-                 << QStringLiteral("CreateObject(Word.Application)") << QStringLiteral("Application.Documents Get()")
+                 << QStringLiteral("Document.Close Call()")
+                 << QStringLiteral("Application.quit Call()")
+                 << QStringLiteral("CreateObject(Word.Application)")
+                 << QStringLiteral("Application.Documents Get()")
                  << QStringLiteral("Documents.Open Call(Str(\"%1\"))").arg(doc)
-                 << QStringLiteral("Document.Range Get()") << QStringLiteral("Range.CopyAsPicture Call()")
+                 << QStringLiteral("Document.Range Get()")
+                 << QStringLiteral("Range.CopyAsPicture Call()")
                  << QStringLiteral("Application.ActiveDocument Get()")
                  << QStringLiteral("Document.Close Call(savechanges=I2(0))")
                  << QStringLiteral("Application.quit Call()");
@@ -143,7 +160,9 @@ private slots:
         QVERIFY(boxes.seen.isEmpty());
         const QStringList files = tempFiles();
         QCOMPARE(files.size(), 1);
-        QVERIFY2(QRegularExpression(QStringLiteral("^amerrow[1-9]{8}\\.doc$")).match(files[0]).hasMatch(),
+        QVERIFY2(QRegularExpression(QStringLiteral("^amerrow[1-9]{8}\\.doc$"))
+                     .match(files[0])
+                     .hasMatch(),
                  qPrintable(files[0]));
         Form2* preview = Form2::loaded();
         QVERIFY(preview);
@@ -160,7 +179,8 @@ private slots:
 
     void replacementFollowsTheFieldOrder() {
         MsgBoxRecorder boxes;
-        word->stories = {QStringLiteral("A=[EmployeeName] B=[JobTitle] C=[Manager] D=[employeename]")};
+        word->stories = {
+            QStringLiteral("A=[EmployeeName] B=[JobTitle] C=[Manager] D=[employeename]")};
         form->Text1[0]->SetText(QStringLiteral("x[JobTitle]x"));
         form->Text1[6]->SetText(QStringLiteral("y[EmployeeName]y"));
         form->Text1[1]->SetText(QString());
@@ -199,8 +219,10 @@ private slots:
         QTest::addColumn<bool>("failCreate");
         QTest::addColumn<QString>("firstReport");
         QTest::addColumn<bool>("documentSaved");
-        QTest::newRow("create") << QString() << true << QStringLiteral("PushButton6_Click at line 110") << false;
-        QTest::newRow("open") << QStringLiteral("Documents.Open Call(Str(\"") + QStringLiteral("%TEMPLATE%")
+        QTest::newRow("create") << QString() << true
+                                << QStringLiteral("PushButton6_Click at line 110") << false;
+        QTest::newRow("open") << QStringLiteral("Documents.Open Call(Str(\"") +
+                                     QStringLiteral("%TEMPLATE%")
                               << false << QStringLiteral("PushButton6_Click at line 114") << false;
         QTest::newRow("replace") << QStringLiteral("Story0.Find.Execute") << false
                                  << QStringLiteral("PushButton6_Click at line 148") << true;
@@ -219,7 +241,8 @@ private slots:
         QFETCH(bool, documentSaved);
         MsgBoxRecorder boxes;
         word->shapeTexts = {QStringLiteral("[Manager]")};
-        word->failOn = failOn.replace(QStringLiteral("%TEMPLATE%"), app::TempPath(QStringLiteral("template.dot")));
+        word->failOn = failOn.replace(QStringLiteral("%TEMPLATE%"),
+                                      app::TempPath(QStringLiteral("template.dot")));
         word->failTimes = 1;
         word->failCreate = failCreate;
         generate();

@@ -33,6 +33,7 @@ void isolateEnvironment() {
              1);
     ::setenv("XDG_CACHE_HOME", QFile::encodeName(gRoot + QStringLiteral("/cache")).constData(), 1);
     ::setenv("TEMP", QFile::encodeName(gRoot + QStringLiteral("/tmp")).constData(), 1);
+    ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(gRoot).constData(), 1);
     ::unsetenv("temp");
     ::unsetenv("Temp");
 }
