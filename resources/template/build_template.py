@@ -5,7 +5,7 @@ LibreOffice Writer).
 
 LibreOffice 7.4 writes inline pictures to .doc without their name and alternative
 text, so after the export the logo's picture record gets them back (name_logo).
-It also stamps the build time into the file; that is pinned (_fixed_save_time) so
+It also stamps the build time into the file (summary and DOP); that is pinned so
 that rebuilding an unchanged source gives the same bytes.
 """
 
@@ -121,13 +121,25 @@ def _fixed_save_time(summary):
     return bytes(out)
 
 
+def _fixed_revision_time(doc):
+    """The table stream with the document's revision time (DOP dttmRevised) set to
+    its creation time (dttmCreated), for the same reason."""
+    fc, lcb = doc.fclcb_pair(31)  # fcDop
+    if lcb < 28:
+        sys.exit("build-template: no document properties (DOP) in the table stream")
+    table = bytearray(doc.table)
+    table[fc + 24:fc + 28] = table[fc + 20:fc + 24]
+    return bytes(table)
+
+
 def finish(path):
-    """Puts back what the export leaves out or stamps: see name_logo and
-    _fixed_save_time."""
-    with open(path, "rb") as f:
-        cf = wordbin.CompoundFile(f.read())
+    """Puts back what the export leaves out or stamps: see name_logo,
+    _fixed_save_time and _fixed_revision_time."""
+    doc = wordbin.WordDocument(path)
+    cf = doc.cf
     replace = {"Data": name_logo(cf.stream("Data")),
-               "\x05SummaryInformation": _fixed_save_time(cf.stream("\x05SummaryInformation"))}
+               "\x05SummaryInformation": _fixed_save_time(cf.stream("\x05SummaryInformation")),
+               doc.table_name: _fixed_revision_time(doc)}
     out = wordbin.write_compound_file(cf, replace)
     tmp = path + ".named"
     with open(tmp, "wb") as f:

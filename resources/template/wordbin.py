@@ -218,8 +218,8 @@ class WordDocument:
             raise ValueError("no Word FIB")
         self.flags = struct.unpack_from("<H", wd, 0x0A)[0]
         self.is_template = bool(self.flags & 0x0001)          # fDot
-        table_name = "1Table" if self.flags & 0x0200 else "0Table"  # fWhichTblStm
-        self.table = self.cf.stream(table_name)
+        self.table_name = "1Table" if self.flags & 0x0200 else "0Table"  # fWhichTblStm
+        self.table = self.cf.stream(self.table_name)
         try:
             self.data = self.cf.stream("Data")
         except KeyError:
