@@ -106,6 +106,9 @@ void Form2::buildLayout() {
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(pxRect(120, 7860, 9600, 855));
     Frame1->setFocusPolicy(Qt::NoFocus);
+    // A move the control leaves unhandled would reach the window and undo
+    // its pointer at once.
+    Frame1->setAttribute(Qt::WA_NoMousePropagation);
     connect(Frame1, &ui::Frame::mouseMoved, this, &Form2::Frame1_MouseMove);
 
     auto button = [this](const char* name, const char* caption, QWidget* parent, QRect r) {
@@ -113,6 +116,7 @@ void Form2::buildLayout() {
         b->setObjectName(QString::fromLatin1(name));
         b->setFont(arialBold(11.25));
         b->setGeometry(r);
+        b->setAttribute(Qt::WA_NoMousePropagation);
         connect(b, &ui::PushButton::mouseMoved, this, &Form2::PushButton_MouseMove);
         return b;
     };
