@@ -1,0 +1,128 @@
+// Times the preview's interactive steps on page pictures as the office
+// renders them (192 dpi): a zoom step (repaint, scroll ranges, and the paint
+// that shows it) and one drag move. Prints medians; each should stay within
+// one 60 Hz frame (16 ms).
+//
+// Run with QT_QPA_PLATFORM=offscreen; QT_SCALE_FACTOR=2 shows the cost on a
+// high-DPI screen.
+
+#include "app/shell.h"
+#include "platform/ui/msgbox.h"
+#include "preview/form2.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+struct Form2Probe {
+    static void setZoom(Form2* f, float zoom) { f->mZoom = zoom; }
+    static float zoom(const Form2* f) { return f->mZoom; }
+    static bool setUpDue(const Form2* f) { return f->mFirstActivate; }
+};
+
+namespace {
+
+// A page of text-like lines, w x h pixels at 192 dpi.
+QImage page(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(22);
+    p.setFont(font);
+    for (int y = 40; y < h - 20; y += 34)
+        p.drawText(40, y,
+                   QStringLiteral("The employee was reminded of the attendance policy on "
+                                  "the date shown above, and agreed to the plan."));
+    p.end();
+    img.setDotsPerMeterX(7559);
+    img.setDotsPerMeterY(7559);
+    return img;
+}
+
+double medianMs(int runs, const std::function<void()>& prepare, const std::function<void()>& step) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        QElapsedTimer t;
+        t.start();
+        step();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+void report(const char* what, double ms) {
+    std::printf("%-62s %8.3f ms  %s\n", what, ms, ms < 16.0 ? "ok" : "OVER 16 ms");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
+        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(r.prompt));
+        return int(ui::vbOK);
+    });
+    Form2* f = Form2::instance();
+    auto handOver = [&](const QImage& picture) {
+        f->setPicture1(picture);
+        f->show();
+        while (Form2Probe::setUpDue(f))
+            QCoreApplication::processEvents();
+    };
+    auto zoomIn = [&] {
+        f->PushButton1_Click();
+        QCoreApplication::processEvents(); // the paint that shows it
+    };
+    const int runs = 41;
+    std::printf("device pixel ratio %.2f\n", f->devicePixelRatioF());
+
+    // A Letter page, 8.5 x 11 in: beyond both caps already at its natural size.
+    handOver(page(1632, 2112));
+    report("Letter page, zoom 1.0 -> 1.25 (refused at the caps)",
+           medianMs(
+               runs, [&] { Form2Probe::setZoom(f, 1.0f); }, zoomIn));
+    report("Letter page, zoom 0.5 -> 0.75 (largest view that fits)",
+           medianMs(
+               runs, [&] { Form2Probe::setZoom(f, 0.5f); }, zoomIn));
+
+    // About the largest picture that may still be shown at 4.0: 2850 x 3420 twips.
+    handOver(page(380, 456));
+    report("Quarter page, zoom 3.75 -> 4.0 (largest possible view)",
+           medianMs(
+               runs, [&] { Form2Probe::setZoom(f, 3.75f); }, zoomIn));
+    if (Form2Probe::zoom(f) != 4.0f)
+        std::fprintf(stderr, "zoom 4.0 was not reached\n");
+
+    // The set-up that follows a hand-over, and dragging the Letter page at its natural size.
+    const QImage letter = page(1632, 2112);
+    report("Letter page, set-up at activation (once per document)",
+           medianMs(
+               9, [] {}, [&] { handOver(letter); }));
+    QWidget* box = f->Picture1;
+    auto send = [&](QEvent::Type type, QPointF inViewport, Qt::MouseButton button,
+                    Qt::MouseButtons held) {
+        const QPointF local = inViewport - QPointF(box->pos());
+        QMouseEvent e(type, local, box->mapToGlobal(local), button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &e);
+    };
+    send(QEvent::MouseButtonPress, QPointF(300, 250), Qt::LeftButton, Qt::LeftButton);
+    int i = 0;
+    report("Letter page, one drag move (handler and repaint)",
+           medianMs(
+               runs * 5, [] {},
+               [&] {
+                   const qreal d = (++i % 2) ? 40 : -40;
+                   send(QEvent::MouseMove, QPointF(300 + d, 250 + d), Qt::NoButton, Qt::LeftButton);
+                   QCoreApplication::processEvents();
+               }));
+    send(QEvent::MouseButtonRelease, QPointF(300, 250), Qt::LeftButton, Qt::NoButton);
+    return 0;
+}
