@@ -10,6 +10,7 @@
 #include "platform/ui/twips.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -25,6 +26,18 @@ QFont arialBold(qreal points) {
     f.setPointSizeF(points);
     f.setBold(true);
     return f;
+}
+
+void fitLabel(QLabel* l, int fieldLeft) {
+    const int room = fieldLeft - l->x() - 2;
+    QFont f = l->font();
+    while (QFontMetrics(f).horizontalAdvance(l->text()) > room && f.pointSizeF() > 7)
+        f.setPointSizeF(f.pointSizeF() - 0.25);
+    if (f != l->font())
+        l->setFont(f);
+    const int needed = QFontMetrics(f).horizontalAdvance(l->text()) + 1;
+    if (needed > l->width())
+        l->resize(std::min(needed, room), l->height());
 }
 
 void paintWhite(QWidget* w) {
@@ -104,6 +117,14 @@ void Form1::buildLayout() {
     label(1, "Job Title:", pxRect(240, 1245, 765, 225));
     label(2, "Manager:", pxRect(240, 1695, 795, 225));
     label(3, "Department:", pxRect(240, 2145, 1050, 225));
+    // The designed widths are a little narrow for the captions in this font:
+    // let a caption use the gap before its field, and only then shrink it.
+    fitLabel(Label2[0], ui::px(1680));
+    fitLabel(Label2[1], ui::px(1680));
+    fitLabel(Label2[2], ui::px(1680));
+    fitLabel(Label2[3], ui::px(1680));
+    fitLabel(Label2[12], ui::px(1680));
+    fitLabel(Label2[13], ui::px(5520));
 
     auto text = [this](int index, QWidget* parent, QRect r) {
         const auto& info = entry::kFields[static_cast<size_t>(index)];

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -16,6 +17,7 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
 void PushButton::mouseMoveEvent(QMouseEvent* e) {
     emit mouseMoved();
     QPushButton::mouseMoveEvent(e);
+    e->accept(); // the move was the button's; the window underneath must not see it
 }
 
 Frame::Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
@@ -25,6 +27,7 @@ Frame::Frame(const QString& caption, QWidget* parent) : QGroupBox(caption, paren
 void Frame::mouseMoveEvent(QMouseEvent* e) {
     emit mouseMoved();
     QGroupBox::mouseMoveEvent(e);
+    e->accept();
 }
 
 QString toCrLf(const QString& text) {

@@ -59,7 +59,11 @@ void SavePicture(const QImage& picture, const QString& path) {
 
 QSize naturalSizeTwips(const QImage& picture) {
     auto dpi = [](int dotsPerMeter) {
-        const double d = dotsPerMeter * 0.0254;
+        // Files store whole dots per metre: 96 dpi is stored as 3780, which
+        // reads back as 96.012. Snap such values to the whole dpi they stand for.
+        double d = dotsPerMeter * 0.0254;
+        if (std::abs(d - std::round(d)) < 0.02)
+            d = std::round(d);
         return d > 1.0 ? d : 96.0;
     };
     const double w = picture.width() * 1440.0 / dpi(picture.dotsPerMeterX());

@@ -206,12 +206,18 @@ class Form1Test : public QObject {
                             appDir + QStringLiteral("/HAND-M.CUR")));
         QPointer<Form1> f = Form1::create();
         QVERIFY(f->Pointer.hasMouseIcon());
-        QTest::mouseMove(f->PushButton6, QPoint(10, 10));
-        f->PushButton_MouseMove();
-        QCOMPARE(f->Pointer.MousePointer(), 99);
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        // Real pointer moves: onto a button, then onto a frame's empty area.
+        QTest::mouseMove(f->PushButton6, QPoint(30, 10));
+        QTRY_COMPARE(f->Pointer.MousePointer(), 99);
         QCOMPARE(f->cursor().shape(), Qt::BitmapCursor);
-        f->Frame_MouseMove();
-        QCOMPARE(f->Pointer.MousePointer(), 0);
+        QTest::mouseMove(f->Frame2, QPoint(f->Frame2->width() - 3, f->Frame2->height() - 3));
+        QTRY_COMPARE(f->Pointer.MousePointer(), 0);
+        QTest::mouseMove(f->PushButton4, QPoint(30, 10));
+        QTRY_COMPARE(f->Pointer.MousePointer(), 99);
+        QTest::mouseMove(f, QPoint(2, f->height() - 2));
+        QTRY_COMPARE(f->Pointer.MousePointer(), 0);
         f->Pointer.SetMousePointer(11);
         f->PushButton_MouseMove();
         f->Form_MouseMove();

@@ -1,0 +1,144 @@
+// Times one generation, from the click to the preview painted, and the start-up
+// to the main window shown, against a yardstick measured in the same run: a
+// bare `soffice.bin --convert-to doc` of the template with a seeded profile.
+//
+// Usage: bench_generation [runs]   (default 5)
+
+#include "app/files.h"
+#include "app/form1.h"
+#include "app/shell.h"
+#include "generate/template.h"
+#include "platform/automation/automation.h"
+#include "platform/ui/msgbox.h"
+#include "preview/form2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+double median(QList<double> v) {
+    std::sort(v.begin(), v.end());
+    const qsizetype n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+QString officeVersion() {
+    QFile f(QStringLiteral("/usr/lib/libreoffice/program/bootstraprc"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QString s = QString::fromUtf8(f.readAll());
+    const auto m = QRegularExpression(QStringLiteral("ProductKey=.*?(\\d+\\.\\d+)")).match(s);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// A profile seeded the way the program seeds its own, so the yardstick does
+// not pay for the first-start graphics test either.
+void seed(const QString& profile) {
+    QDir().mkpath(profile + QStringLiteral("/user"));
+    QFile f(profile + QStringLiteral("/user/registrymodifications.xcu"));
+    f.open(QIODevice::WriteOnly);
+    f.write(QStringLiteral(
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
+                "xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<item "
+                "oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+                "oor:op=\"fuse\"><value>%1</value></prop></item>\n</oor:items>\n")
+                .arg(officeVersion())
+                .toUtf8());
+}
+
+double yardstick(const QString& dot, const QString& profile, const QString& out) {
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(
+        QStringLiteral("/usr/lib/libreoffice/program/soffice.bin"),
+        {QStringLiteral("--headless"), QStringLiteral("--invisible"), QStringLiteral("--nologo"),
+         QStringLiteral("--norestore"), QStringLiteral("--nolockcheck"),
+         QStringLiteral("-env:UserInstallation=file://") + profile, QStringLiteral("--convert-to"),
+         QStringLiteral("doc"), QStringLiteral("--outdir"), out, dot});
+    p.waitForFinished(120000);
+    return t.elapsed();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir sandbox;
+    qputenv("TEMP", QFile::encodeName(sandbox.path() + QStringLiteral("/tmp")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
+    QDir().mkpath(sandbox.path() + QStringLiteral("/tmp"));
+    QApplication application(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+#ifdef VELTRANE_OFFICE_PLUGIN
+    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+#endif
+    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
+        std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));
+        return int(ui::vbOK);
+    });
+
+    const QString dot = sandbox.path() + QStringLiteral("/template.dot");
+    {
+        QFile f(dot);
+        f.open(QIODevice::WriteOnly);
+        f.write(generate::LoadResData(101, QStringLiteral("CUSTOM")));
+    }
+    const QString profile = sandbox.path() + QStringLiteral("/yardstick-profile");
+    seed(profile);
+    yardstick(dot, profile, sandbox.path() + QStringLiteral("/out")); // first start of the profile
+
+    QList<double> yard, startUp, generation;
+    Form1* form = nullptr;
+    for (int i = 0; i < runs; ++i) {
+        yard << yardstick(dot, profile, sandbox.path() + QStringLiteral("/out"));
+
+        QElapsedTimer t;
+        t.start();
+        Form1* f = Form1::create();
+        if (app::programEnded()) {
+            std::fprintf(stderr, "no word processor: cannot measure\n");
+            return 1;
+        }
+        f->show();
+        QCoreApplication::processEvents();
+        startUp << t.elapsed();
+        if (form)
+            delete f;
+        else
+            form = f;
+    }
+
+    form->PushButton4->click();
+    for (int i = 0; i < runs; ++i) {
+        form->show();
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        form->PushButton6->click();
+        QCoreApplication::processEvents(); // the preview's set-up and first paint
+        Form2::loaded()->repaint();
+        generation << t.elapsed();
+        app::DeleteFileQuietly(Form2::loaded()->mWordFile);
+    }
+
+    const double y = median(yard);
+    std::printf("runs: %d\n", runs);
+    std::printf("yardstick (soffice --convert-to doc, seeded): median %.0f ms\n", y);
+    std::printf(
+        "start-up to main window shown:               median %.0f ms  ratio %.2f (target <= 1.2)\n",
+        median(startUp), median(startUp) / y);
+    std::printf(
+        "generation, click to preview painted:        median %.0f ms  ratio %.2f (target <= 2.0)\n",
+        median(generation), median(generation) / y);
+    return 0;
+}

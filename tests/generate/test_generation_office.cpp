@@ -1,0 +1,217 @@
+// The whole road of one generation with the real LibreOffice, and the
+// produced document read back by independent readers (antiword, catdoc).
+
+#include "app/files.h"
+#include "app/form1.h"
+#include "app/shell.h"
+#include "platform/automation/automation.h"
+#include "preview/form2.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+using testsupport::MsgBoxRecorder;
+
+namespace {
+
+QStringList tempDocs() {
+    return QDir(app::TempFolder()).entryList({QStringLiteral("*")}, QDir::Files);
+}
+
+QString reader(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000))
+        return QStringLiteral("<%1 hung>").arg(program);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Text as antiword and catdoc see it, with runs of white space folded.
+QString antiword(const QString& doc) {
+    return reader(QStringLiteral("antiword"),
+                  {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), doc});
+}
+QString catdoc(const QString& doc) {
+    return reader(QStringLiteral("catdoc"),
+                  {QStringLiteral("-d"), QStringLiteral("utf-8"), QStringLiteral("-w"), doc});
+}
+QString folded(QString s) {
+    return s.simplified();
+}
+
+// Office processes that are children of this test.
+QList<int> officeChildren() {
+    QList<int> out;
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& pid : pids) {
+        bool ok = false;
+        const int n = pid.toInt(&ok);
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(n));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QString s = QString::fromLatin1(stat.readAll());
+        const qsizetype close = s.lastIndexOf(QLatin1Char(')'));
+        const QString comm =
+            s.mid(s.indexOf(QLatin1Char('(')) + 1, close - s.indexOf(QLatin1Char('(')) - 1);
+        const QStringList rest = s.mid(close + 2).split(QLatin1Char(' '));
+        if (rest.size() > 1 && rest[1].toInt() == ::getpid() &&
+            comm.startsWith(QStringLiteral("soffice")) && rest[0] != QStringLiteral("Z"))
+            out << n;
+    }
+    return out;
+}
+
+// An office that has quit gets a moment to exit on its own.
+bool noOfficeLeft() {
+    for (int i = 0; i < 100; ++i) {
+        if (officeChildren().isEmpty())
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+} // namespace
+
+class GenerationOfficeTest : public QObject {
+    Q_OBJECT
+    QPointer<Form1> form;
+
+    QString generateOnce(MsgBoxRecorder& boxes) {
+        for (const QString& f : tempDocs())
+            QFile::remove(app::TempPath(f));
+        form->show();
+        form->PushButton6->click();
+        if (!boxes.seen.isEmpty())
+            return QString();
+        const QStringList docs = tempDocs();
+        if (docs.size() != 1)
+            qWarning() << "temporary folder holds" << docs;
+        return docs.size() == 1 ? app::TempPath(docs[0]) : QString();
+    }
+
+  private slots:
+    void initTestCase() {
+        automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+        app::setAppPathForTests(testsupport::sandboxRoot());
+        MsgBoxRecorder boxes;
+        form = Form1::create();
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!app::programEnded());
+        QVERIFY(noOfficeLeft()); // the start-up check leaves nothing running
+    }
+
+    void sampleDataFillsEveryPlaceholder() {
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        const QString doc = generateOnce(boxes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!doc.isEmpty());
+        QVERIFY(
+            QRegularExpression(QStringLiteral("/amerrow[1-9]{8}\\.doc$")).match(doc).hasMatch());
+        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
+        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+
+        const QString text = folded(antiword(doc));
+        for (int i = 0; i < 9; ++i)
+            QVERIFY2(text.contains(folded(form->Text1[size_t(i)]->Text())),
+                     qPrintable(form->Text1[size_t(i)]->Text() + " not in: " + text));
+        QVERIFY2(!text.contains(QLatin1Char('[')), qPrintable(text));
+        QVERIFY(text.contains(QStringLiteral("Employee Warning Notice")));
+        const QString cat = folded(catdoc(doc));
+        QVERIFY(cat.contains(QStringLiteral("Keyboard wasn't plugged in during work hours.")));
+        QVERIFY(!cat.contains(QStringLiteral("[EmployeeName]")));
+
+        // The preview shows a picture of the page, and the main window is hidden.
+        Form2* preview = Form2::loaded();
+        QVERIFY(preview && preview->isVisible());
+        QVERIFY(!form->isVisible());
+        const QImage pic = preview->picture1();
+        QVERIFY(!pic.isNull());
+        QVERIFY(pic.width() > 500 && pic.height() > 500);
+        int dark = 0;
+        for (int y = 0; y < pic.height(); y += 4)
+            for (int x = 0; x < pic.width(); x += 4)
+                dark += qGray(pic.pixel(x, y)) < 128;
+        QVERIFY(dark > 100);
+        QVERIFY(!form->mBusy);
+        QVERIFY(noOfficeLeft());
+    }
+
+    void anyTextArrivesAsTyped() {
+        MsgBoxRecorder boxes;
+        form->Text1[0]->SetText(QStringLiteral("$1 & \\ ( ) [x] 山田太郎 مرحبا 😀"));
+        form->Text1[3]->SetText(QStringLiteral("first line\r\nsecond line"));
+        form->Text1[1]->SetText(QStringLiteral("x[JobTitle]x"));
+        form->Text1[6]->SetText(QStringLiteral("Clerk"));
+        form->Text1[4]->SetText(QString());
+        const QString doc = generateOnce(boxes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!doc.isEmpty());
+        const QString cat = catdoc(doc);
+        QVERIFY2(cat.contains(QStringLiteral("$1 & \\ ( ) [x] 山田太郎 مرحبا")), qPrintable(cat));
+        // A line break inside the cell, not a new paragraph with a blank line.
+        QVERIFY2(QRegularExpression(QStringLiteral("first line\\n\\s*second line"))
+                     .match(cat)
+                     .hasMatch(),
+                 qPrintable(cat));
+        QVERIFY(!cat.contains(QStringLiteral("first line\n\nsecond line")));
+        const QString text = folded(antiword(doc));
+        QVERIFY(text.contains(QStringLiteral("xClerkx"))); // a later placeholder is replaced again
+        QVERIFY(!text.contains(QStringLiteral("[Improvement]")));
+        QVERIFY(!text.contains(QStringLiteral("[JobTitle]")));
+    }
+
+    void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        std::atomic<bool> stop{false};
+        std::atomic<int> killed{0};
+        // Kill the first office as soon as it has been up for a moment.
+        std::thread killer([&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!stop && std::chrono::steady_clock::now() < until) {
+                const QList<int> kids = officeChildren();
+                if (!kids.isEmpty()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    for (int pid : officeChildren())
+                        ::kill(pid, SIGKILL);
+                    killed = 1;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        const auto started = std::chrono::steady_clock::now();
+        form->show();
+        form->PushButton6->click();
+        stop = true;
+        killer.join();
+        QCOMPARE(killed.load(), 1);
+        QVERIFY(!boxes.seen.isEmpty());
+        QVERIFY(boxes.seen[0].prompt.contains(QStringLiteral("Form1.PushButton6_Click at line")) ||
+                boxes.seen[0].prompt.contains(QStringLiteral("Form1.SaveDocAsJPG at line")));
+        QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(90));
+        QVERIFY(!form->mBusy);
+        QVERIFY(noOfficeLeft());
+
+        MsgBoxRecorder again;
+        const QString doc = generateOnce(again);
+        QVERIFY2(again.seen.isEmpty(), qPrintable(again.prompts().join('\n')));
+        QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
+        QVERIFY(noOfficeLeft());
+    }
+};
+
+VELTRANE_TEST_MAIN(GenerationOfficeTest)
+#include "test_generation_office.moc"
