@@ -1,0 +1,50 @@
+#pragma once
+// The pieces of the office server that need no UNO: profile pool, replacement
+// text rules and the page picture. Kept apart so they can be tested directly.
+
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace office {
+
+// ---- profiles ----------------------------------------------------------------
+
+// The installed office's "major.minor" (e.g. "7.4"), read from its bootstrap
+// files in programDir; empty when it cannot be told.
+QString installedOfficeVersion(const QString& programDir);
+
+// Makes sure the profile's registrymodifications.xcu says the office has already
+// run at this version, so a headless start skips its slow first-run self-test.
+// Keeps every other setting already in the file. Returns false if it cannot write.
+bool seedProfile(const QString& profileDir, const QString& version);
+
+// One profile folder, held exclusively (flock) while an office uses it.
+struct ProfileLease {
+    QString dir;     // the profile folder (UserInstallation)
+    int lockFd = -1; // open lock file descriptor, close-on-exec
+};
+
+// Takes the first free profile of the pool under root (root/0, root/1, ...),
+// creating and seeding it when new. Throws automation::Error when the pool is
+// exhausted or cannot be created.
+ProfileLease leaseProfile(const QString& root, const QString& version, int poolSize = 16);
+
+// The pool's default place: $XDG_CACHE_HOME/veltrane/office-profiles.
+QString defaultProfileRoot();
+
+// ---- replacement text --------------------------------------------------------
+
+// The lines of a replacement: CR LF, CR and LF separate lines (they become line
+// breaks inside the paragraph), and control characters Writer refuses are dropped.
+QStringList replacementLines(const QString& text);
+
+// ---- page picture ------------------------------------------------------------
+
+// Trims the white margins of rendered pages and stacks them top to bottom,
+// a small gap apart. Blank pages are left out; a wholly blank document gives
+// its first page untrimmed. The result carries the pages' resolution.
+QImage stackPages(const QList<QImage>& pages, int gapPx);
+
+} // namespace office

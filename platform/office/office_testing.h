@@ -1,0 +1,31 @@
+#pragma once
+// Test seams of the office plugin. The plugin is loaded at run time, so a test
+// looks these up in it by name (see resolve below).
+
+#include <QLibrary>
+#include <QString>
+
+extern "C" {
+// Points the plugin at another soffice.bin; nullptr restores the installed one.
+void veltrane_office_testing_set_program(const char* path);
+// Shortens the watchdog bounds, in milliseconds; 0 restores that bound's default.
+void veltrane_office_testing_set_bounds(int startMs, int ordinaryMs, int lengthyMs);
+// The office process behind an application object (an automation::Dispatch*), or -1.
+long veltrane_office_testing_process_id(void* application);
+// Waits up to boundMs until every office that has quit or failed is reaped;
+// returns 1 when none is left.
+int veltrane_office_testing_wait_for_exits(int boundMs);
+}
+
+namespace office::testing {
+
+// A seam function from the plugin at pluginPath, or nullptr.
+template <class Fn>
+Fn* resolve(const QString& pluginPath, const char* name) {
+    QLibrary lib(pluginPath);
+    if (!lib.load())
+        return nullptr;
+    return reinterpret_cast<Fn*>(lib.resolve(name));
+}
+
+} // namespace office::testing

@@ -1,0 +1,41 @@
+// The plugin's entry points: the one that creates "Word.Application", and the
+// seams tests use to make hangs quick and to see the process.
+
+#include "office_testing.h"
+#include "word_model.h"
+
+#define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
+
+VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation::Dispatch>* out) {
+    *out = office::makeApplication(office::OfficeSession::start());
+}
+
+VELTRANE_EXPORT void veltrane_office_testing_set_program(const char* path) {
+    office::officeProgram() =
+        path ? QByteArray(path) : QByteArrayLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin");
+}
+
+VELTRANE_EXPORT void veltrane_office_testing_set_bounds(int startMs, int ordinaryMs,
+                                                        int lengthyMs) {
+    const office::CallBounds defaults;
+    office::CallBounds& b = office::callBounds();
+    b.start = startMs > 0 ? office::Millis(startMs) : defaults.start;
+    b.ordinary = ordinaryMs > 0 ? office::Millis(ordinaryMs) : defaults.ordinary;
+    b.lengthy = lengthyMs > 0 ? office::Millis(lengthyMs) : defaults.lengthy;
+}
+
+VELTRANE_EXPORT long veltrane_office_testing_process_id(void* application) {
+    return office::applicationProcessId(static_cast<automation::Dispatch*>(application));
+}
+
+VELTRANE_EXPORT int veltrane_office_testing_wait_for_exits(int boundMs) {
+    return office::Supervisor::instance().drain(office::Millis(boundMs)) ? 1 : 0;
+}
+
+namespace {
+// An office that has just quit gets its few tenths of a second to exit
+// cleanly even when the program ends right after.
+struct DrainAtExit {
+    ~DrainAtExit() { office::Supervisor::instance().drain(office::Millis(5000)); }
+} drainAtExit;
+} // namespace

@@ -1,0 +1,122 @@
+#include "office_parts.h"
+
+#include "platform/automation/automation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace office {
+
+static QString readSmallFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.read(4 << 20));
+}
+
+QString installedOfficeVersion(const QString& programDir) {
+    // bootstraprc names the product with its version ("LibreOffice 7.4").
+    static const QRegularExpression productKey(QStringLiteral("^ProductKey=.*?(\\d+\\.\\d+)"),
+                                               QRegularExpression::MultilineOption);
+    auto m = productKey.match(readSmallFile(programDir + QStringLiteral("/bootstraprc")));
+    if (m.hasMatch())
+        return m.captured(1);
+    // Otherwise the shared configuration carries it.
+    static const QRegularExpression setupVersion(
+        QStringLiteral("oor:name=\"ooSetupVersion\"[^>]*>\\s*<value>(\\d+\\.\\d+)"));
+    m = setupVersion.match(
+        readSmallFile(QDir::cleanPath(programDir + QStringLiteral("/../share/registry/main.xcd"))));
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+static QString versionItem(const QString& version) {
+    return QStringLiteral("<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+                          "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>%1</value>"
+                          "</prop></item>\n")
+        .arg(version);
+}
+
+bool seedProfile(const QString& profileDir, const QString& version) {
+    if (version.isEmpty())
+        return true; // nothing known to seed; the office still starts, only slower
+    const QString userDir = profileDir + QStringLiteral("/user");
+    if (!QDir().mkpath(userDir))
+        return false;
+    const QString path = userDir + QStringLiteral("/registrymodifications.xcu");
+    QString xcu = readSmallFile(path);
+
+    static const QRegularExpression existing(
+        QStringLiteral("(oor:name=\"ooSetupLastVersion\"[^>]*>\\s*<value>)([^<]*)(</value>)"));
+    const auto m = existing.match(xcu);
+    if (m.hasMatch() && m.captured(2) == version)
+        return true;
+    if (m.hasMatch()) {
+        xcu.replace(m.capturedStart(2), m.capturedLength(2), version);
+    } else {
+        const qsizetype end = xcu.lastIndexOf(QStringLiteral("</oor:items>"));
+        if (end < 0) {
+            xcu = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                                 "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                                 "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n") +
+                  versionItem(version) + QStringLiteral("</oor:items>\n");
+        } else {
+            xcu.insert(end, versionItem(version));
+        }
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(xcu.toUtf8());
+    return out.commit();
+}
+
+QString defaultProfileRoot() {
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        cache = QDir::tempPath() + QStringLiteral("/veltrane-cache-%1").arg(getuid());
+    return cache + QStringLiteral("/veltrane/office-profiles");
+}
+
+ProfileLease leaseProfile(const QString& root, const QString& version, int poolSize) {
+    if (!QDir().mkpath(root))
+        throw automation::Error(
+            QStringLiteral("Cannot create the office profile folder %1").arg(root));
+    QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ExeOwner);
+    for (int slot = 0; slot < poolSize; ++slot) {
+        const QString dir = root + QLatin1Char('/') + QString::number(slot);
+        if (!QDir().mkpath(dir))
+            continue;
+        const QByteArray lockPath = QFile::encodeName(dir + QStringLiteral("/veltrane.lock"));
+        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd); // another live office is using this one
+            continue;
+        }
+        if (!seedProfile(dir, version)) {
+            ::close(fd);
+            throw automation::Error(
+                QStringLiteral("Cannot prepare the office profile %1: %2")
+                    .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        return ProfileLease{dir, fd};
+    }
+    throw automation::Error(
+        QStringLiteral("All %1 office profiles under %2 are in use by running offices")
+            .arg(poolSize)
+            .arg(root));
+}
+
+} // namespace office

@@ -1,0 +1,29 @@
+#include "office_parts.h"
+
+namespace office {
+
+QStringList replacementLines(const QString& text) {
+    QStringList lines;
+    QString current;
+    current.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        const char16_t u = c.unicode();
+        if (u == u'\r' || u == u'\n') {
+            // CR LF is one break, not two.
+            if (u == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+                ++i;
+            lines.append(current);
+            current.clear();
+        } else if (u < 0x20 && u != u'\t') {
+            // Writer refuses the other C0 controls; a value typed with one still fills.
+        } else {
+            current.append(c);
+        }
+    }
+    lines.append(current);
+    return lines;
+}
+
+} // namespace office

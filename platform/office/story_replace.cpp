@@ -1,0 +1,156 @@
+#include "word_model.h"
+
+#include <com/sun/star/container/XEnumeration.hpp>
+#include <com/sun/star/container/XEnumerationAccess.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/lang/IllegalArgumentException.hpp>
+#include <com/sun/star/text/ControlCharacter.hpp>
+#include <com/sun/star/text/XTextCursor.hpp>
+#include <com/sun/star/text/XTextRangeCompare.hpp>
+#include <com/sun/star/util/XSearchDescriptor.hpp>
+#include <com/sun/star/util/XSearchable.hpp>
+
+#include <algorithm>
+
+namespace office {
+
+namespace {
+
+using css::text::XText;
+using css::text::XTextRange;
+
+Reference<XTextRange> asRange(const Reference<css::text::XTextCursor>& cursor) {
+    return Reference<XTextRange>(cursor.get());
+}
+
+// Puts the lines where range is: the first replaces its content, each further
+// one follows a line break, so a multi-line value stays one paragraph.
+void putLines(const Reference<XTextRange>& range, const QStringList& lines) {
+    if (lines.size() == 1) {
+        range->setString(toOU(lines.first()));
+        return;
+    }
+    Reference<XText> text = range->getText();
+    Reference<css::text::XTextCursor> cursor = text->createTextCursorByRange(range);
+    cursor->setString(toOU(lines.first()));
+    cursor->collapseToEnd();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        text->insertControlCharacter(asRange(cursor), css::text::ControlCharacter::LINE_BREAK,
+                                     false);
+        if (!lines[i].isEmpty())
+            text->insertString(asRange(cursor), toOU(lines[i]), false);
+    }
+}
+
+// Whether a hit lies in one of the story's texts. A hit in a table cell names
+// the cell as its text; the story's text still accepts it as its own when
+// comparing positions, and refuses anything outside it.
+bool inStory(const Reference<XTextRange>& hit, const std::vector<Reference<XText>>& texts) {
+    const Reference<XText> own = hit->getText();
+    for (const auto& t : texts)
+        if (t == own)
+            return true;
+    if (supportsService(own, "com.sun.star.text.TextFrame"))
+        return false; // a frame's text is a story of its own
+    for (const auto& t : texts) {
+        Reference<css::text::XTextRangeCompare> compare(t, UNO_QUERY);
+        if (!compare.is())
+            continue;
+        try {
+            compare->compareRegionStarts(hit, hit);
+            return true;
+        } catch (const css::lang::IllegalArgumentException&) {
+            // not in this text
+        }
+    }
+    return false;
+}
+
+int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
+                         const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
+    Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
+    Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
+    descriptor->setSearchString(toOU(spec.text));
+    Reference<css::beans::XPropertySet> props(descriptor, UNO_QUERY_THROW);
+    // Literal text: "$1 & \ ( ) [x]" must be found and put in as typed.
+    props->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
+    props->setPropertyValue("SearchCaseSensitive", css::uno::Any(spec.matchCase));
+    props->setPropertyValue("SearchWords", css::uno::Any(spec.wholeWord));
+    props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+
+    // Writer searches the whole document; only this story's hits count.
+    Reference<css::container::XIndexAccess> hits = searchable->findAll(descriptor);
+    std::vector<Reference<XTextRange>> mine;
+    const sal_Int32 n = hits.is() ? hits->getCount() : 0;
+    for (sal_Int32 i = 0; i < n; ++i) {
+        Reference<XTextRange> hit(hits->getByIndex(i), UNO_QUERY);
+        if (!hit.is() || !inStory(hit, story.writerTexts))
+            continue;
+        mine.push_back(hit);
+        if (mode != ReplaceMode::All)
+            break;
+    }
+    if (mode != ReplaceMode::None)
+        for (const auto& hit : mine)
+            putLines(hit, lines);
+    return int(mine.size());
+}
+
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+
+// Drawing-shape text is out of reach of Writer's search, so it is searched
+// paragraph by paragraph here.
+int replaceInShapeText(const Reference<XText>& text, const SearchSpec& spec,
+                       const QStringList& lines, ReplaceMode mode) {
+    const Qt::CaseSensitivity cs = spec.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    Reference<css::container::XEnumerationAccess> access(text, UNO_QUERY_THROW);
+    Reference<css::container::XEnumeration> paragraphs = access->createEnumeration();
+    struct Hit {
+        Reference<XTextRange> paragraph;
+        qsizetype pos;
+    };
+    std::vector<Hit> found;
+    while (paragraphs->hasMoreElements()) {
+        Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY);
+        if (!paragraph.is())
+            continue;
+        const QString s = toQ(paragraph->getString());
+        for (qsizetype pos = s.indexOf(spec.text, 0, cs); pos >= 0;
+             pos = s.indexOf(spec.text, pos + spec.text.size(), cs)) {
+            if (spec.wholeWord && ((pos > 0 && isWordChar(s[pos - 1])) ||
+                                   (pos + spec.text.size() < s.size() &&
+                                    isWordChar(s[pos + spec.text.size()]))))
+                continue;
+            found.push_back({paragraph, pos});
+            if (mode != ReplaceMode::All)
+                break;
+        }
+        if (!found.empty() && mode != ReplaceMode::All)
+            break;
+    }
+    if (mode == ReplaceMode::None)
+        return int(found.size());
+    // Back to front, so the places still to do keep their offsets.
+    std::reverse(found.begin(), found.end());
+    for (const Hit& h : found) {
+        Reference<css::text::XTextCursor> cursor =
+            text->createTextCursorByRange(h.paragraph->getStart());
+        for (qsizetype left = h.pos; left > 0; left -= 0x7fff)
+            cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), false);
+        for (qsizetype left = spec.text.size(); left > 0; left -= 0x7fff)
+            cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), true);
+        putLines(asRange(cursor), lines);
+    }
+    return int(found.size());
+}
+
+} // namespace
+
+int replaceInStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
+                   const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
+    if (story.shapeText.is())
+        return replaceInShapeText(story.shapeText, spec, lines, mode);
+    return replaceInWriterStory(doc, story, spec, lines, mode);
+}
+
+} // namespace office

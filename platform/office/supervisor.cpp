@@ -1,0 +1,230 @@
+#include "supervisor.h"
+
+#include "platform/automation/automation.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace office {
+
+using Clock = std::chrono::steady_clock;
+
+struct Supervisor::SpawnJob {
+    // Everything the child touches is prepared before fork: after fork only
+    // async-signal-safe calls are allowed.
+    std::vector<char*> argv;
+    const char* program = nullptr;
+    int logFd = -1;
+    int inheritFd = -1;
+    bool done = false;
+    pid_t pid = -1;
+    int error = 0;
+};
+
+Supervisor& Supervisor::instance() {
+    // Never destroyed: offices may still be reaped while static destructors run.
+    static Supervisor* s = new Supervisor;
+    return *s;
+}
+
+Supervisor::Supervisor() {
+    std::thread([this] { run(); }).detach();
+}
+
+static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd,
+                           int errPipe, const char* program, char* const* argv) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(127);
+    ::setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::signal(sig, SIG_DFL);
+    ::dup2(devNull, 0);
+    if (logFd >= 0) {
+        ::dup2(logFd, 1);
+        ::dup2(logFd, 2);
+    } else {
+        ::dup2(devNull, 1);
+        ::dup2(devNull, 2);
+    }
+    if (inheritFd >= 0)
+        ::fcntl(inheritFd, F_SETFD, 0);
+    ::execve(program, argv, environ);
+    const int e = errno;
+    [[maybe_unused]] auto n = ::write(errPipe, &e, sizeof e);
+    ::_exit(127);
+}
+
+pid_t Supervisor::spawn(const QByteArray& program, const QList<QByteArray>& args, int logFd,
+                        int inheritFd) {
+    SpawnJob job;
+    QList<QByteArray> keep = args; // owns the bytes argv points into
+    for (QByteArray& a : keep)
+        job.argv.push_back(a.data());
+    job.argv.push_back(nullptr);
+    job.program = program.constData();
+    job.logFd = logFd;
+    job.inheritFd = inheritFd;
+
+    std::unique_lock lock(mMutex);
+    mSpawns.push_back(&job);
+    mWake.notify_all();
+    mChanged.wait(lock, [&] { return job.done; });
+    if (job.pid < 0)
+        throw automation::Error(QStringLiteral("Cannot start %1: %2")
+                                    .arg(QString::fromLocal8Bit(program),
+                                         QString::fromLocal8Bit(std::strerror(job.error))));
+    return job.pid;
+}
+
+uint64_t Supervisor::arm(Millis bound, std::function<void()> onExpire) {
+    std::lock_guard lock(mMutex);
+    const uint64_t id = mNextAlarm++;
+    mAlarms.emplace(id, Alarm{Clock::now() + bound, std::move(onExpire)});
+    mWake.notify_all();
+    return id;
+}
+
+void Supervisor::disarm(uint64_t id) {
+    std::lock_guard lock(mMutex);
+    mAlarms.erase(id);
+}
+
+void Supervisor::adopt(pid_t pid, Millis grace, int closeFd) {
+    std::lock_guard lock(mMutex);
+    mChildren.push_back(Child{pid, Clock::now() + grace, closeFd});
+    mWake.notify_all();
+}
+
+bool Supervisor::drain(Millis bound) {
+    std::unique_lock lock(mMutex);
+    const auto deadline = Clock::now() + bound;
+    if (mChanged.wait_until(lock, deadline, [&] { return mChildren.empty(); }))
+        return true;
+    for (Child& c : mChildren)
+        c.killAt = Clock::now();
+    mWake.notify_all();
+    return mChanged.wait_for(lock, std::chrono::seconds(2),
+                                  [&] { return mChildren.empty(); });
+}
+
+bool childEnded(pid_t pid, int* exitCode) {
+    siginfo_t info{};
+    // Look without reaping first: while the leader is a zombie its group id
+    // cannot be reused, so killing the group's leftovers is safe.
+    if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return errno == ECHILD ? (*exitCode = -1, true) : false;
+    if (info.si_pid != pid)
+        return false;
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return true;
+}
+
+void Supervisor::run() {
+    const pid_t self = ::getpid();
+    std::unique_lock lock(mMutex);
+    for (;;) {
+        while (!mSpawns.empty()) {
+            SpawnJob* job = mSpawns.front();
+            mSpawns.pop_front();
+            int errPipe[2];
+            const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (devNull < 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+                job->error = errno;
+                if (devNull >= 0)
+                    ::close(devNull);
+            } else {
+                const pid_t pid = ::fork();
+                if (pid == 0)
+                    childAfterFork(self, devNull, job->logFd, job->inheritFd, errPipe[1],
+                                   job->program, job->argv.data());
+                ::close(errPipe[1]);
+                ::close(devNull);
+                if (pid < 0) {
+                    job->error = errno;
+                } else {
+                    int childErr = 0;
+                    ssize_t n;
+                    while ((n = ::read(errPipe[0], &childErr, sizeof childErr)) < 0 &&
+                           errno == EINTR) {
+                    }
+                    if (n == sizeof childErr) {
+                        ::waitpid(pid, nullptr, 0);
+                        job->error = childErr;
+                    } else {
+                        job->pid = pid;
+                    }
+                }
+                ::close(errPipe[0]);
+            }
+            job->done = true;
+            mChanged.notify_all();
+        }
+
+        const auto now = Clock::now();
+        std::vector<std::function<void()>> expired;
+        for (auto it = mAlarms.begin(); it != mAlarms.end();) {
+            if (it->second.deadline <= now) {
+                expired.push_back(std::move(it->second.onExpire));
+                it = mAlarms.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (!expired.empty()) {
+            lock.unlock();
+            for (auto& f : expired)
+                f();
+            lock.lock();
+            continue;
+        }
+
+        for (auto it = mChildren.begin(); it != mChildren.end();) {
+            if (!it->killed && it->killAt <= now) {
+                ::kill(-it->pid, SIGKILL);
+                it->killed = true;
+            }
+            int code;
+            if (childEnded(it->pid, &code)) {
+                if (it->closeFd >= 0)
+                    ::close(it->closeFd);
+                it = mChildren.erase(it);
+                mChanged.notify_all();
+            } else {
+                ++it;
+            }
+        }
+
+        auto wakeAt = Clock::time_point::max();
+        for (const auto& [id, alarm] : mAlarms)
+            wakeAt = std::min(wakeAt, alarm.deadline);
+        if (!mChildren.empty())
+            wakeAt = std::min(wakeAt, Clock::now() + Millis(5)); // exits are polled
+        if (!mSpawns.empty())
+            continue;
+        if (wakeAt == Clock::time_point::max())
+            mWake.wait(lock);
+        else
+            mWake.wait_until(lock, wakeAt);
+    }
+}
+
+} // namespace office

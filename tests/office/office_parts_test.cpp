@@ -1,0 +1,184 @@
+// The office server's parts that need no office: replacement text, the page
+// picture, profiles and their locks, and the process supervisor.
+
+#include "platform/automation/automation.h"
+#include "platform/office/office_parts.h"
+#include "platform/office/supervisor.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+using namespace office;
+
+namespace {
+
+QString sandbox(const QString& name) { return testsupport::sandboxRoot() + "/" + name; }
+
+QString xcu(const QString& profile) {
+    return QString::fromUtf8(testsupport::readFile(profile + "/user/registrymodifications.xcu"));
+}
+
+QImage page(int w, int h, QRect ink) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter(&img).fillRect(ink, Qt::black);
+    img.setDotsPerMeterX(7559);
+    img.setDotsPerMeterY(7559);
+    return img;
+}
+
+bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
+
+} // namespace
+
+class OfficePartsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void replacementLines_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("plain") << "$1 & \\ ( ) [x]" << QStringList{"$1 & \\ ( ) [x]"};
+        QTest::newRow("empty") << "" << QStringList{""};
+        QTest::newRow("crlf is one break") << "a\r\nb" << QStringList{"a", "b"};
+        QTest::newRow("cr and lf alone") << "a\rb\nc" << QStringList{"a", "b", "c"};
+        QTest::newRow("lf cr is two") << "a\n\rb" << QStringList{"a", "", "b"};
+        QTest::newRow("blank lines") << "\r\n\r\n" << QStringList{"", "", ""};
+        QTest::newRow("controls dropped, tab kept")
+            << QString("x") + QChar(1) + "\x07\x0b\x0c\ty" << QStringList{"x\ty"};
+        QTest::newRow("emoji kept") << QString::fromUtf8("\xF0\x9F\x98\x80!")
+                                    << QStringList{QString::fromUtf8("\xF0\x9F\x98\x80!")};
+    }
+
+    void replacementLines() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, lines);
+        QCOMPARE(office::replacementLines(text), lines);
+    }
+
+    void stackPagesTrimsAndStacks() {
+        QImage haze = page(100, 200, QRect(10, 20, 20, 20));
+        haze.setPixel(0, 0, qRgb(252, 252, 252)); // anti-aliasing fringe is still paper
+        const QImage blank = page(100, 200, QRect());
+        const QImage second = page(100, 200, QRect(15, 50, 35, 10));
+
+        const QImage out = stackPages({haze, blank, second}, 5);
+        // Columns 10..49 across both pages; rows 20 of the first, gap, 10 of the second.
+        QCOMPARE(out.size(), QSize(40, 20 + 5 + 10));
+        QCOMPARE(out.dotsPerMeterX(), 7559);
+        QCOMPARE(qGray(out.pixel(0, 0)), 0);          // first page's ink at the corner
+        QCOMPARE(qGray(out.pixel(25, 5)), 255);       // right of it, paper
+        QCOMPARE(qGray(out.pixel(10, 22)), 255);      // the gap
+        QCOMPARE(qGray(out.pixel(5, 25)), 0);         // second page, shifted by its own left
+        QCOMPARE(qGray(out.pixel(4, 25)), 255);
+        QCOMPARE(qGray(out.pixel(39, 34)), 0);
+
+        // A wholly blank document still gives its page.
+        QCOMPARE(stackPages({blank, blank}, 5).size(), QSize(100, 200));
+        QVERIFY(stackPages({}, 5).isNull());
+    }
+
+    void seedingKeepsOtherSettings() {
+        const QString fresh = sandbox("seed/fresh");
+        QVERIFY(seedProfile(fresh, "7.4"));
+        QVERIFY(xcu(fresh).contains("<prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>7.4</value>"));
+        QVERIFY(xcu(fresh).trimmed().endsWith("</oor:items>"));
+
+        const QString used = sandbox("seed/used");
+        const QByteArray old =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items xmlns:oor=\"x\">\n"
+            "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+            "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+            "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+            "oor:op=\"fuse\"><value>6.1</value></prop></item>\n</oor:items>\n";
+        testsupport::writeFile(used + "/user/registrymodifications.xcu", old);
+        QVERIFY(seedProfile(used, "7.4"));
+        const QString now = xcu(used);
+        QVERIFY(now.contains("<value>7.4</value>") && !now.contains("6.1"));
+        QVERIFY(now.contains("FirstRun"));
+        QCOMPARE(now.count("ooSetupLastVersion"), 1);
+        QVERIFY(seedProfile(used, "7.4"));
+        QCOMPARE(xcu(used), now);
+
+        const QString noVersion = sandbox("seed/unknown");
+        testsupport::writeFile(noVersion + "/user/registrymodifications.xcu", old);
+        QVERIFY(seedProfile(noVersion, "")); // nothing known: leave the file alone
+        QCOMPARE(xcu(noVersion).toUtf8(), old);
+    }
+
+    void officeVersionIsReadFromTheInstallation() {
+        const QString a = sandbox("install-a/program");
+        testsupport::writeFile(a + "/bootstraprc", "[Bootstrap]\nInstallMode=x\nProductKey=LibreOffice 7.4\n");
+        QCOMPARE(installedOfficeVersion(a), QString("7.4"));
+        const QString b = sandbox("install-b/program");
+        testsupport::writeFile(sandbox("install-b/share/registry/main.xcd"),
+                               "<prop oor:name=\"ooSetupVersion\" oor:type=\"xs:string\"><value>24.2</value></prop>");
+        QCOMPARE(installedOfficeVersion(b), QString("24.2"));
+        QCOMPARE(installedOfficeVersion(sandbox("install-none")), QString());
+    }
+
+    void aProfileServesOneLiveOfficeAtATime() {
+        const QString root = sandbox("pool");
+        ProfileLease first = leaseProfile(root, "7.4", 2);
+        ProfileLease second = leaseProfile(root, "7.4", 2);
+        QCOMPARE(first.dir, root + "/0");
+        QCOMPARE(second.dir, root + "/1");
+        QVERIFY(xcu(second.dir).contains("7.4"));
+        QVERIFY_THROWS_EXCEPTION(automation::Error, leaseProfile(root, "7.4", 2));
+
+        // An office started with the lock keeps the profile taken after we let go.
+        const pid_t child = Supervisor::instance().spawn(
+            "/bin/sleep", {"/bin/sleep", "30"}, -1, first.lockFd);
+        ::close(first.lockFd);
+        ::close(second.lockFd);
+        ProfileLease third = leaseProfile(root, "7.4", 2);
+        QCOMPARE(third.dir, root + "/1");
+        ::close(third.lockFd);
+
+        Supervisor::instance().adopt(child, Millis(0), -1);
+        QVERIFY(Supervisor::instance().drain(Millis(5000)));
+        ProfileLease again = leaseProfile(root, "7.4", 2);
+        QCOMPARE(again.dir, root + "/0");
+        ::close(again.lockFd);
+    }
+
+    void supervisorBoundsAndReaps() {
+        Supervisor& s = Supervisor::instance();
+        QVERIFY_THROWS_EXCEPTION(automation::Error,
+                                 s.spawn("/no/such/program", {"/no/such/program"}, -1, -1));
+
+        std::atomic<int> fired{0};
+        const uint64_t kept = s.arm(Millis(50), [&] { fired += 1; });
+        const uint64_t cancelled = s.arm(Millis(50), [&] { fired += 100; });
+        s.disarm(cancelled);
+        QTRY_COMPARE_WITH_TIMEOUT(fired.load(), 1, 2000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        QCOMPARE(fired.load(), 1);
+        s.disarm(kept); // already fired: harmless
+
+        // A child that ignores the polite end, with a grandchild in its group:
+        // after the grace both are killed and the child is reaped.
+        const pid_t child = s.spawn("/bin/sh", {"/bin/sh", "-c", "trap '' TERM; sleep 30 & wait"},
+                                    -1, -1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        QCOMPARE(::getpgid(child), child);
+        QElapsedTimer t;
+        t.start();
+        s.adopt(child, Millis(300), -1);
+        QVERIFY(s.drain(Millis(5000)));
+        QVERIFY(t.elapsed() >= 250);
+        QVERIFY(!alive(child));
+        // Nothing left in its group (the orphaned grandchild is reaped by init).
+        QTRY_COMPARE_WITH_TIMEOUT(::kill(-child, 0), -1, 3000);
+    }
+};
+
+VELTRANE_TEST_MAIN(OfficePartsTest)
+#include "office_parts_test.moc"

@@ -1,0 +1,285 @@
+// The word processor's object model against a real LibreOffice, checked with
+// independent .doc readers where it matters.
+
+#include "officetest.h"
+#include "tests/support/testenv.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QSet>
+
+using automation::Error;
+using automation::NamedArg;
+using automation::Object;
+using automation::Variant;
+using namespace officetest;
+
+namespace {
+
+const Variant kMissing = Variant::missing();
+
+QString tempPath(const QString& name) { return testsupport::sandboxRoot() + "/tmp/" + name; }
+
+Object openTemplate(const Object& word, const QString& path) {
+    return word["Documents"]
+        .call("Open", {path}, {NamedArg{"ReadOnly", Variant(true)}})
+        .toObject();
+}
+
+// Replaces every occurrence of find in each story, the way the program does it.
+void replaceInStories(const Object& doc, const QString& find, const QString& with) {
+    for (const Variant& v : doc["StoryRanges"].items()) {
+        const Object range = v.toObject();
+        range["Find"].call("ClearFormatting");
+        range["Find"]["Replacement"].call("ClearFormatting");
+        const Object f = range["Find"];
+        f.set("Text", find);
+        f["Replacement"].set("Text", with);
+        f.set("Forward", true);
+        f.set("Wrap", int32_t(1));
+        for (const char* p : {"Format", "MatchCase", "MatchWholeWord", "MatchWildcards",
+                              "MatchSoundsLike", "MatchAllWordForms"})
+            f.set(p, false);
+        range["Find"].call("Execute", {}, {NamedArg{"Replace", Variant(int16_t(2))}});
+    }
+}
+
+QByteArray utf16(const QString& s) {
+    return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class OfficeWordTest : public QObject {
+    Q_OBJECT
+
+    Object mWord; // one office for the whole run keeps the suite quick
+
+private slots:
+    void initTestCase() { mWord = createWord(); }
+
+    void cleanupTestCase() {
+        if (!mWord.isNothing())
+            mWord.call("quit");
+        mWord.release();
+        QVERIFY(waitForExits(15000));
+    }
+
+    void eachStoryGetsOnlyItsOwnReplacement_data() {
+        QTest::addColumn<QString>("file");
+        // Through .doc, text frames become drawing shapes; the source keeps a Writer frame.
+        QTest::newRow("template.dot") << dataFile("story-template.dot");
+        QTest::newRow("editable source") << dataFile("story-template.fodt");
+    }
+
+    void eachStoryGetsOnlyItsOwnReplacement() {
+        QFETCH(QString, file);
+        const Object doc = openTemplate(mWord, file);
+
+        const QList<Variant> stories = doc["StoryRanges"].items();
+        QList<int> types;
+        for (qsizetype i = 0; i < stories.size(); ++i) {
+            const Object range = stories[i].toObject();
+            types << range.get("StoryType").toInt();
+            const Object find = range["Find"];
+            find.set("Text", "[story]"); // the template writes it "[Story]"
+            find["Replacement"].set("Text", QString("<S%1>").arg(i));
+            find.set("MatchCase", false);
+            find.call("Execute", {}, {NamedArg{"Replace", Variant(int16_t(2))}});
+        }
+        std::sort(types.begin(), types.end());
+        // Main text, footnotes, the frame and the shape, header and footer: each once.
+        QCOMPARE(types, (QList<int>{1, 2, 5, 5, 7, 9}));
+
+        for (qsizetype i = 0; i < stories.size(); ++i) {
+            const QString text = stories[i].toObject().get("Text").toString();
+            QVERIFY2(!text.contains("[Story]"), qPrintable(text));
+            for (qsizetype j = 0; j < stories.size(); ++j)
+                QCOMPARE(text.count(QString("<S%1>").arg(j)),
+                         i != j ? 0 : (stories[i].toObject().get("StoryType").toInt() == 1 ? 2 : 1));
+        }
+
+        // A shape's own find replaces in that shape only: the table cell keeps its [JobTitle].
+        int shapesWithText = 0;
+        for (const Variant& v : doc["Shapes"].items()) {
+            const Object frame = v.toObject()["TextFrame"];
+            if (!frame.get("HasText").toBool())
+                continue;
+            ++shapesWithText;
+            frame["TextRange"]["Find"].call(
+                "Execute", {"[JOBTITLE]", kMissing, kMissing, kMissing, kMissing, kMissing,
+                            kMissing, kMissing, kMissing, "shape-title", Variant(int16_t(2))});
+        }
+        QCOMPARE(shapesWithText, 2);
+        const QString main = doc["Range"].get("Text").toString();
+        QVERIFY2(main.contains("Title [JobTitle]"), qPrintable(main));
+        QVERIFY(!main.contains("shape-title"));
+
+        const QString out = tempPath(QFileInfo(file).baseName() + "-stories.doc");
+        doc.call("SaveAs", {out});
+        doc.call("Close");
+
+        // antiword shows body, cells, notes and text boxes; catdoc adds headers and footers.
+        const QString aw = readerText("antiword", out);
+        const QString cd = readerText("catdoc", out);
+        QVERIFY2(aw.contains("Frame <S") && aw.contains("shape-title"), qPrintable(aw));
+        QVERIFY2(aw.contains("Cell <S0>") && aw.contains("Body <S0>"), qPrintable(aw));
+        QVERIFY2(aw.contains("Title [JobTitle]"), qPrintable(aw));
+        QVERIFY2(cd.contains(QRegularExpression("Header <S\\d>")), qPrintable(cd));
+        QVERIFY2(cd.contains(QRegularExpression("Footer <S\\d>")), qPrintable(cd));
+        QVERIFY(!aw.contains("[Story]") && !cd.contains("[Story]"));
+    }
+
+    void findKeepsItsSettingsAndIsTheSameObject() {
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        const Object range = doc["Range"];
+        QCOMPARE(range["Find"].dispatch(), range["Find"].dispatch());
+
+        range["Find"].set("MatchCase", true);
+        range["Find"].set("Text", "[STORY]");
+        range["Find"]["Replacement"].set("Text", "upper");
+        // Read again, the find still matches case, so the mixed-case text is not found.
+        QCOMPARE(range["Find"].call("Execute", {}, {{"replace", Variant(int16_t(2))}}), Variant(false));
+        range["Find"].set("MatchCase", false);
+        QCOMPARE(range["Find"].call("Execute", {}, {{"REPLACE", Variant(int16_t(2))}}), Variant(true));
+        QVERIFY(range.get("Text").toString().contains("Body upper"));
+        doc.call("Close", {}, {{"SaveChanges", Variant(int16_t(0))}});
+    }
+
+    void valuesGoInLiterallyAndSurviveTheDocFile() {
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        const QString megabyte = QString("0123456789abcdef").repeated(65536) + "END";
+        const QList<std::pair<QString, QString>> values = {
+            {"[EmployeeName]", "$1 & \\ ( ) [x] \\n $& %s"},
+            {"[Manager]", QString::fromUtf8("山田 太郎")},
+            {"[Department]", QString::fromUtf8("قسم المبيعات")},
+            {"[Infraction]", QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD")},
+            {"[Improvement]", "first\r\nsecond\rthird\nfourth"},
+            {"[Consequences]", QString("bell\x07") + QChar(0x01) + "tab\there"},
+            {"[CurrentDate]", megabyte},
+        };
+        QElapsedTimer timer;
+        timer.start();
+        for (const auto& [find, with] : values)
+            replaceInStories(doc, find, with);
+        QVERIFY2(timer.elapsed() < 30000, "a megabyte value must not take long");
+
+        const QString out = tempPath("values.doc");
+        doc.call("SaveAs", {out});
+        doc.call("Close");
+
+        // A document, not a template, whatever it was opened from.
+        QCOMPARE(wordHeaderFlags(dataFile("story-template.dot")) & 1, 1);
+        const int flags = wordHeaderFlags(out);
+        QVERIFY(flags >= 0);
+        QCOMPARE(flags & 1, 0);
+
+        const QString aw = readerText("antiword", out);
+        const QString cd = readerText("catdoc", out);
+        QVERIFY2(aw.contains("name $1 & \\ ( ) [x] \\n $& %s date"), qPrintable(aw.left(400)));
+        QVERIFY(cd.contains(QString::fromUtf8("Header [Story] 山田 太郎")));
+        QVERIFY(aw.contains(QString::fromUtf8("Cell [Story] قسم المبيعات")));
+        QVERIFY(aw.contains(megabyte));
+        QVERIFY(aw.contains("Consequences: belltabhere") || aw.contains("Consequences: belltab here"));
+
+        // Line breaks inside one paragraph (0x0B in Word's text), not new paragraphs.
+        const QByteArray bytes = fileBytes(out);
+        QVERIFY(bytes.contains(utf16(QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"))));
+        QVERIFY(bytes.contains(utf16("first\x0bsecond\x0bthird\x0b" "fourth")));
+        QVERIFY(!bytes.contains(utf16("first\r")));
+    }
+
+    void saveAsWritesExactlyThatPathAndOverwrites() {
+        const QString dir = tempPath(QString::fromUtf8("a dir #1 ü"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString out = dir + QString::fromUtf8("/Résumé 100%.doc");
+        QFile stale(out);
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("old contents");
+        stale.close();
+
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        doc.call("SaveAs", {out});
+        doc.call("Close");
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{QString::fromUtf8("Résumé 100%.doc")});
+        QCOMPARE(wordHeaderFlags(out) & 1, 0);
+        QVERIFY(readerText("antiword", out).contains("Infraction: [Infraction]"));
+    }
+
+    void copyAsPictureGivesThePagesAtTheirNaturalSize() {
+        const QString out = tempPath("picture.doc");
+        {
+            const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+            doc.call("SaveAs", {out});
+            doc.call("Close");
+        }
+        QGuiApplication::clipboard()->clear();
+        const Object doc = mWord["Documents"].call("Open", {out}).toObject();
+        doc["Range"].call("CopyAsPicture");
+        const QImage img = QGuiApplication::clipboard()->image();
+        QVERIFY(!img.isNull());
+
+        // 192 dpi, so 1 pixel is 7.5 twips and the natural size is half the pixels.
+        QCOMPARE(img.dotsPerMeterX(), 7559);
+        QCOMPARE(img.dotsPerMeterY(), 7559);
+        // Letter paper, one-inch side margins: the text is at most 6.5 inches wide;
+        // the header and footer span nearly the whole 11-inch height.
+        QVERIFY2(img.width() <= 6.5 * 192 + 2 && img.width() > 3 * 192, qPrintable(QString::number(img.width())));
+        QVERIFY2(img.height() > 9 * 192 && img.height() < 10.5 * 192, qPrintable(QString::number(img.height())));
+
+        // Trimmed: ink in the first row and column; and real text, not a blank sheet.
+        auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 128; };
+        bool inkTop = false, inkLeft = false;
+        qint64 inked = 0;
+        for (int x = 0; x < img.width(); ++x)
+            inkTop |= qGray(img.pixel(x, 0)) < 250;
+        for (int y = 0; y < img.height(); ++y)
+            inkLeft |= qGray(img.pixel(0, y)) < 250;
+        for (int y = 0; y < img.height(); y += 2)
+            for (int x = 0; x < img.width(); x += 2)
+                inked += dark(x, y);
+        QVERIFY(inkTop && inkLeft);
+        QVERIFY2(inked > 2000, qPrintable(QString::number(inked)));
+
+        mWord["ActiveDocument"].call("Close", {}, {{"savechanges", Variant(int16_t(0))}});
+        QCOMPARE(mWord["Documents"].get("Count").toInt(), 0);
+    }
+
+    void misuseFailsWithAClearError() {
+        auto failsWith = [](const std::function<void()>& f, const QString& part) {
+            try {
+                f();
+            } catch (const Error& e) {
+                if (e.description().contains(part, Qt::CaseInsensitive))
+                    return true;
+                qWarning() << "wrong error:" << e.description();
+                return false;
+            }
+            return false;
+        };
+        QVERIFY(failsWith([&] { mWord.get("NoSuchMember"); }, "NoSuchMember"));
+        QVERIFY(failsWith([&] { mWord["Documents"].call("Open", {tempPath("missing.doc")}); }, "missing.doc"));
+        QVERIFY(failsWith([&] { mWord["Documents"].call("Open", {dataFile("story-template.dot")}, {{"ReadOnlyy", true}}); }, "ReadOnlyy"));
+        QVERIFY(failsWith([&] { mWord.get("ActiveDocument"); }, "no document"));
+
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        const Object range = doc["RANGE"];
+        const Object find = range["find"];
+        QVERIFY(failsWith([&] { doc.call("SaveAs", {"/proc/no/such/folder/x.doc"}); }, "SaveAs"));
+        doc.call("close");
+        QVERIFY(failsWith([&] { doc.get("StoryRanges"); }, "closed"));
+        QVERIFY(failsWith([&] { find.call("Execute", {}, {{"Replace", Variant(int16_t(2))}}); }, "closed"));
+        QVERIFY(failsWith([&] { range.get("Text"); }, "closed"));
+    }
+};
+
+VELTRANE_TEST_MAIN(OfficeWordTest)
+#include "office_word_test.moc"
