@@ -54,13 +54,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Veltrane maintainers <${VELTRANE_SUPPORT_EMAIL}>")
 set(CPACK_DEBIAN_PACKAGE_SECTION office)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "employee warning notices, filled in by a word processor
- Veltrane makes employee warning notices. A manager types nine facts about
- the warning (employee, manager, department, what happened, the plan for
- improvement, the consequences, job title, date and employee ID) and gets a
- finished notice as a Word 97-2003 document. The program fills its built-in
- template through LibreOffice Writer running in the background, shows a
- zoomable preview of the result and saves the document where the user wants.")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write employee warning notices as Word documents")
+# CPack puts the summary first and indents these lines itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Veltrane makes employee warning notices. A manager types nine facts about
+the warning (employee, manager, department, what happened, the plan for
+improvement, the consequences, job title, date and employee ID) and gets a
+finished notice as a Word 97-2003 document. The program fills its built-in
+template through LibreOffice Writer running in the background, shows a
+zoomable preview of the result and saves the document where the user wants.")
 # Library packages come from dpkg-shlibdeps; it finds LibreOffice's own UNO
 # libraries only when told where they live. What is loaded or started at run
 # time (Writer, the fonts the template is measured with) is named here.

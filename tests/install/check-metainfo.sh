@@ -11,7 +11,7 @@ if ! DESTDIR="$root/tree" cmake --install "$build" --prefix /usr >"$root/install
   fail "cmake --install failed"
   finish
 fi
-meta=$(ls "$root"/tree/usr/share/metainfo/*.metainfo.xml 2>/dev/null | head -n1)
+meta=$(ls "$root"/tree/usr/share/metainfo/*.metainfo.xml 2>/dev/null | head -n1) || true
 [ -n "$meta" ] || { fail "no installed metainfo"; finish; }
 app_id=$(basename "$meta" .metainfo.xml)
 

@@ -12,13 +12,20 @@ if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$root/out" >"$root/cpa
   fail "cpack failed"
   finish
 fi
-deb=$(ls "$root"/out/veltrane_*.deb 2>/dev/null | head -n1)
+deb=$(ls "$root"/out/veltrane_*.deb 2>/dev/null | head -n1) || true
 [ -n "$deb" ] || { fail "cpack made no veltrane_*.deb"; finish; }
 
 [ "$(dpkg-deb -f "$deb" Package)" = veltrane ] || fail "package is not named veltrane"
 for field in Maintainer Description Section Version Architecture; do
   [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "package has no $field"
 done
+# A synopsis, then a body that package managers show as flowing text.
+dpkg-deb -f "$deb" Description >"$root/description"
+synopsis=$(head -n1 "$root/description")
+[ -n "$synopsis" ] && [ ${#synopsis} -le 80 ] || fail "package synopsis is empty or too long: '$synopsis'"
+[ "$(wc -l <"$root/description")" -ge 2 ] || fail "package has no long description"
+awk 'NR > 1 && /^  / {bad = 1} END {exit bad}' "$root/description" || fail "package description lines are indented twice (shown verbatim)"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 # One alternative group per line, without version constraints.

@@ -31,7 +31,7 @@ app=$!
 # The window is titled with the product name (a message box too, if no Writer).
 pair=""
 for _ in $(seq 200); do
-  pair=$(xwininfo -root -tree 2>/dev/null | sed -n 's/.*"Veltrane": (\("[^"]*" "[^"]*"\)).*/\1/p' | head -n1)
+  pair=$(xwininfo -root -tree 2>/dev/null | sed -n 's/.*"Veltrane": (\("[^"]*" "[^"]*"\)).*/\1/p' | head -n1) || true
   [ -n "$pair" ] && break
   kill -0 "$app" 2>/dev/null || break
   sleep 0.1

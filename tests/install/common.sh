@@ -55,5 +55,6 @@ private_env() {
 
 # Value of a key in the desktop entry's main group.
 desktop_key() {
-  sed -n "/^\[Desktop Entry\]/,/^\[/s/^$2=//p" "$1" | head -n1
+  awk -v key="$2" '/^\[/ {main = ($0 == "[Desktop Entry]")}
+    main && index($0, key "=") == 1 {print substr($0, length(key) + 2); exit}' "$1"
 }
