@@ -68,4 +68,10 @@ zoomable preview of the result and saves the document where the user wants.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS /usr/lib/libreoffice/program)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libreoffice-writer-nogui | libreoffice-writer, fonts-liberation2")
+# CPack adds ldconfig maintainer scripts for any .so under usr/lib, but the
+# plugin is private; those scripts would only keep the removed package in
+# dpkg's "rc" state. Naming (absent) scripts of our own turns them off; CPack
+# then warns "missing file", which is expected.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_BINARY_DIR}/packaging/none/postinst ${PROJECT_BINARY_DIR}/packaging/none/postrm)
 include(CPack)

@@ -51,6 +51,12 @@ done
 [ "$have_office" = 0 ] || grep -Eq ' \./usr/lib/veltrane/libveltrane_office\.so$' "$root/contents" \
   || fail "package lacks the office plugin"
 
+# Nothing to run on install or removal, so removing leaves no "rc" entry behind.
+dpkg-deb -e "$deb" "$root/control"
+for script in preinst postinst prerm postrm; do
+  [ ! -e "$root/control/$script" ] || fail "package has a $script script"
+done
+
 # Each library the program and its plugin link directly comes from a package
 # that Depends names (what those need in turn, their own packages bring).
 owner_of() {
