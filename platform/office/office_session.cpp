@@ -317,6 +317,13 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
     return session;
 }
 
+void OfficeSession::keepUntilEnd(const Reference<css::uno::XInterface>& object) {
+    if (!object.is())
+        return;
+    std::lock_guard lock(mKeptMutex);
+    mKept.push_back(object);
+}
+
 pid_t OfficeSession::pid() const {
     std::lock_guard lock(mLink->mutex);
     return mLink->pid;
@@ -353,6 +360,9 @@ void OfficeSession::end(bool polite) {
     mLink->disposeBridge();
     mDesktop.clear();
     mContext.clear();
+    // With the bridge gone these releases stay on this side.
+    std::lock_guard lock(mKeptMutex);
+    mKept.clear();
 }
 
 void OfficeSession::quit() {

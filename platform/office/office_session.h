@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace office {
 
@@ -67,6 +68,12 @@ public:
     // Closes what is still open and terminates the office. Later calls fail.
     void quit();
 
+    // Releasing the drawing layer's text objects (shape texts and their
+    // paragraphs and cursors) over the bridge races the office's own work and
+    // can corrupt its memory: a release arrives on another thread of the
+    // office, outside its lock. Such objects are kept until the office ends.
+    void keepUntilEnd(const Reference<css::uno::XInterface>& object);
+
     pid_t pid() const;
     Reference<css::uno::XComponentContext> context() const { return mContext; }
     Reference<css::frame::XDesktop2> desktop() const { return mDesktop; }
@@ -107,6 +114,8 @@ private:
     Reference<css::uno::XComponentContext> mContext;
     Reference<css::frame::XDesktop2> mDesktop;
     std::atomic<bool> mQuit{false};
+    std::mutex mKeptMutex;
+    std::vector<Reference<css::uno::XInterface>> mKept;
 };
 
 } // namespace office

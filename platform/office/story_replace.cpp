@@ -25,13 +25,19 @@ Reference<XTextRange> asRange(const Reference<css::text::XTextCursor>& cursor) {
 
 // Puts the lines where range is: the first replaces its content, each further
 // one follows a line break, so a multi-line value stays one paragraph.
-void putLines(const Reference<XTextRange>& range, const QStringList& lines) {
+// Objects of a drawing shape's text go to keeper (see OfficeSession::keepUntilEnd).
+void putLines(const Reference<XTextRange>& range, const QStringList& lines,
+              OfficeSession* keeper = nullptr) {
     if (lines.size() == 1) {
         range->setString(toOU(lines.first()));
         return;
     }
     Reference<XText> text = range->getText();
     Reference<css::text::XTextCursor> cursor = text->createTextCursorByRange(range);
+    if (keeper) {
+        keeper->keepUntilEnd(text);
+        keeper->keepUntilEnd(cursor);
+    }
     cursor->setString(toOU(lines.first()));
     cursor->collapseToEnd();
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -100,11 +106,12 @@ bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_');
 
 // Drawing-shape text is out of reach of Writer's search, so it is searched
 // paragraph by paragraph here.
-int replaceInShapeText(const Reference<XText>& text, const SearchSpec& spec,
-                       const QStringList& lines, ReplaceMode mode) {
+int replaceInShapeText(OfficeSession& session, const Reference<XText>& text,
+                       const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
     const Qt::CaseSensitivity cs = spec.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     Reference<css::container::XEnumerationAccess> access(text, UNO_QUERY_THROW);
     Reference<css::container::XEnumeration> paragraphs = access->createEnumeration();
+    session.keepUntilEnd(paragraphs);
     struct Hit {
         Reference<XTextRange> paragraph;
         qsizetype pos;
@@ -114,6 +121,7 @@ int replaceInShapeText(const Reference<XText>& text, const SearchSpec& spec,
         Reference<XTextRange> paragraph(paragraphs->nextElement(), UNO_QUERY);
         if (!paragraph.is())
             continue;
+        session.keepUntilEnd(paragraph);
         const QString s = toQ(paragraph->getString());
         for (qsizetype pos = s.indexOf(spec.text, 0, cs); pos >= 0;
              pos = s.indexOf(spec.text, pos + spec.text.size(), cs)) {
@@ -133,23 +141,26 @@ int replaceInShapeText(const Reference<XText>& text, const SearchSpec& spec,
     // Back to front, so the places still to do keep their offsets.
     std::reverse(found.begin(), found.end());
     for (const Hit& h : found) {
-        Reference<css::text::XTextCursor> cursor =
-            text->createTextCursorByRange(h.paragraph->getStart());
+        const Reference<XTextRange> start = h.paragraph->getStart();
+        session.keepUntilEnd(start);
+        Reference<css::text::XTextCursor> cursor = text->createTextCursorByRange(start);
+        session.keepUntilEnd(cursor);
         for (qsizetype left = h.pos; left > 0; left -= 0x7fff)
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), false);
         for (qsizetype left = spec.text.size(); left > 0; left -= 0x7fff)
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), true);
-        putLines(asRange(cursor), lines);
+        putLines(asRange(cursor), lines, &session);
     }
     return int(found.size());
 }
 
 } // namespace
 
-int replaceInStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
-                   const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
+int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
+                   const Story& story, const SearchSpec& spec, const QStringList& lines,
+                   ReplaceMode mode) {
     if (story.shapeText.is())
-        return replaceInShapeText(story.shapeText, spec, lines, mode);
+        return replaceInShapeText(session, story.shapeText, spec, lines, mode);
     return replaceInWriterStory(doc, story, spec, lines, mode);
 }
 

@@ -161,7 +161,7 @@ Story notesStory(int type, const Reference<css::container::XIndexAccess>& notes)
 
 // The text a shape holds: Writer's own for text frames (and shapes carrying a
 // Writer text box), the drawing layer's for other drawing shapes.
-Story shapeStory(const Reference<css::drawing::XShape>& shape) {
+Story shapeStory(OfficeSession& session, const Reference<css::drawing::XShape>& shape) {
     Story s;
     s.type = TextFrameStory;
     if (supportsService(shape, "com.sun.star.text.TextFrame")) {
@@ -172,6 +172,7 @@ Story shapeStory(const Reference<css::drawing::XShape>& shape) {
     Reference<css::text::XText> text(shape, UNO_QUERY);
     if (!text.is())
         return s;
+    session.keepUntilEnd(text);
     if (supportsService(text, "com.sun.star.text.TextFrame"))
         s.writerTexts.push_back(text->getText());
     else
@@ -182,7 +183,7 @@ Story shapeStory(const Reference<css::drawing::XShape>& shape) {
 // The document's floating shapes. Objects anchored as characters are Word's
 // inline shapes, not Shapes.
 std::vector<Reference<css::drawing::XShape>>
-floatingShapes(const Reference<css::text::XTextDocument>& doc) {
+floatingShapes(OfficeSession& session, const Reference<css::text::XTextDocument>& doc) {
     std::vector<Reference<css::drawing::XShape>> shapes;
     Reference<css::drawing::XDrawPageSupplier> pageSupplier(doc, UNO_QUERY_THROW);
     Reference<css::container::XIndexAccess> page(pageSupplier->getDrawPage(), UNO_QUERY_THROW);
@@ -193,6 +194,7 @@ floatingShapes(const Reference<css::text::XTextDocument>& doc) {
             continue;
         const auto anchor = getPropertyOr<css::text::TextContentAnchorType>(
             shape, "AnchorType", css::text::TextContentAnchorType_AT_PARAGRAPH);
+        session.keepUntilEnd(shape);
         if (anchor != css::text::TextContentAnchorType_AS_CHARACTER)
             shapes.push_back(shape);
     }
@@ -201,7 +203,8 @@ floatingShapes(const Reference<css::text::XTextDocument>& doc) {
 
 // One range per story, each once: main text, foot- and endnotes, each text
 // frame or text box, and the headers and footers of the page styles in use.
-std::vector<Story> collectStories(const Reference<css::text::XTextDocument>& doc) {
+std::vector<Story> collectStories(OfficeSession& session,
+                                  const Reference<css::text::XTextDocument>& doc) {
     std::vector<Story> stories;
     addUnique(stories, MainTextStory, doc->getText());
 
@@ -231,8 +234,8 @@ std::vector<Story> collectStories(const Reference<css::text::XTextDocument>& doc
 
     // Word's text boxes come in as drawing shapes; their text is a text frame
     // story to Word, so it is one here too.
-    for (const Reference<css::drawing::XShape>& shape : floatingShapes(doc)) {
-        Story s = shapeStory(shape);
+    for (const Reference<css::drawing::XShape>& shape : floatingShapes(session, doc)) {
+        Story s = shapeStory(session, shape);
         if (s.shapeText.is()) {
             if (!s.shapeText->getString().isEmpty())
                 stories.push_back(std::move(s));
@@ -445,7 +448,7 @@ private:
         if (s.text.isEmpty())
             return Variant(false);
         const SearchSpec spec{s.text, s.matchCase, s.wholeWord};
-        const int found = replaceInStory(mDoc->doc, mStory, spec, replacementLines(s.replacement),
+        const int found = replaceInStory(*mSession, mDoc->doc, mStory, spec, replacementLines(s.replacement),
                                          ReplaceMode(replace));
         return Variant(found > 0);
     }
@@ -573,7 +576,7 @@ public:
         if (sameName(name, "TextFrame")) {
             return call(name, Bound::Ordinary, [&] {
                 return Variant(
-                    Object(std::make_shared<TextFrame>(mSession, mDoc, shapeStory(mShape))));
+                    Object(std::make_shared<TextFrame>(mSession, mDoc, shapeStory(*mSession, mShape))));
             });
         }
         if (sameName(name, "Name")) {
@@ -622,7 +625,7 @@ public:
         if (sameName(name, "StoryRanges")) {
             return call(name, Bound::Ordinary, [&] {
                 QList<Variant> items;
-                for (Story& s : collectStories(mDoc->doc))
+                for (Story& s : collectStories(*mSession, mDoc->doc))
                     items.append(Object(std::make_shared<Range>(mSession, mDoc, std::move(s))));
                 return Variant(Object(std::make_shared<Collection>(mSession, mDoc, items)));
             });
@@ -658,7 +661,7 @@ public:
 private:
     Variant shapes() {
         QList<Variant> items;
-        for (const auto& shape : floatingShapes(mDoc->doc))
+        for (const auto& shape : floatingShapes(*mSession, mDoc->doc))
             items.append(Object(std::make_shared<Shape>(mSession, mDoc, shape)));
         return Variant(Object(std::make_shared<Collection>(mSession, mDoc, items)));
     }

@@ -1,0 +1,161 @@
+// Times the office server against the cheapest thing LibreOffice can do with
+// the same template: one bare, seeded soffice.bin --convert-to doc.
+//
+//   bench_office [runs]      (default 7; prints medians and ratios)
+
+#include "platform/automation/automation.h"
+#include "platform/office/office_parts.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+using automation::NamedArg;
+using automation::Object;
+using automation::Variant;
+
+namespace {
+
+const char* const kPlaceholders[] = {"[EmployeeName]", "[Manager]",     "[Department]",
+                                     "[Infraction]",   "[Improvement]", "[Consequences]",
+                                     "[JobTitle]",     "[CurrentDate]", "[EmployeeID]"};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+std::vector<double> timeRuns(int runs, const std::function<void()>& once) {
+    once(); // warm-up: first start of a profile, cold caches
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        once();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    return ms;
+}
+
+bool convertOnce(const QString& profile, const QString& outDir) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin"),
+            {"--headless", "--invisible", "--nologo", "--norestore", "--nodefault",
+             "--nolockcheck", "-env:UserInstallation=file://" + profile, "--convert-to", "doc",
+             "--outdir", outDir, OFFICE_TEST_TEMPLATE});
+    p.waitForFinished(120000);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// The program's filling instance: open read-only, nine placeholders in every
+// story and every shape, save as .doc.
+void fill(const Object& word, const QString& out) {
+    const Object doc = word["Documents"]
+                           .call("Open", {OFFICE_TEST_TEMPLATE}, {NamedArg{"ReadOnly", true}})
+                           .toObject();
+    for (int i = 0; i < 9; ++i) {
+        for (const Variant& v : doc["StoryRanges"].items()) {
+            const Object range = v.toObject();
+            range["Find"].call("ClearFormatting");
+            range["Find"]["Replacement"].call("ClearFormatting");
+            const Object f = range["Find"];
+            f.set("Text", kPlaceholders[i]);
+            f["Replacement"].set("Text", QStringLiteral("value %1").arg(i));
+            f.set("Forward", true);
+            f.set("Wrap", int32_t(1));
+            for (const char* p : {"Format", "MatchCase", "MatchWholeWord", "MatchWildcards",
+                                  "MatchSoundsLike", "MatchAllWordForms"})
+                f.set(p, false);
+            range["Find"].call("Execute", {}, {NamedArg{"Replace", Variant(int16_t(2))}});
+        }
+    }
+    const Variant m = Variant::missing();
+    for (const Variant& v : doc["Shapes"].items()) {
+        const Object frame = v.toObject()["TextFrame"];
+        if (!frame.get("HasText").toBool())
+            continue;
+        for (int i = 0; i < 9; ++i)
+            frame["TextRange"]["Find"].call("Execute", {kPlaceholders[i], m, m, m, m, m, m, m, m,
+                                                        QStringLiteral("value %1").arg(i),
+                                                        Variant(int16_t(2))});
+    }
+    doc.call("SaveAs", {out});
+    word.set("DisplayAlerts", false);
+    doc.call("Close");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    QTemporaryDir scratch;
+    // A private cache, so the user's profile pool is left alone.
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(scratch.filePath("cache")));
+    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+
+    const QString profile = scratch.filePath("yardstick-profile");
+    office::seedProfile(profile, office::installedOfficeVersion(VELTRANE_LO_PROGRAM_DIR));
+    convertOnce(profile, scratch.path()); // sets the new profile up (exit code 81)
+    const auto yard = timeRuns(runs, [&] {
+        if (!convertOnce(profile, scratch.path()))
+            std::fprintf(stderr, "soffice.bin --convert-to failed\n");
+    });
+
+    const auto createQuit = timeRuns(runs, [] {
+        Object word = automation::createObject("Word.Application");
+        word.call("quit");
+    });
+
+    const QString out = scratch.filePath("filled.doc");
+    std::vector<double> fillOnly;
+    const auto fillAll = timeRuns(runs, [&] {
+        Object word = automation::createObject("Word.Application");
+        QElapsedTimer t;
+        t.start();
+        fill(word, out);
+        fillOnly.push_back(t.nsecsElapsed() / 1e6);
+        word.call("quit");
+    });
+    fillOnly.erase(fillOnly.begin()); // the warm-up
+
+    std::vector<double> pictureOnly;
+    QSize pictureSize;
+    const auto pictureAll = timeRuns(runs, [&] {
+        Object word = automation::createObject("Word.Application");
+        QElapsedTimer t;
+        t.start();
+        const Object doc = word["Documents"].call("Open", {out}).toObject();
+        doc["Range"].call("CopyAsPicture");
+        pictureSize = QGuiApplication::clipboard()->image().size();
+        pictureOnly.push_back(t.nsecsElapsed() / 1e6);
+        word["ActiveDocument"].call("Close", {}, {NamedArg{"savechanges", Variant(int16_t(0))}});
+        word.call("quit");
+    });
+    pictureOnly.erase(pictureOnly.begin());
+
+    const double y = median(yard);
+    auto row = [&](const char* what, const std::vector<double>& ms) {
+        std::printf("%-52s %8.1f ms  %5.2fx\n", what, median(ms), median(ms) / y);
+    };
+    std::printf("office benchmark, %d runs each, medians; ratio to the yardstick\n", runs);
+    row("yardstick: soffice.bin --convert-to doc (seeded)", yard);
+    row("create + quit", createQuit);
+    row("open + replace nine placeholders + SaveAs", fillOnly);
+    row("  the same with create and quit", fillAll);
+    row("open + CopyAsPicture", pictureOnly);
+    row("  the same with create, close and quit", pictureAll);
+    std::printf("picture: %dx%d px\n", pictureSize.width(), pictureSize.height());
+    std::printf("create + quit target: <= 0.80x; %s\n",
+                median(createQuit) <= 0.8 * y ? "met" : "NOT met");
+    return 0;
+}
