@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools fonts-liberation2
   libreoffice-writer-nogui libreoffice-dev libpoppler-qt6-dev
   antiword catdoc xvfb xauth
+  desktop-file-utils appstream x11-utils strace
 )
 
 missing=()
