@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLibrary>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -23,6 +25,55 @@
 #include <cstdio>
 
 namespace {
+
+// Where a generation's time goes: every call into the word processor, timed
+// by member name, through a thin proxy around the real plugin.
+QMap<QString, double> gMemberMs;
+
+class TimingProxy : public automation::Dispatch {
+  public:
+    explicit TimingProxy(std::shared_ptr<automation::Dispatch> inner) : mInner(std::move(inner)) {}
+    automation::Variant invoke(const QString& name, automation::CallKind kind,
+                               const QList<automation::Variant>& args,
+                               const QList<automation::NamedArg>& named) override {
+        QElapsedTimer t;
+        t.start();
+        automation::Variant v = mInner->invoke(name, kind, args, named);
+        gMemberMs[name] += t.nsecsElapsed() / 1e6;
+        return wrap(v);
+    }
+    QList<automation::Variant> enumerate() override {
+        QList<automation::Variant> out;
+        for (const auto& v : mInner->enumerate())
+            out << wrap(v);
+        return out;
+    }
+
+  private:
+    static automation::Variant wrap(const automation::Variant& v) {
+        if (v.type() != automation::VarType::Object || v.toObject().isNothing())
+            return v;
+        return automation::Variant(
+            automation::Object(std::make_shared<TimingProxy>(v.toObject().dispatch())));
+    }
+    std::shared_ptr<automation::Dispatch> mInner;
+};
+
+void installTimingProxy(const QString& plugin) {
+    using CreateFn = void (*)(std::shared_ptr<automation::Dispatch>*);
+    auto* lib = new QLibrary(plugin);
+    auto create = reinterpret_cast<CreateFn>(lib->resolve("veltrane_create_word_application"));
+    if (!create)
+        return;
+    automation::registerServer(QStringLiteral("Word.Application"), [create] {
+        QElapsedTimer t;
+        t.start();
+        std::shared_ptr<automation::Dispatch> app;
+        create(&app);
+        gMemberMs[QStringLiteral("(create)")] += t.nsecsElapsed() / 1e6;
+        return std::make_shared<TimingProxy>(app);
+    });
+}
 
 double median(QList<double> v) {
     std::sort(v.begin(), v.end());
@@ -119,6 +170,9 @@ int main(int argc, char** argv) {
     }
 
     form->PushButton4->click();
+#ifdef VELTRANE_OFFICE_PLUGIN
+    installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+#endif
     for (int i = 0; i < runs; ++i) {
         form->show();
         QCoreApplication::processEvents();
@@ -140,5 +194,9 @@ int main(int argc, char** argv) {
     std::printf(
         "generation, click to preview painted:        median %.0f ms  ratio %.2f (target <= 2.0)\n",
         median(generation), median(generation) / y);
+    std::printf("time per generation in word-processor calls, by member:\n");
+    for (auto it = gMemberMs.constBegin(); it != gMemberMs.constEnd(); ++it)
+        if (it.value() / runs >= 1.0)
+            std::printf("  %-20s %7.0f ms\n", qPrintable(it.key()), it.value() / runs);
     return 0;
 }
