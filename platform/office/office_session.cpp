@@ -12,6 +12,7 @@
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -190,6 +191,14 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
         leaseProfile(defaultProfileRoot(), installedOfficeVersion(programDir));
     session->mLink->lockFd = profile.lockFd;
 
+    // The office's own temporary files stay in its profile, not in the
+    // program's TEMP; what a killed office left there goes now.
+    const QString officeTemp = profile.dir + QStringLiteral("/tmp");
+    QDir(officeTemp).removeRecursively();
+    QDir().mkpath(officeTemp);
+    const QByteArray tempPath = QFile::encodeName(officeTemp);
+    const QList<QByteArray> env = {"TMPDIR=" + tempPath, "TMP=" + tempPath, "TEMP=" + tempPath};
+
     const QString logPath = profile.dir + QStringLiteral("/veltrane-office.log");
     const int logFd = ::open(QFile::encodeName(logPath).constData(),
                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -229,7 +238,7 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
     int restarts = 0;
     try {
         session->mLink->pid =
-            Supervisor::instance().spawn(program, args, logFd, profile.lockFd);
+            Supervisor::instance().spawn(program, args, logFd, profile.lockFd, env);
     } catch (const automation::Error& e) {
         throw fail(e.description());
     }
@@ -273,7 +282,7 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
             if (code == 81 && restarts++ == 0 && Clock::now() < deadline) {
                 try {
                     const pid_t again =
-                        Supervisor::instance().spawn(program, args, logFd, profile.lockFd);
+                        Supervisor::instance().spawn(program, args, logFd, profile.lockFd, env);
                     std::lock_guard lock(session->mLink->mutex);
                     session->mLink->pid = again;
                 } catch (const automation::Error& e) {

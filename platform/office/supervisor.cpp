@@ -24,6 +24,7 @@ struct Supervisor::SpawnJob {
     // Everything the child touches is prepared before fork: after fork only
     // async-signal-safe calls are allowed.
     std::vector<char*> argv;
+    std::vector<char*> envp;
     const char* program = nullptr;
     int logFd = -1;
     int inheritFd = -1;
@@ -42,8 +43,8 @@ Supervisor::Supervisor() {
     std::thread([this] { run(); }).detach();
 }
 
-static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd,
-                           int errPipe, const char* program, char* const* argv) {
+static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd, int errPipe,
+                           const char* program, char* const* argv, char* const* envp) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent)
         ::_exit(127);
@@ -63,19 +64,32 @@ static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd,
     }
     if (inheritFd >= 0)
         ::fcntl(inheritFd, F_SETFD, 0);
-    ::execve(program, argv, environ);
+    ::execve(program, argv, envp);
     const int e = errno;
     [[maybe_unused]] auto n = ::write(errPipe, &e, sizeof e);
     ::_exit(127);
 }
 
 pid_t Supervisor::spawn(const QByteArray& program, const QList<QByteArray>& args, int logFd,
-                        int inheritFd) {
+                        int inheritFd, const QList<QByteArray>& env) {
     SpawnJob job;
     QList<QByteArray> keep = args; // owns the bytes argv points into
     for (QByteArray& a : keep)
         job.argv.push_back(a.data());
     job.argv.push_back(nullptr);
+    QList<QByteArray> keepEnv = env;
+    for (char** e = environ; *e; ++e) {
+        const QByteArray entry(*e);
+        const QByteArray name = entry.left(entry.indexOf('=') + 1);
+        bool replaced = false;
+        for (const QByteArray& mine : env)
+            replaced |= mine.startsWith(name);
+        if (!replaced)
+            keepEnv.append(entry);
+    }
+    for (QByteArray& e : keepEnv)
+        job.envp.push_back(e.data());
+    job.envp.push_back(nullptr);
     job.program = program.constData();
     job.logFd = logFd;
     job.inheritFd = inheritFd;
@@ -155,7 +169,7 @@ void Supervisor::run() {
                 const pid_t pid = ::fork();
                 if (pid == 0)
                     childAfterFork(self, devNull, job->logFd, job->inheritFd, errPipe[1],
-                                   job->program, job->argv.data());
+                                   job->program, job->argv.data(), job->envp.data());
                 ::close(errPipe[1]);
                 ::close(devNull);
                 if (pid < 0) {

@@ -90,7 +90,17 @@ private slots:
         const pid_t pid = officePid(word);
         QVERIFY(processExists(pid));
         QCOMPARE(ourOffices(), QList<pid_t>{pid});
+        // The office keeps its temporary files to itself: the program's TEMP
+        // is the program's, and an office still exiting must not litter it.
+        auto programTemp = [] {
+            return QDir(qEnvironmentVariable("TEMP"))
+                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
+        };
+        const Object doc = openTemplate(word);
+        doc.call("SaveAs", {testsupport::sandboxRoot() + "/saved.doc"});
+        QCOMPARE(programTemp(), QStringList());
         word.call("quit");
+        QCOMPARE(programTemp(), QStringList());
         QVERIFY(errorOf([&] { word.get("Documents"); }).contains("quit"));
         word.release();
         QVERIFY(waitForExits(10000));
