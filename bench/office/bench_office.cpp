@@ -49,9 +49,9 @@ bool convertOnce(const QString& profile, const QString& outDir) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin"),
-            {"--headless", "--invisible", "--nologo", "--norestore", "--nodefault",
-             "--nolockcheck", "-env:UserInstallation=file://" + profile, "--convert-to", "doc",
-             "--outdir", outDir, OFFICE_TEST_TEMPLATE});
+            {"--headless", "--invisible", "--nologo", "--norestore", "--nodefault", "--nolockcheck",
+             "-env:UserInstallation=file://" + profile, "--convert-to", "doc", "--outdir", outDir,
+             OFFICE_TEST_TEMPLATE});
     p.waitForFinished(120000);
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }

@@ -96,7 +96,9 @@ OfficeSession::Watch::Watch(OfficeSession& s, Bound b) {
     });
 }
 
-OfficeSession::Watch::~Watch() { Supervisor::instance().disarm(mId); }
+OfficeSession::Watch::~Watch() {
+    Supervisor::instance().disarm(mId);
+}
 
 // ---- errors --------------------------------------------------------------------
 
@@ -142,7 +144,6 @@ void OfficeSession::rethrowAsError(const QString& member) {
         throw automation::Error(
             QStringLiteral("LibreOffice Writer did not answer within %1 (%2) and was ended")
                 .arg(seconds(mLink->hungAfter), member));
-    int code = 0;
     bool ended = false;
     {
         std::lock_guard lock(mLink->mutex);
@@ -150,17 +151,15 @@ void OfficeSession::rethrowAsError(const QString& member) {
             siginfo_t info{};
             ended = ::waitid(P_PID, mLink->pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                     info.si_pid == mLink->pid;
-            code = info.si_status;
         }
     }
     if (disposed || ended) {
         mLink->dead = true;
         mLink->killAndHandOver();
         mLink->disposeBridge();
-        throw automation::Error(
-            QStringLiteral("LibreOffice Writer stopped working during %1 (%2)").arg(member, detail));
+        throw automation::Error(QStringLiteral("LibreOffice Writer stopped working during %1 (%2)")
+                                    .arg(member, detail));
     }
-    (void)code;
     throw automation::Error(QStringLiteral("%1 failed: %2").arg(member, detail));
 }
 
@@ -179,7 +178,8 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
     const QByteArray program = officeProgram();
     const QFileInfo programInfo(QFile::decodeName(program));
     if (!programInfo.isFile() || !programInfo.isExecutable())
-        throw automation::Error(notInstalled(programInfo.filePath() + QStringLiteral(" not found")));
+        throw automation::Error(
+            notInstalled(programInfo.filePath() + QStringLiteral(" not found")));
     const QString programDir = programInfo.absolutePath();
     if (!QFileInfo::exists(programDir + QStringLiteral("/libswlo.so")))
         throw automation::Error(notInstalled(QStringLiteral("its Writer module is missing")));
@@ -308,8 +308,7 @@ std::shared_ptr<OfficeSession> OfficeSession::start() {
             std::lock_guard lock(session->mLink->mutex);
             session->mLink->bridge.set(bridge, UNO_QUERY);
         }
-        session->mContext.set(bridge->getInstance("StarOffice.ComponentContext"),
-                              UNO_QUERY_THROW);
+        session->mContext.set(bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
         session->mDesktop = css::frame::Desktop::create(session->mContext);
     } catch (const css::uno::Exception&) {
         const QString detail = caughtUnoExceptionText();

@@ -39,7 +39,7 @@ QByteArray& officeProgram();
 enum class Bound { Ordinary, Lengthy };
 
 class OfficeSession {
-public:
+  public:
     // Starts a new office with a profile of its own. Throws automation::Error.
     static std::shared_ptr<OfficeSession> start();
     ~OfficeSession(); // ends the office if quit was never called
@@ -49,8 +49,7 @@ public:
 
     // Runs fn, which talks to the office, under the watchdog. Any failure comes
     // out as an automation::Error naming member.
-    template <class F>
-    auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
+    template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
         ensureUsable(member);
         Watch watch(*this, bound);
         try {
@@ -78,7 +77,7 @@ public:
     Reference<css::uno::XComponentContext> context() const { return mContext; }
     Reference<css::frame::XDesktop2> desktop() const { return mDesktop; }
 
-private:
+  private:
     OfficeSession() = default;
 
     // Shared with the watchdog alarm, which may outlive a call but never the process.
@@ -98,11 +97,11 @@ private:
     };
 
     class Watch {
-    public:
+      public:
         Watch(OfficeSession& s, Bound b);
         ~Watch();
 
-    private:
+      private:
         uint64_t mId;
     };
 

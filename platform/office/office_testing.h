@@ -20,8 +20,7 @@ int veltrane_office_testing_wait_for_exits(int boundMs);
 namespace office::testing {
 
 // A seam function from the plugin at pluginPath, or nullptr.
-template <class Fn>
-Fn* resolve(const QString& pluginPath, const char* name) {
+template <class Fn> Fn* resolve(const QString& pluginPath, const char* name) {
     QLibrary lib(pluginPath);
     if (!lib.load())
         return nullptr;

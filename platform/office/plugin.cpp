@@ -36,6 +36,9 @@ namespace {
 // An office that has just quit gets its few tenths of a second to exit
 // cleanly even when the program ends right after.
 struct DrainAtExit {
-    ~DrainAtExit() { office::Supervisor::instance().drain(office::Millis(5000)); }
+    ~DrainAtExit() {
+        if (office::Supervisor::started())
+            office::Supervisor::instance().drain(office::Millis(5000));
+    }
 } drainAtExit;
 } // namespace

@@ -91,8 +91,8 @@ ProfileLease leaseProfile(const QString& root, const QString& version, int poolS
     if (!QDir().mkpath(root))
         throw automation::Error(
             QStringLiteral("Cannot create the office profile folder %1").arg(root));
-    QFile::setPermissions(root, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                    QFileDevice::ExeOwner);
+    QFile::setPermissions(root,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     for (int slot = 0; slot < poolSize; ++slot) {
         const QString dir = root + QLatin1Char('/') + QString::number(slot);
         if (!QDir().mkpath(dir))
@@ -107,9 +107,8 @@ ProfileLease leaseProfile(const QString& root, const QString& version, int poolS
         }
         if (!seedProfile(dir, version)) {
             ::close(fd);
-            throw automation::Error(
-                QStringLiteral("Cannot prepare the office profile %1: %2")
-                    .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+            throw automation::Error(QStringLiteral("Cannot prepare the office profile %1: %2")
+                                        .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
         }
         return ProfileLease{dir, fd};
     }

@@ -102,12 +102,14 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
     return int(mine.size());
 }
 
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+bool isWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
 
 // Drawing-shape text is out of reach of Writer's search, so it is searched
 // paragraph by paragraph here.
-int replaceInShapeText(OfficeSession& session, const Reference<XText>& text,
-                       const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
+int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, const SearchSpec& spec,
+                       const QStringList& lines, ReplaceMode mode) {
     const Qt::CaseSensitivity cs = spec.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     Reference<css::container::XEnumerationAccess> access(text, UNO_QUERY_THROW);
     Reference<css::container::XEnumeration> paragraphs = access->createEnumeration();
@@ -125,9 +127,9 @@ int replaceInShapeText(OfficeSession& session, const Reference<XText>& text,
         const QString s = toQ(paragraph->getString());
         for (qsizetype pos = s.indexOf(spec.text, 0, cs); pos >= 0;
              pos = s.indexOf(spec.text, pos + spec.text.size(), cs)) {
-            if (spec.wholeWord && ((pos > 0 && isWordChar(s[pos - 1])) ||
-                                   (pos + spec.text.size() < s.size() &&
-                                    isWordChar(s[pos + spec.text.size()]))))
+            if (spec.wholeWord &&
+                ((pos > 0 && isWordChar(s[pos - 1])) ||
+                 (pos + spec.text.size() < s.size() && isWordChar(s[pos + spec.text.size()]))))
                 continue;
             found.push_back({paragraph, pos});
             if (mode != ReplaceMode::All)

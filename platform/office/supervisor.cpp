@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -33,10 +34,19 @@ struct Supervisor::SpawnJob {
     int error = 0;
 };
 
+static std::atomic<bool> gStarted{false};
+
 Supervisor& Supervisor::instance() {
     // Never destroyed: offices may still be reaped while static destructors run.
-    static Supervisor* s = new Supervisor;
+    static Supervisor* s = [] {
+        gStarted = true;
+        return new Supervisor;
+    }();
     return *s;
+}
+
+bool Supervisor::started() {
+    return gStarted;
 }
 
 Supervisor::Supervisor() {
@@ -132,8 +142,7 @@ bool Supervisor::drain(Millis bound) {
     for (Child& c : mChildren)
         c.killAt = Clock::now();
     mWake.notify_all();
-    return mChanged.wait_for(lock, std::chrono::seconds(2),
-                                  [&] { return mChildren.empty(); });
+    return mChanged.wait_for(lock, std::chrono::seconds(2), [&] { return mChildren.empty(); });
 }
 
 bool childEnded(pid_t pid, int* exitCode) {

@@ -21,16 +21,17 @@ namespace office {
 using Millis = std::chrono::milliseconds;
 
 class Supervisor {
-public:
+  public:
     static Supervisor& instance();
+    static bool started(); // whether instance() has been called
 
     // Starts program with args (args[0] is the full program path, which the
     // office needs to find its own files) in a new process group, stdin from
     // /dev/null, stdout and stderr to logFd, and inheritFd left open in the child.
     // env entries ("NAME=value") are added to or replace the inherited ones.
     // The child is killed when this program dies. Throws automation::Error.
-    pid_t spawn(const QByteArray& program, const QList<QByteArray>& args, int logFd,
-                int inheritFd, const QList<QByteArray>& env = {});
+    pid_t spawn(const QByteArray& program, const QList<QByteArray>& args, int logFd, int inheritFd,
+                const QList<QByteArray>& env = {});
 
     // Runs onExpire on the supervisor thread if not disarmed within bound.
     // onExpire must be quick and must not throw.
@@ -47,7 +48,7 @@ public:
 
     struct SpawnJob;
 
-private:
+  private:
     Supervisor();
     void run();
 

@@ -20,12 +20,11 @@ Reference<css::uno::XComponentContext> localContext() {
     std::lock_guard lock(mutex);
     if (context)
         return *context;
-    rtl::Bootstrap::set(
-        "URE_BOOTSTRAP",
-        "vnd.sun.star.pathname:" VELTRANE_LO_PROGRAM_DIR "/fundamentalrc");
+    rtl::Bootstrap::set("URE_BOOTSTRAP",
+                        "vnd.sun.star.pathname:" VELTRANE_LO_PROGRAM_DIR "/fundamentalrc");
     try {
-        context =
-            new Reference<css::uno::XComponentContext>(cppu::defaultBootstrap_InitialComponentContext());
+        context = new Reference<css::uno::XComponentContext>(
+            cppu::defaultBootstrap_InitialComponentContext());
     } catch (const css::uno::Exception&) {
         throw automation::Error(QStringLiteral("The UNO runtime of LibreOffice could not start: %1")
                                     .arg(caughtUnoExceptionText()));

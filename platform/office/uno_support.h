@@ -42,8 +42,7 @@ properties(std::initializer_list<css::beans::PropertyValue> list) {
     return css::uno::Sequence<css::beans::PropertyValue>(list.begin(), sal_Int32(list.size()));
 }
 
-template <class T>
-T getProperty(const Reference<css::uno::XInterface>& object, const char* name) {
+template <class T> T getProperty(const Reference<css::uno::XInterface>& object, const char* name) {
     Reference<css::beans::XPropertySet> props(object, UNO_QUERY_THROW);
     T value{};
     props->getPropertyValue(rtl::OUString::createFromAscii(name)) >>= value;

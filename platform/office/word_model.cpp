@@ -37,7 +37,7 @@ using automation::Variant;
 // The arguments of one call by position; named ones are put where the
 // member's parameter list says, as a late-bound caller expects.
 class Args {
-public:
+  public:
     Args(const QList<Variant>& positional, const QList<NamedArg>& named,
          std::initializer_list<const char*> params)
         : mArgs(positional) {
@@ -60,7 +60,7 @@ public:
     bool has(int i) const { return i < mArgs.size() && !mArgs[i].isMissing(); }
     const Variant& at(int i) const { return mArgs[i]; }
 
-private:
+  private:
     QList<Variant> mArgs;
 };
 
@@ -113,12 +113,11 @@ struct AppState {
 
 // Base of everything that lives in a document: refuses calls once it is closed.
 class InDocument : public automation::Dispatch {
-protected:
+  protected:
     InDocument(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d)
         : mSession(std::move(s)), mDoc(std::move(d)) {}
 
-    template <class F>
-    auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
+    template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
         mSession->ensureUsable(member);
         if (mDoc->closed)
             throw Error(QStringLiteral("The document %1 has been closed; %2 is no longer available")
@@ -319,7 +318,7 @@ struct FindSettings {
 };
 
 class Replacement final : public InDocument {
-public:
+  public:
     Replacement(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d,
                 std::shared_ptr<FindSettings> f)
         : InDocument(std::move(s), std::move(d)), mSettings(std::move(f)) {}
@@ -340,12 +339,12 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     std::shared_ptr<FindSettings> mSettings;
 };
 
 class Find final : public InDocument {
-public:
+  public:
     Find(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story)
         : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
 
@@ -390,7 +389,7 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     template <class T>
     Variant property(const QString& name, CallKind kind, const QList<Variant>& args, T& field) {
         return call(name, Bound::Ordinary, [&] {
@@ -415,8 +414,8 @@ private:
         const Args a(positional, named,
                      {"FindText", "MatchCase", "MatchWholeWord", "MatchWildcards",
                       "MatchSoundsLike", "MatchAllWordForms", "Forward", "Wrap", "Format",
-                      "ReplaceWith", "Replace", "MatchKashida", "MatchDiacritics",
-                      "MatchAlefHamza", "MatchControl"});
+                      "ReplaceWith", "Replace", "MatchKashida", "MatchDiacritics", "MatchAlefHamza",
+                      "MatchControl"});
         // Arguments given here become the find object's settings, as in Word.
         FindSettings& s = *mSettings;
         if (a.has(0))
@@ -448,8 +447,8 @@ private:
         if (s.text.isEmpty())
             return Variant(false);
         const SearchSpec spec{s.text, s.matchCase, s.wholeWord};
-        const int found = replaceInStory(*mSession, mDoc->doc, mStory, spec, replacementLines(s.replacement),
-                                         ReplaceMode(replace));
+        const int found = replaceInStory(*mSession, mDoc->doc, mStory, spec,
+                                         replacementLines(s.replacement), ReplaceMode(replace));
         return Variant(found > 0);
     }
 
@@ -461,7 +460,7 @@ private:
 // ---- range ----------------------------------------------------------------------
 
 class Range final : public InDocument {
-public:
+  public:
     Range(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story)
         : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
 
@@ -494,7 +493,7 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     Story mStory;
     std::shared_ptr<Find> mFind;
 };
@@ -502,9 +501,8 @@ private:
 // ---- collections ------------------------------------------------------------------
 
 class Collection : public InDocument {
-public:
-    Collection(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d,
-               QList<Variant> items)
+  public:
+    Collection(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, QList<Variant> items)
         : InDocument(std::move(s), std::move(d)), mItems(std::move(items)) {}
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
@@ -532,12 +530,12 @@ public:
         return call(QStringLiteral("For Each"), Bound::Ordinary, [&] { return mItems; });
     }
 
-private:
+  private:
     QList<Variant> mItems;
 };
 
 class TextFrame final : public InDocument {
-public:
+  public:
     TextFrame(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story)
         : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
 
@@ -559,12 +557,12 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     Story mStory;
 };
 
 class Shape final : public InDocument {
-public:
+  public:
     Shape(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d,
           Reference<css::drawing::XShape> shape)
         : InDocument(std::move(s), std::move(d)), mShape(std::move(shape)) {}
@@ -575,8 +573,8 @@ public:
             readOnlyProperty(name);
         if (sameName(name, "TextFrame")) {
             return call(name, Bound::Ordinary, [&] {
-                return Variant(
-                    Object(std::make_shared<TextFrame>(mSession, mDoc, shapeStory(*mSession, mShape))));
+                return Variant(Object(
+                    std::make_shared<TextFrame>(mSession, mDoc, shapeStory(*mSession, mShape))));
             });
         }
         if (sameName(name, "Name")) {
@@ -587,7 +585,7 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     Reference<css::drawing::XShape> mShape;
 };
 
@@ -614,7 +612,7 @@ const char* filterForFormat(int format) {
 }
 
 class Document final : public InDocument {
-public:
+  public:
     Document(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d)
         : InDocument(std::move(s), std::move(d)) {}
 
@@ -658,7 +656,7 @@ public:
         automation::throwNoMember(name);
     }
 
-private:
+  private:
     Variant shapes() {
         QList<Variant> items;
         for (const auto& shape : floatingShapes(*mSession, mDoc->doc))
@@ -718,7 +716,7 @@ private:
 };
 
 class Documents final : public automation::Dispatch {
-public:
+  public:
     Documents(std::shared_ptr<OfficeSession> s, std::shared_ptr<AppState> app)
         : mSession(std::move(s)), mApp(std::move(app)) {}
 
@@ -749,7 +747,7 @@ public:
         });
     }
 
-private:
+  private:
     Variant open(const QList<Variant>& positional, const QList<NamedArg>& named) {
         const Args a(positional, named,
                      {"FileName", "ConfirmConversions", "ReadOnly", "AddToRecentFiles",
@@ -771,8 +769,8 @@ private:
             office::property("UpdateDocMode",
                              css::uno::Any(css::document::UpdateDocMode::NO_UPDATE)),
         });
-        Reference<css::lang::XComponent> component = mSession->desktop()->loadComponentFromURL(
-            toOU(fileUrl(path)), "_blank", 0, props);
+        Reference<css::lang::XComponent> component =
+            mSession->desktop()->loadComponentFromURL(toOU(fileUrl(path)), "_blank", 0, props);
         if (!component.is())
             throw Error(QStringLiteral("Open: LibreOffice Writer could not open %1").arg(path));
         Reference<css::text::XTextDocument> doc(component, UNO_QUERY);
@@ -802,7 +800,7 @@ private:
 };
 
 class Application final : public automation::Dispatch {
-public:
+  public:
     explicit Application(std::shared_ptr<OfficeSession> s) : mSession(std::move(s)) {}
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
@@ -847,7 +845,7 @@ public:
 
     pid_t pid() const { return mSession->pid(); }
 
-private:
+  private:
     std::shared_ptr<OfficeSession> mSession;
     std::shared_ptr<AppState> mApp = std::make_shared<AppState>();
 };

@@ -49,8 +49,8 @@ enum class ReplaceMode { None = 0, One = 1, All = 2 };
 // (joined by line breaks) in its place. Returns how many places were found
 // (None and One stop at the first).
 int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
-                   const Story& story,
-                   const SearchSpec& spec, const QStringList& lines, ReplaceMode mode);
+                   const Story& story, const SearchSpec& spec, const QStringList& lines,
+                   ReplaceMode mode);
 
 // Renders every page of doc through an in-memory PDF; the stacked, trimmed
 // picture at twice 96 dpi.

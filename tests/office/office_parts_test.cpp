@@ -19,7 +19,9 @@ using namespace office;
 
 namespace {
 
-QString sandbox(const QString& name) { return testsupport::sandboxRoot() + "/" + name; }
+QString sandbox(const QString& name) {
+    return testsupport::sandboxRoot() + "/" + name;
+}
 
 QString xcu(const QString& profile) {
     return QString::fromUtf8(testsupport::readFile(profile + "/user/registrymodifications.xcu"));
@@ -34,14 +36,16 @@ QImage page(int w, int h, QRect ink) {
     return img;
 }
 
-bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
+bool alive(pid_t pid) {
+    return ::kill(pid, 0) == 0;
+}
 
 } // namespace
 
 class OfficePartsTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void replacementLines_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("lines");
@@ -73,10 +77,10 @@ private slots:
         // Columns 10..49 across both pages; rows 20 of the first, gap, 10 of the second.
         QCOMPARE(out.size(), QSize(40, 20 + 5 + 10));
         QCOMPARE(out.dotsPerMeterX(), 7559);
-        QCOMPARE(qGray(out.pixel(0, 0)), 0);          // first page's ink at the corner
-        QCOMPARE(qGray(out.pixel(25, 5)), 255);       // right of it, paper
-        QCOMPARE(qGray(out.pixel(10, 22)), 255);      // the gap
-        QCOMPARE(qGray(out.pixel(5, 25)), 0);         // second page, shifted by its own left
+        QCOMPARE(qGray(out.pixel(0, 0)), 0);     // first page's ink at the corner
+        QCOMPARE(qGray(out.pixel(25, 5)), 255);  // right of it, paper
+        QCOMPARE(qGray(out.pixel(10, 22)), 255); // the gap
+        QCOMPARE(qGray(out.pixel(5, 25)), 0);    // second page, shifted by its own left
         QCOMPARE(qGray(out.pixel(4, 25)), 255);
         QCOMPARE(qGray(out.pixel(39, 34)), 0);
 
@@ -88,7 +92,8 @@ private slots:
     void seedingKeepsOtherSettings() {
         const QString fresh = sandbox("seed/fresh");
         QVERIFY(seedProfile(fresh, "7.4"));
-        QVERIFY(xcu(fresh).contains("<prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>7.4</value>"));
+        QVERIFY(xcu(fresh).contains(
+            "<prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>7.4</value>"));
         QVERIFY(xcu(fresh).trimmed().endsWith("</oor:items>"));
 
         const QString used = sandbox("seed/used");
@@ -96,7 +101,8 @@ private slots:
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items xmlns:oor=\"x\">\n"
             "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
             "oor:op=\"fuse\"><value>false</value></prop></item>\n"
-            "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+            "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+            "oor:name=\"ooSetupLastVersion\" "
             "oor:op=\"fuse\"><value>6.1</value></prop></item>\n</oor:items>\n";
         testsupport::writeFile(used + "/user/registrymodifications.xcu", old);
         QVERIFY(seedProfile(used, "7.4"));
@@ -115,11 +121,13 @@ private slots:
 
     void officeVersionIsReadFromTheInstallation() {
         const QString a = sandbox("install-a/program");
-        testsupport::writeFile(a + "/bootstraprc", "[Bootstrap]\nInstallMode=x\nProductKey=LibreOffice 7.4\n");
+        testsupport::writeFile(a + "/bootstraprc",
+                               "[Bootstrap]\nInstallMode=x\nProductKey=LibreOffice 7.4\n");
         QCOMPARE(installedOfficeVersion(a), QString("7.4"));
         const QString b = sandbox("install-b/program");
-        testsupport::writeFile(sandbox("install-b/share/registry/main.xcd"),
-                               "<prop oor:name=\"ooSetupVersion\" oor:type=\"xs:string\"><value>24.2</value></prop>");
+        testsupport::writeFile(
+            sandbox("install-b/share/registry/main.xcd"),
+            "<prop oor:name=\"ooSetupVersion\" oor:type=\"xs:string\"><value>24.2</value></prop>");
         QCOMPARE(installedOfficeVersion(b), QString("24.2"));
         QCOMPARE(installedOfficeVersion(sandbox("install-none")), QString());
     }
@@ -134,8 +142,8 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(automation::Error, leaseProfile(root, "7.4", 2));
 
         // An office started with the lock keeps the profile taken after we let go.
-        const pid_t child = Supervisor::instance().spawn(
-            "/bin/sleep", {"/bin/sleep", "30"}, -1, first.lockFd);
+        const pid_t child =
+            Supervisor::instance().spawn("/bin/sleep", {"/bin/sleep", "30"}, -1, first.lockFd);
         ::close(first.lockFd);
         ::close(second.lockFd);
         ProfileLease third = leaseProfile(root, "7.4", 2);
@@ -165,8 +173,8 @@ private slots:
 
         // A child that ignores the polite end, with a grandchild in its group:
         // after the grace both are killed and the child is reaped.
-        const pid_t child = s.spawn("/bin/sh", {"/bin/sh", "-c", "trap '' TERM; sleep 30 & wait"},
-                                    -1, -1);
+        const pid_t child =
+            s.spawn("/bin/sh", {"/bin/sh", "-c", "trap '' TERM; sleep 30 & wait"}, -1, -1);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         QCOMPARE(::getpgid(child), child);
         QElapsedTimer t;

@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 using automation::Error;
@@ -36,6 +39,16 @@ QList<pid_t> ourOffices() {
         }
     }
     return found;
+}
+
+// Alive and not yet a zombie waiting for init to collect it.
+bool running(pid_t pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
 }
 
 QString profileOf(pid_t pid) {
@@ -77,7 +90,7 @@ QString fakeOffice(const QString& name, const QByteArray& script) {
 class OfficeProcessTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void cleanup() {
         setProgram(nullptr);
         setBounds(0, 0, 0);
@@ -164,10 +177,30 @@ private slots:
         ::kill(pid, SIGSTOP);
         QElapsedTimer t;
         t.start();
-        const QString error = errorOf([&] { doc.call("SaveAs", {testsupport::sandboxRoot() + "/tmp/hung.doc"}); });
+        const QString error =
+            errorOf([&] { doc.call("SaveAs", {testsupport::sandboxRoot() + "/tmp/hung.doc"}); });
         QVERIFY2(error.contains("did not answer within 1.5 seconds (SaveAs)"), qPrintable(error));
-        QVERIFY2(t.elapsed() >= 1400 && t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(t.elapsed() >= 1400 && t.elapsed() < 8000,
+                 qPrintable(QString::number(t.elapsed())));
         QVERIFY(errorOf([&] { doc.get("Range"); }).contains("stopped answering"));
+    }
+
+    void anOfficeDiesWithTheProgram() {
+        QProcess helper;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OFFICE_TEST_HELPER", "1");
+        helper.setProcessEnvironment(env);
+        helper.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(helper.waitForReadyRead(60000));
+        const pid_t office = pid_t(helper.readLine().trimmed().toInt());
+        QVERIFY(running(office));
+        struct NeverLeft { // should the check fail, still leave nothing behind
+            pid_t pid;
+            ~NeverLeft() { ::kill(-pid, SIGKILL); }
+        } guard{office};
+        ::kill(pid_t(helper.processId()), SIGKILL); // a crash: no destructor, no quit
+        QVERIFY(helper.waitForFinished(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(!running(office), 5000);
     }
 
     void startingFailsClearlyWithoutAnOffice() {
@@ -196,5 +229,19 @@ private slots:
     }
 };
 
-VELTRANE_TEST_MAIN(OfficeProcessTest)
+int main(int argc, char** argv) {
+    // Run as a helper by diesWithTheProgram: start an office, say its pid, wait to be killed.
+    if (qEnvironmentVariableIsSet("OFFICE_TEST_HELPER")) {
+        QGuiApplication app(argc, argv);
+        const Object word = createWord();
+        std::printf("%d\n", int(officePid(word)));
+        std::fflush(stdout);
+        ::pause();
+        return 0;
+    }
+    testsupport::isolateEnvironment();
+    QApplication app(argc, argv);
+    OfficeProcessTest tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "office_process_test.moc"

@@ -21,12 +21,12 @@ namespace {
 
 const Variant kMissing = Variant::missing();
 
-QString tempPath(const QString& name) { return testsupport::sandboxRoot() + "/tmp/" + name; }
+QString tempPath(const QString& name) {
+    return testsupport::sandboxRoot() + "/tmp/" + name;
+}
 
 Object openTemplate(const Object& word, const QString& path) {
-    return word["Documents"]
-        .call("Open", {path}, {NamedArg{"ReadOnly", Variant(true)}})
-        .toObject();
+    return word["Documents"].call("Open", {path}, {NamedArg{"ReadOnly", Variant(true)}}).toObject();
 }
 
 // Replaces every occurrence of find in each story, the way the program does it.
@@ -63,7 +63,7 @@ class OfficeWordTest : public QObject {
 
     Object mWord; // one office for the whole run keeps the suite quick
 
-private slots:
+  private slots:
     void initTestCase() { mWord = createWord(); }
 
     void cleanupTestCase() {
@@ -104,7 +104,8 @@ private slots:
             QVERIFY2(!text.contains("[Story]"), qPrintable(text));
             for (qsizetype j = 0; j < stories.size(); ++j)
                 QCOMPARE(text.count(QString("<S%1>").arg(j)),
-                         i != j ? 0 : (stories[i].toObject().get("StoryType").toInt() == 1 ? 2 : 1));
+                         i != j ? 0
+                                : (stories[i].toObject().get("StoryType").toInt() == 1 ? 2 : 1));
         }
 
         // A shape's own find replaces in that shape only: the table cell keeps its [JobTitle].
@@ -147,9 +148,11 @@ private slots:
         range["Find"].set("Text", "[STORY]");
         range["Find"]["Replacement"].set("Text", "upper");
         // Read again, the find still matches case, so the mixed-case text is not found.
-        QCOMPARE(range["Find"].call("Execute", {}, {{"replace", Variant(int16_t(2))}}), Variant(false));
+        QCOMPARE(range["Find"].call("Execute", {}, {{"replace", Variant(int16_t(2))}}),
+                 Variant(false));
         range["Find"].set("MatchCase", false);
-        QCOMPARE(range["Find"].call("Execute", {}, {{"REPLACE", Variant(int16_t(2))}}), Variant(true));
+        QCOMPARE(range["Find"].call("Execute", {}, {{"REPLACE", Variant(int16_t(2))}}),
+                 Variant(true));
         QVERIFY(range.get("Text").toString().contains("Body upper"));
         doc.call("Close", {}, {{"SaveChanges", Variant(int16_t(0))}});
     }
@@ -161,7 +164,8 @@ private slots:
             {"[EmployeeName]", "$1 & \\ ( ) [x] \\n $& %s"},
             {"[Manager]", QString::fromUtf8("山田 太郎")},
             {"[Department]", QString::fromUtf8("قسم المبيعات")},
-            {"[Infraction]", QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD")},
+            {"[Infraction]",
+             QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD")},
             {"[Improvement]", "first\r\nsecond\rthird\nfourth"},
             {"[Consequences]", QString("bell\x07") + QChar(0x01) + "tab\there"},
             {"[CurrentDate]", megabyte},
@@ -194,8 +198,10 @@ private slots:
 
         // Line breaks inside one paragraph (0x0B in Word's text), not new paragraphs.
         const QByteArray bytes = fileBytes(out);
-        QVERIFY(bytes.contains(utf16(QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"))));
-        QVERIFY(bytes.contains(utf16("first\x0bsecond\x0bthird\x0b" "fourth")));
+        QVERIFY(bytes.contains(
+            utf16(QString::fromUtf8("late \xF0\x9F\x98\x80\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"))));
+        QVERIFY(bytes.contains(utf16("first\x0bsecond\x0bthird\x0b"
+                                     "fourth")));
         QVERIFY(!bytes.contains(utf16("first\r")));
     }
 
@@ -211,7 +217,8 @@ private slots:
         const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
         doc.call("SaveAs", {out});
         doc.call("Close");
-        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{QString::fromUtf8("Résumé 100%.doc")});
+        QCOMPARE(QDir(dir).entryList(QDir::Files),
+                 QStringList{QString::fromUtf8("Résumé 100%.doc")});
         QCOMPARE(wordHeaderFlags(out) & 1, 0);
         QVERIFY(readerText("antiword", out).contains("Infraction: [Infraction]"));
     }
@@ -234,8 +241,10 @@ private slots:
         QCOMPARE(img.dotsPerMeterY(), 7559);
         // Letter paper, one-inch side margins: the text is at most 6.5 inches wide;
         // the header and footer span nearly the whole 11-inch height.
-        QVERIFY2(img.width() <= 6.5 * 192 + 2 && img.width() > 3 * 192, qPrintable(QString::number(img.width())));
-        QVERIFY2(img.height() > 9 * 192 && img.height() < 10.5 * 192, qPrintable(QString::number(img.height())));
+        QVERIFY2(img.width() <= 6.5 * 192 + 2 && img.width() > 3 * 192,
+                 qPrintable(QString::number(img.width())));
+        QVERIFY2(img.height() > 9 * 192 && img.height() < 10.5 * 192,
+                 qPrintable(QString::number(img.height())));
 
         // Trimmed: ink in the first row and column; and real text, not a blank sheet.
         auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 128; };
@@ -268,8 +277,14 @@ private slots:
             return false;
         };
         QVERIFY(failsWith([&] { mWord.get("NoSuchMember"); }, "NoSuchMember"));
-        QVERIFY(failsWith([&] { mWord["Documents"].call("Open", {tempPath("missing.doc")}); }, "missing.doc"));
-        QVERIFY(failsWith([&] { mWord["Documents"].call("Open", {dataFile("story-template.dot")}, {{"ReadOnlyy", true}}); }, "ReadOnlyy"));
+        QVERIFY(failsWith([&] { mWord["Documents"].call("Open", {tempPath("missing.doc")}); },
+                          "missing.doc"));
+        QVERIFY(failsWith(
+            [&] {
+                mWord["Documents"].call("Open", {dataFile("story-template.dot")},
+                                        {{"ReadOnlyy", true}});
+            },
+            "ReadOnlyy"));
         QVERIFY(failsWith([&] { mWord.get("ActiveDocument"); }, "no document"));
 
         const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
@@ -278,7 +293,11 @@ private slots:
         QVERIFY(failsWith([&] { doc.call("SaveAs", {"/proc/no/such/folder/x.doc"}); }, "SaveAs"));
         doc.call("close");
         QVERIFY(failsWith([&] { doc.get("StoryRanges"); }, "closed"));
-        QVERIFY(failsWith([&] { find.call("Execute", {}, {{"Replace", Variant(int16_t(2))}}); }, "closed"));
+        QVERIFY(failsWith(
+            [&] {
+                find.call("Execute", {}, {{"Replace", Variant(int16_t(2))}});
+            },
+            "closed"));
         QVERIFY(failsWith([&] { range.get("Text"); }, "closed"));
     }
 };

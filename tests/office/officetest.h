@@ -15,7 +15,9 @@
 
 namespace officetest {
 
-inline QString pluginPath() { return QStringLiteral(VELTRANE_OFFICE_PLUGIN); }
+inline QString pluginPath() {
+    return QStringLiteral(VELTRANE_OFFICE_PLUGIN);
+}
 inline QString dataFile(const char* name) {
     return QStringLiteral(OFFICE_TEST_DATA "/") + QLatin1String(name);
 }
@@ -25,8 +27,7 @@ inline automation::Object createWord() {
     return automation::createObject(QStringLiteral("Word.Application"));
 }
 
-template <class Fn>
-Fn* seam(const char* name) {
+template <class Fn> Fn* seam(const char* name) {
     Fn* f = office::testing::resolve<Fn>(pluginPath(), name);
     if (!f)
         qFatal("office plugin seam %s missing", name);
@@ -53,7 +54,9 @@ inline void setProgram(const char* path) {
         path);
 }
 
-inline bool processExists(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH); }
+inline bool processExists(pid_t pid) {
+    return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH);
+}
 
 // Text of a .doc as an independent reader sees it (never LibreOffice itself).
 inline QString readerText(const QString& tool, const QString& path) {
@@ -63,7 +66,8 @@ inline QString readerText(const QString& tool, const QString& path) {
                                  : QStringList{"-w", "-d", "utf-8", path};
     p.start(tool, args);
     if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        return QStringLiteral("<%1 failed: %2>").arg(tool, QString::fromLocal8Bit(p.readAllStandardError()));
+        return QStringLiteral("<%1 failed: %2>")
+            .arg(tool, QString::fromLocal8Bit(p.readAllStandardError()));
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
@@ -74,8 +78,12 @@ inline int wordHeaderFlags(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     const QByteArray d = f.readAll();
-    auto u16 = [&](qsizetype o) { return o + 2 <= d.size() ? quint16(uchar(d[o]) | uchar(d[o + 1]) << 8) : 0; };
-    auto u32 = [&](qsizetype o) { return o + 4 <= d.size() ? quint32(u16(o) | quint32(u16(o + 2)) << 16) : 0u; };
+    auto u16 = [&](qsizetype o) {
+        return o + 2 <= d.size() ? quint16(uchar(d[o]) | uchar(d[o + 1]) << 8) : 0;
+    };
+    auto u32 = [&](qsizetype o) {
+        return o + 4 <= d.size() ? quint32(u16(o) | quint32(u16(o + 2)) << 16) : 0u;
+    };
     if (!d.startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")))
         return -1;
     const int shift = u16(0x1e);
