@@ -73,15 +73,15 @@ bool inStory(const Reference<XTextRange>& hit, const std::vector<Reference<XText
 }
 
 int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
-                         const SearchSpec& spec, const QStringList& lines, ReplaceMode mode) {
+                         const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
     Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
     Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
-    descriptor->setSearchString(toOU(spec.text));
+    descriptor->setSearchString(toOU(terms.text));
     Reference<css::beans::XPropertySet> props(descriptor, UNO_QUERY_THROW);
     // Literal text: "$1 & \ ( ) [x]" must be found and put in as typed.
     props->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
-    props->setPropertyValue("SearchCaseSensitive", css::uno::Any(spec.matchCase));
-    props->setPropertyValue("SearchWords", css::uno::Any(spec.wholeWord));
+    props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
+    props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
     props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
 
     // Writer searches the whole document; only this story's hits count.
@@ -108,9 +108,9 @@ bool isWordChar(QChar c) {
 
 // Drawing-shape text is out of reach of Writer's search, so it is searched
 // paragraph by paragraph here.
-int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, const SearchSpec& spec,
+int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, const SearchTerms& terms,
                        const QStringList& lines, ReplaceMode mode) {
-    const Qt::CaseSensitivity cs = spec.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const Qt::CaseSensitivity cs = terms.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     Reference<css::container::XEnumerationAccess> access(text, UNO_QUERY_THROW);
     Reference<css::container::XEnumeration> paragraphs = access->createEnumeration();
     session.keepUntilEnd(paragraphs);
@@ -125,11 +125,11 @@ int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, con
             continue;
         session.keepUntilEnd(paragraph);
         const QString s = toQ(paragraph->getString());
-        for (qsizetype pos = s.indexOf(spec.text, 0, cs); pos >= 0;
-             pos = s.indexOf(spec.text, pos + spec.text.size(), cs)) {
-            if (spec.wholeWord &&
+        for (qsizetype pos = s.indexOf(terms.text, 0, cs); pos >= 0;
+             pos = s.indexOf(terms.text, pos + terms.text.size(), cs)) {
+            if (terms.wholeWord &&
                 ((pos > 0 && isWordChar(s[pos - 1])) ||
-                 (pos + spec.text.size() < s.size() && isWordChar(s[pos + spec.text.size()]))))
+                 (pos + terms.text.size() < s.size() && isWordChar(s[pos + terms.text.size()]))))
                 continue;
             found.push_back({paragraph, pos});
             if (mode != ReplaceMode::All)
@@ -149,7 +149,7 @@ int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, con
         session.keepUntilEnd(cursor);
         for (qsizetype left = h.pos; left > 0; left -= 0x7fff)
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), false);
-        for (qsizetype left = spec.text.size(); left > 0; left -= 0x7fff)
+        for (qsizetype left = terms.text.size(); left > 0; left -= 0x7fff)
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), true);
         putLines(asRange(cursor), lines, &session);
     }
@@ -159,11 +159,11 @@ int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, con
 } // namespace
 
 int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
-                   const Story& story, const SearchSpec& spec, const QStringList& lines,
+                   const Story& story, const SearchTerms& terms, const QStringList& lines,
                    ReplaceMode mode) {
     if (story.shapeText.is())
-        return replaceInShapeText(session, story.shapeText, spec, lines, mode);
-    return replaceInWriterStory(doc, story, spec, lines, mode);
+        return replaceInShapeText(session, story.shapeText, terms, lines, mode);
+    return replaceInWriterStory(doc, story, terms, lines, mode);
 }
 
 } // namespace office

@@ -446,8 +446,8 @@ class Find final : public InDocument {
                                        "matching are not supported"));
         if (s.text.isEmpty())
             return Variant(false);
-        const SearchSpec spec{s.text, s.matchCase, s.wholeWord};
-        const int found = replaceInStory(*mSession, mDoc->doc, mStory, spec,
+        const SearchTerms terms{s.text, s.matchCase, s.wholeWord};
+        const int found = replaceInStory(*mSession, mDoc->doc, mStory, terms,
                                          replacementLines(s.replacement), ReplaceMode(replace));
         return Variant(found > 0);
     }

@@ -37,7 +37,7 @@ struct Story {
     Reference<css::text::XText> shapeText;
 };
 
-struct SearchSpec {
+struct SearchTerms {
     QString text;
     bool matchCase = false;
     bool wholeWord = false;
@@ -45,11 +45,11 @@ struct SearchSpec {
 
 enum class ReplaceMode { None = 0, One = 1, All = 2 };
 
-// Finds spec.text in this story only and, unless mode is None, puts the lines
+// Finds terms.text in this story only and, unless mode is None, puts the lines
 // (joined by line breaks) in its place. Returns how many places were found
 // (None and One stop at the first).
 int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
-                   const Story& story, const SearchSpec& spec, const QStringList& lines,
+                   const Story& story, const SearchTerms& terms, const QStringList& lines,
                    ReplaceMode mode);
 
 // Renders every page of doc through an in-memory PDF; the stacked, trimmed
