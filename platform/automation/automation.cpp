@@ -240,6 +240,7 @@ QString& pluginPathOverride() {
 
 // The plugin exports one C entry point that hands back a new application object.
 using CreateFn = void (*)(std::shared_ptr<Dispatch>* out);
+QLibrary* gOfficePlugin = nullptr;
 
 Object createFromPlugin() {
     const QString path = officePluginPath();
@@ -263,6 +264,7 @@ Object createFromPlugin() {
             delete l;
             throw Error(QStringLiteral("ActiveX component can't create object: %1").arg(why));
         }
+        gOfficePlugin = l;
     }
     std::shared_ptr<Dispatch> out;
     create(&out);
