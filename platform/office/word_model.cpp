@@ -2,6 +2,8 @@
 
 #include "office_parts.h"
 
+#include <optional>
+
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
@@ -87,6 +89,10 @@ struct DocState {
     QString name; // the file it came from, for messages
     bool closed = false;
     bool layoutHeld = false; // controllers locked since loading
+    // The stories found the first time they were asked for. Nothing the model
+    // offers adds or removes a story, and a caller typically asks once per
+    // placeholder, so the walk over frames, shapes and page styles is done once.
+    std::optional<std::vector<Story>> stories;
 
     // Saving and rendering want the layout up to date.
     void releaseLayout() {
@@ -622,9 +628,11 @@ class Document final : public InDocument {
             readOnlyProperty(name);
         if (sameName(name, "StoryRanges")) {
             return call(name, Bound::Ordinary, [&] {
+                if (!mDoc->stories)
+                    mDoc->stories = collectStories(*mSession, mDoc->doc);
                 QList<Variant> items;
-                for (Story& s : collectStories(*mSession, mDoc->doc))
-                    items.append(Object(std::make_shared<Range>(mSession, mDoc, std::move(s))));
+                for (const Story& s : *mDoc->stories)
+                    items.append(Object(std::make_shared<Range>(mSession, mDoc, s)));
                 return Variant(Object(std::make_shared<Collection>(mSession, mDoc, items)));
             });
         }
@@ -710,6 +718,7 @@ class Document final : public InDocument {
         Reference<css::util::XCloseable> c(mDoc->doc, UNO_QUERY_THROW);
         c->close(true);
         mDoc->closed = true;
+        mDoc->stories.reset();
         mDoc->doc.clear();
         return Variant();
     }
