@@ -47,6 +47,15 @@ QString folded(QString s) {
     return s.simplified();
 }
 
+// How often an ASCII text stands in the file's raw bytes, as 8-bit or UTF-16 text.
+int rawCount(const QString& path, const QByteArray& ascii) {
+    const QByteArray bytes = testsupport::readFile(path);
+    QByteArray wide;
+    for (char c : ascii)
+        wide.append(c).append('\0');
+    return int(bytes.count(ascii) + bytes.count(wide));
+}
+
 // Office processes that are children of this test.
 QList<int> officeChildren() {
     QList<int> out;
@@ -131,6 +140,13 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(text.contains(QStringLiteral("Employee Warning Notice")));
         const QString cat = folded(catdoc(doc));
         QVERIFY(cat.contains(QStringLiteral("Keyboard wasn't plugged in during work hours.")));
+
+        // What generation must leave alone: the ten check boxes, the logo picture
+        // and the company-name text box.
+        QCOMPARE(rawCount(doc, "FORMCHECKBOX"), 10);
+        QVERIFY(rawCount(doc, "\x89PNG") >= 1);
+        QVERIFY2(cat.contains(QStringLiteral("Company Name")) || rawCount(doc, "Company Name") >= 1,
+                 qPrintable(cat));
         QVERIFY(!cat.contains(QStringLiteral("[EmployeeName]")));
 
         // The preview shows a picture of the page, and the main window is hidden.

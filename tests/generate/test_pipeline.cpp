@@ -259,6 +259,24 @@ class PipelineTest : public QObject {
         QCOMPARE(word->liveInstances, 0);
     }
 
+    void aMissingTemporaryFolderEndsInReportsNotACrash() {
+        MsgBoxRecorder boxes;
+        const QByteArray saved = qgetenv("TEMP");
+        qputenv("TEMP",
+                QFile::encodeName(testsupport::sandboxRoot() + QStringLiteral("/no/such/folder")));
+        generate();
+        qputenv("TEMP", saved);
+        QVERIFY(boxes.seen.size() >= 3);
+        QVERIFY2(boxes.seen[0].prompt.contains(QStringLiteral("PushButton6_Click at line 108")),
+                 qPrintable(boxes.seen[0].prompt));
+        QVERIFY(boxes.seen[1].prompt.contains(QStringLiteral("PushButton6_Click at line 114")));
+        QVERIFY(!form->mBusy);
+        QCOMPARE(form->Pointer.MousePointer(), 0);
+        QCOMPARE(word->liveInstances, 0);
+        // The preview does not go on showing an earlier document's picture.
+        QVERIFY(Form2::loaded()->picture1().isNull());
+    }
+
     void aClipboardWithoutAPictureCostsExactly1000Reads() {
         QGuiApplication::clipboard()->setText(QStringLiteral("no picture"));
         const QImage none = generate::GetClipboardPicture(0);
