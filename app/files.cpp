@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include "platform/automation/automation.h"
+#include "platform/ui/newfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,11 +19,6 @@ extern char** environ;
 namespace app {
 
 namespace {
-
-automation::Error osError(int err, const QString& path) {
-    return automation::Error(
-        QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(std::strerror(err)), path));
-}
 
 QString tempFromEnvironment() {
     for (char** e = environ; e && *e; ++e) {
@@ -80,31 +76,7 @@ void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
     QCoreApplication::processEvents();
     if (FileExists(path))
         return;
-    const QByteArray p = QFile::encodeName(path);
-    // O_EXCL also refuses a dangling link planted at the path.
-    const int fd =
-        ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw osError(errno, path);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(p.constData()); // a half-written file would be taken as whole next time
-            throw osError(err, path);
-        }
-        done += n;
-    }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(p.constData());
-        throw osError(err, path);
-    }
+    ui::writeNewFile(bytes, path);
 }
 
 void CopyFileWhole(const QString& source, const QString& target) {
@@ -117,11 +89,11 @@ void CopyFileWhole(const QString& source, const QString& target) {
     const int fd =
         ::open(pp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
-        throw osError(errno, target);
+        ui::throwFileError(errno, target);
     auto fail = [&](int err) {
         ::close(fd);
         ::unlink(pp.constData());
-        throw osError(err, target);
+        ui::throwFileError(err, target);
     };
     char buf[1 << 16];
     for (;;) {
@@ -145,12 +117,12 @@ void CopyFileWhole(const QString& source, const QString& target) {
     if (::close(fd) != 0) {
         const int err = errno;
         ::unlink(pp.constData());
-        throw osError(err, target);
+        ui::throwFileError(err, target);
     }
     if (::rename(pp.constData(), QFile::encodeName(target).constData()) != 0) {
         const int err = errno;
         ::unlink(pp.constData());
-        throw osError(err, target);
+        ui::throwFileError(err, target);
     }
 }
 

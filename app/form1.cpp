@@ -21,13 +21,6 @@ using ui::pxRect;
 namespace {
 QPointer<Form1> gForm1;
 
-QFont arialBold(qreal points) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-
 void fitLabel(QLabel* l, int fieldLeft) {
     const int room = fieldLeft - l->x() - 2;
     QFont f = l->font();
@@ -67,18 +60,15 @@ Form1::Form1() : QWidget(nullptr) {
 Form1::~Form1() = default;
 
 void Form1::buildLayout() {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(ui::px(8040), ui::px(8730));
-    setFont(arialBold(9));
+    ui::makeFixedWindow(this, QSize(ui::px(8040), ui::px(8730)));
+    setFont(ui::arialBold(9));
     paintWhite(this);
     setMouseTracking(true);
 
     auto button = [this](const char* name, const char* caption, QRect r) {
         auto* b = new ui::PushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
-        b->setFont(arialBold(11.25));
+        b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
         connect(b, &ui::PushButton::mouseMoved, this, &Form1::PushButton_MouseMove);
         return b;

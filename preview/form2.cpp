@@ -25,13 +25,6 @@ namespace {
 
 QPointer<Form2> gForm2;
 
-QFont arialBold(qreal points) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(true);
-    return f;
-}
-
 void placeBox(preview::PictureBox* box, int left, int top, int width, int height) {
     box->Move(static_cast<float>(left), static_cast<float>(top));
     box->SetWidth(width);
@@ -61,11 +54,8 @@ Form2::Form2() : QWidget(nullptr) {
 Form2::~Form2() = default;
 
 void Form2::buildLayout() {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(ui::px(9840), ui::px(9390));
-    setFont(arialBold(9));
+    ui::makeFixedWindow(this, QSize(ui::px(9840), ui::px(9390)));
+    setFont(ui::arialBold(9));
     setMouseTracking(true);
 
     // The viewport has a sunken two-pixel border, so its inner size is 60
@@ -114,7 +104,7 @@ void Form2::buildLayout() {
     auto button = [this](const char* name, const char* caption, QWidget* parent, QRect r) {
         auto* b = new ui::PushButton(QString::fromUtf8(caption), parent);
         b->setObjectName(QString::fromLatin1(name));
-        b->setFont(arialBold(11.25));
+        b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
         b->setAttribute(Qt::WA_NoMousePropagation);
         connect(b, &ui::PushButton::mouseMoved, this, &Form2::PushButton_MouseMove);

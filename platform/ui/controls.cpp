@@ -30,6 +30,20 @@ void Frame::mouseMoveEvent(QMouseEvent* e) {
     e->accept();
 }
 
+QFont arialBold(qreal points) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(true);
+    return f;
+}
+
+void makeFixedWindow(QWidget* window, QSize clientSize) {
+    window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint);
+    window->setFixedSize(clientSize);
+}
+
 QString toCrLf(const QString& text) {
     QString s = text;
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));

@@ -3,6 +3,7 @@
 // reports pointer moves, a frame and label that report them too, and a text
 // box whose text uses CR LF line breaks.
 
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -66,6 +67,12 @@ class TextBox : public QWidget {
     QPlainTextEdit* mMulti = nullptr;
     int mSelStart = 0;
 };
+
+// Arial, bold, at the given size (Liberation Sans stands in where Arial is missing).
+QFont arialBold(qreal points);
+
+// A fixed-size window with a single border: minimise button, no maximise.
+void makeFixedWindow(QWidget* window, QSize clientSize);
 
 // Turns stored or typed line breaks into CR LF, the form the program keeps.
 QString toCrLf(const QString& text);

@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include "platform/automation/automation.h"
+#include "platform/ui/newfile.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -32,29 +33,9 @@ void SavePicture(const QImage& picture, const QString& path) {
     buf.open(QIODevice::WriteOnly);
     if (!picture.save(&buf, "BMP"))
         throw automation::Error(QStringLiteral("Invalid picture"));
-    const QByteArray p = QFile::encodeName(path);
-    ::unlink(p.constData());
-    const int fd =
-        ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw automation::Error(
-            QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(std::strerror(errno)), path));
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(p.constData());
-            throw automation::Error(
-                QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(std::strerror(err)), path));
-        }
-        done += n;
-    }
-    ::close(fd);
+    // Replaces what an earlier run left, never writing through a link.
+    ::unlink(QFile::encodeName(path).constData());
+    writeNewFile(bytes, path);
 }
 
 QSize naturalSizeTwips(const QImage& picture) {
