@@ -1,5 +1,6 @@
 #include "errortrap.h"
 
+#include "app/shell.h"
 #include "platform/ui/msgbox.h"
 
 #ifndef VELTRANE_SUPPORT_EMAIL
@@ -18,6 +19,10 @@ QString errorReportText(const QString& procedureText, int line, const QString& d
 void ReportError(const QString& procedureText, int line, const QString& description) {
     ui::MsgBox(errorReportText(procedureText, line, description), ui::vbExclamation,
                QStringLiteral("Application Error"));
+}
+
+bool ErrorTrap::programHasEnded() {
+    return programEnded();
 }
 
 void ErrorTrap::report(std::exception_ptr e) {

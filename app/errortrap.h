@@ -24,8 +24,11 @@ class ErrorTrap {
   public:
     explicit ErrorTrap(const char* procedureText) : mProc(QString::fromLatin1(procedureText)) {}
 
-    // Runs one numbered step under the trap.
+    // Runs one numbered step under the trap. Once the program has been ended
+    // (a window closed while this handler let events run), nothing further runs.
     template <class F> void at(int line, F&& step) {
+        if (programHasEnded())
+            return;
         mLine = line;
         try {
             std::forward<F>(step)();
@@ -40,6 +43,7 @@ class ErrorTrap {
     int currentLine() const { return mLine; }
 
   private:
+    static bool programHasEnded();
     void report(std::exception_ptr e);
     QString mProc;
     int mLine = 0;

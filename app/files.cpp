@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/newfile.h"
 
@@ -74,7 +75,8 @@ void DeleteFileQuietly(const QString& path) {
 
 void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
     QCoreApplication::processEvents();
-    if (FileExists(path))
+    // A window closed during that yield ends the program at once: write nothing.
+    if (programEnded() || FileExists(path))
         return;
     ui::writeNewFile(bytes, path);
 }

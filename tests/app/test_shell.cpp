@@ -107,6 +107,10 @@ class ShellTest : public QObject {
         QVERIFY_THROWS_EXCEPTION(automation::Error,
                                  app::WriteBytesIfMissing(QByteArray("evil"), link));
         QVERIFY(!QFile::exists(victim));
+        // Nothing half-written is left beside it either.
+        QCOMPARE(QDir(app::TempFolder())
+                     .entryList({QStringLiteral(".*partial*")}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     void writeBytesIntoAMissingFolderFailsClearly() {

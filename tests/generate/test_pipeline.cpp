@@ -59,6 +59,8 @@ class PipelineTest : public QObject {
     }
 
     void init() {
+        if (!form)
+            return;
         clearTemp();
         word->failOn.clear();
         word->failAfter = 0;
@@ -282,6 +284,21 @@ class PipelineTest : public QObject {
         const QImage none = generate::GetClipboardPicture(0);
         QVERIFY(none.isNull());
         QCOMPARE(generate::lastClipboardAttempts(), 1000);
+    }
+
+    // Must stay the last test: it ends the program.
+    void closingTheMainWindowDuringTheYieldStopsEverything() {
+        MsgBoxRecorder boxes;
+        if (Form2* f2 = Form2::loaded())
+            delete f2;
+        QTimer::singleShot(0, form, &QWidget::close);
+        const int created = word->instancesCreated;
+        generate();
+        QVERIFY(app::programEnded());
+        QCOMPARE(word->instancesCreated, created); // no word processor was started
+        QCOMPARE(tempFiles(), QStringList());
+        QVERIFY(Form2::loaded() == nullptr);
+        QVERIFY(boxes.seen.isEmpty());
     }
 };
 
