@@ -108,8 +108,8 @@ bool isWordChar(QChar c) {
 
 // Drawing-shape text is out of reach of Writer's search, so it is searched
 // paragraph by paragraph here.
-int replaceInShapeText(OfficeSession& session, const Reference<XText>& text, const SearchTerms& terms,
-                       const QStringList& lines, ReplaceMode mode) {
+int replaceInShapeText(OfficeSession& session, const Reference<XText>& text,
+                       const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
     const Qt::CaseSensitivity cs = terms.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     Reference<css::container::XEnumerationAccess> access(text, UNO_QUERY_THROW);
     Reference<css::container::XEnumeration> paragraphs = access->createEnumeration();

@@ -16,7 +16,9 @@
 
 namespace {
 
-int px(int twips) { return twips / 15; }
+int px(int twips) {
+    return twips / 15;
+}
 
 void setBack(QWidget* w, const QColor& c) {
     QPalette p = w->palette();
@@ -92,7 +94,8 @@ struct MockUp : QWidget {
         label(data, "Department:", {240, 2145, 1050, 225});
         textBox(data, false, {1680, 2100, 5895, 345}, "Information Technology");
         textBox(frame("Description of Infraction", {120, 3810, 7800, 1545}), true,
-                {240, 300, 7320, 1065}, "Keyboard wasn't plugged in during work hours.\n\n\n\n\n\n");
+                {240, 300, 7320, 1065},
+                "Keyboard wasn't plugged in during work hours.\n\n\n\n\n\n");
         textBox(frame("Plan for Improvement", {120, 5430, 7800, 1545}), true,
                 {240, 300, 7320, 1065}, "Plug it in.");
         textBox(frame("Consequences of Further Infractions", {120, 7050, 7800, 1545}), true,
@@ -143,10 +146,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < a.size(); ++i) {
         if (a[i] != b[i]) {
             ++moved;
-            QTextStream(stdout) << plain.watched[i]->metaObject()->className() << ": "
-                                << a[i].x() << "," << a[i].y() << " " << a[i].width() << "x"
-                                << a[i].height() << " -> " << b[i].x() << "," << b[i].y() << " "
-                                << b[i].width() << "x" << b[i].height() << "\n";
+            QTextStream(stdout) << plain.watched[i]->metaObject()->className() << ": " << a[i].x()
+                                << "," << a[i].y() << " " << a[i].width() << "x" << a[i].height()
+                                << " -> " << b[i].x() << "," << b[i].y() << " " << b[i].width()
+                                << "x" << b[i].height() << "\n";
         }
     }
     QTextStream(stdout) << a.size() << " controls, " << moved << " moved or resized\n";
