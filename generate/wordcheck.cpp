@@ -15,6 +15,8 @@ void CheckWordAvailable() {
         wordApp = automation::createObject(QStringLiteral("Word.Application"));
     } catch (const std::exception& e) {
         why = QString::fromUtf8(e.what());
+    } catch (...) {
+        why = QStringLiteral("unexpected failure");
     }
     if (wordApp.isNothing()) {
         // The box speaks of Word; say here what is really missing.

@@ -340,7 +340,8 @@ pid_t OfficeSession::pid() const {
 // ---- end -----------------------------------------------------------------------
 
 void OfficeSession::end(bool polite) {
-    if (polite && !mLink->dead) {
+    // A session that failed before its office was connected has nothing to close.
+    if (polite && !mLink->dead && mDesktop.is()) {
         Watch watch(*this, Bound::Ordinary);
         try {
             // Whatever is still open goes without saving, as when alerts are off.
@@ -362,10 +363,14 @@ void OfficeSession::end(bool polite) {
         }
     }
     mQuit = true;
-    // The process exits on its own in a few tenths of a second; the supervisor
-    // waits for it and kills it only if it lingers, so quitting returns at once.
+    // The process exits on its own in a few hundredths of a second; the
+    // supervisor reaps it, and kills it if it lingers past the grace. Quitting
+    // waits for that, so no office outlives the instance that was asked to quit.
+    const pid_t pid = this->pid();
     mLink->handOver(mLink->dead ? Millis(0) : callBounds().exitGrace);
     mLink->disposeBridge();
+    if (pid > 0)
+        Supervisor::instance().waitReaped(pid, callBounds().exitGrace + Millis(3000));
     mDesktop.clear();
     mContext.clear();
     // With the bridge gone these releases stay on this side.

@@ -1,5 +1,7 @@
 #include "supervisor.h"
 
+#include <algorithm>
+
 #include "platform/automation/automation.h"
 
 #include <QString>
@@ -132,6 +134,14 @@ void Supervisor::adopt(pid_t pid, Millis grace, int closeFd) {
     std::lock_guard lock(mMutex);
     mChildren.push_back(Child{pid, Clock::now() + grace, closeFd});
     mWake.notify_all();
+}
+
+bool Supervisor::waitReaped(pid_t pid, Millis bound) {
+    std::unique_lock lock(mMutex);
+    return mChanged.wait_for(lock, bound, [&] {
+        return std::none_of(mChildren.begin(), mChildren.end(),
+                            [pid](const Child& c) { return c.pid == pid; });
+    });
 }
 
 bool Supervisor::drain(Millis bound) {

@@ -42,6 +42,9 @@ class Supervisor {
     // whole group is killed; once reaped, closeFd (if not -1) is closed.
     void adopt(pid_t pid, Millis grace, int closeFd);
 
+    // Waits up to bound for one adopted child to be reaped. Returns true when it is.
+    bool waitReaped(pid_t pid, Millis bound);
+
     // Waits up to bound for every adopted child to be reaped, killing the
     // stragglers at the end. Returns true when none is left.
     bool drain(Millis bound);

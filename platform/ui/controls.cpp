@@ -14,6 +14,26 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
     setMouseTracking(true);
 }
 
+bool PushButton::event(QEvent* e) {
+    // A second click or key press queued while a long handler ran can arrive
+    // after that handler has hidden the window: a hidden button takes no input.
+    switch (e->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        if (!isVisible()) {
+            e->ignore();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QPushButton::event(e);
+}
+
 void PushButton::mouseMoveEvent(QMouseEvent* e) {
     emit mouseMoved();
     QPushButton::mouseMoveEvent(e);

@@ -22,6 +22,7 @@ class PushButton : public QPushButton {
     void mouseMoved();
 
   protected:
+    bool event(QEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
 };
 

@@ -228,6 +228,24 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
         QVERIFY(noOfficeLeft());
     }
+
+    // Last: ending the program takes every window with it.
+    void anUnusableCacheFolderEndsInTheMessageNotACrash() {
+        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        const QString plainFile = testsupport::writeFile(
+            testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        MsgBoxRecorder boxes;
+        QPointer<Form1> second = Form1::create();
+        qputenv("XDG_CACHE_HOME", saved);
+        QVERIFY(app::programEnded());
+        QCOMPARE(boxes.seen.size(), 1);
+        QVERIFY(boxes.seen[0].prompt.startsWith(QStringLiteral("Error 842001.")));
+        app::resetProgramEndedForTests();
+        delete second.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(noOfficeLeft());
+    }
 };
 
 VELTRANE_TEST_MAIN(GenerationOfficeTest)

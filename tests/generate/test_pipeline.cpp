@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -200,6 +201,23 @@ class PipelineTest : public QObject {
         QCOMPARE(log.count(QStringLiteral("CreateObject(Word.Application)")), 2);
         QCOMPARE(tempFiles().size(), 1);
         QVERIFY(!form->mBusy);
+    }
+
+    void aClickQueuedForTheHiddenWindowIsIgnored() {
+        MsgBoxRecorder boxes;
+        generate();
+        QVERIFY(!form->isVisible());
+        const int created = word->instancesCreated;
+        // A double-click's second half, delivered after the handler hid the window.
+        const QPointF at(20, 10);
+        QMouseEvent press(QEvent::MouseButtonPress, at, form->PushButton6->mapToGlobal(at),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, form->PushButton6->mapToGlobal(at),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form->PushButton6, &press);
+        QCoreApplication::sendEvent(form->PushButton6, &release);
+        QCOMPARE(word->instancesCreated, created);
+        QCOMPARE(tempFiles().size(), 1);
     }
 
     void aTakenNameIsNeverOverwritten() {
