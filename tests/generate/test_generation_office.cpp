@@ -194,13 +194,14 @@ class GenerationOfficeTest : public QObject {
         form->PushButton4->click();
         std::atomic<bool> stop{false};
         std::atomic<int> killed{0};
-        // Kill the first office as soon as it has been up for a moment.
+        // Kill the first office a moment after it starts: it is then still starting or
+        // opening the template, well before the filling is done.
         std::thread killer([&] {
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!stop && std::chrono::steady_clock::now() < until) {
                 const QList<int> kids = officeChildren();
                 if (!kids.isEmpty()) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(80));
                     for (int pid : officeChildren())
                         ::kill(pid, SIGKILL);
                     killed = 1;
