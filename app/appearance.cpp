@@ -1,5 +1,10 @@
+#include "appearance.h"
+
+#include "app/errortrap.h"
+#include "app/files.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "platform/ui/pointer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -7,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <QScreen>
 #include <sys/stat.h>
 
 namespace app {
@@ -45,13 +51,7 @@ void ApplySkin() {
     const QString skinPath = AppPath() + QStringLiteral("/x/o.cjs");
     if (!ordinaryFile(skinPath))
         return;
-    const QColor face = systemButtonFace();
-    setBack(form, face);
-    // Picture boxes belong to this group too; the main window has none.
-    const auto children = form->findChildren<QWidget*>();
-    for (QWidget* w : children)
-        if (isOptionCheckFrameOrLabel(w))
-            setBack(w, face);
+    ApplySystemBackColors(form);
 
     using automation::CallKind;
     using automation::Variant;
@@ -71,6 +71,26 @@ void ApplySystemBackColors(QWidget* window) {
     for (QWidget* w : children)
         if (isOptionCheckFrameOrLabel(w))
             setBack(w, face);
+}
+
+bool CentreOnFirstShow(QWidget* window, bool& centred) {
+    if (centred)
+        return false;
+    centred = true;
+    if (QScreen* s = window->screen() ? window->screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    return true;
+}
+
+void LoadHandCursor(ErrorTrap& trap, int checkLine, int loadLine, ui::WindowPointer& pointer) {
+    bool haveCursor = false;
+    const QString cursorPath = AppPath() + QStringLiteral("/HAND-M.CUR");
+    trap.at(checkLine, [&] { haveCursor = FileExists(cursorPath); });
+    if (haveCursor)
+        trap.at(loadLine, [&] { pointer.SetMouseIcon(ui::LoadCursorFile(cursorPath)); });
 }
 
 } // namespace app

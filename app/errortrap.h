@@ -40,7 +40,6 @@ class ErrorTrap {
     // Marks a numbered line that holds no action of its own (a loop's head or
     // advance), so a later report names the right place.
     void line(int n) { mLine = n; }
-    int currentLine() const { return mLine; }
 
   private:
     static bool programHasEnded();

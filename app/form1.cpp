@@ -1,7 +1,7 @@
 #include "form1.h"
 
+#include "app/appearance.h"
 #include "app/errortrap.h"
-#include "app/files.h"
 #include "app/procnames.h"
 #include "app/shell.h"
 #include "entry/settingsstore.h"
@@ -11,9 +11,7 @@
 
 #include <QCloseEvent>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QPointer>
-#include <QScreen>
 
 using app::ErrorTrap;
 using ui::pxRect;
@@ -153,11 +151,7 @@ void Form1::Form_Load() {
         setWindowIcon(app::applicationIcon());
         app::ShortenAppTitle();
     });
-    bool haveCursor = false;
-    const QString cursorPath = app::AppPath() + QStringLiteral("/HAND-M.CUR");
-    trap.at(122, [&] { haveCursor = app::FileExists(cursorPath); });
-    if (haveCursor)
-        trap.at(124, [&] { Pointer.SetMouseIcon(ui::LoadCursorFile(cursorPath)); });
+    app::LoadHandCursor(trap, 122, 124, Pointer);
     trap.line(128);
     for (int index = 0; index <= 8; ++index) {
         trap.at(130, [&] {
@@ -185,13 +179,6 @@ void Form1::mouseMoveEvent(QMouseEvent* e) {
 
 void Form1::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
-    if (!mCentred) {
-        mCentred = true;
-        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
+    if (app::CentreOnFirstShow(this, mCentred))
         Text1[7]->setFocus(Qt::OtherFocusReason);
-    }
 }

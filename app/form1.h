@@ -66,8 +66,4 @@ class Form1 : public QWidget {
 namespace app {
 // Skin and system colours for the main window; without the skin file nothing changes.
 void ApplySkin();
-// The system button-face colour on a window and its frames and labels.
-void ApplySystemBackColors(QWidget* window);
-// The system button-face colour.
-QColor systemButtonFace();
 } // namespace app

@@ -3,18 +3,15 @@
 
 #include "form2.h"
 
+#include "app/appearance.h"
 #include "app/errortrap.h"
-#include "app/files.h"
-#include "app/form1.h"
 #include "app/procnames.h"
 #include "app/shell.h"
 #include "platform/ui/twips.h"
 #include "preview/viewmath.h"
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPointer>
-#include <QScreen>
 #include <QScrollBar>
 #include <cmath>
 
@@ -155,11 +152,7 @@ void Form2::Form_Load() {
         setWindowTitle(QString::fromLatin1(app::kProductName));
         setWindowIcon(app::applicationIcon());
     });
-    bool haveCursor = false;
-    const QString cursorPath = app::AppPath() + QStringLiteral("/HAND-M.CUR");
-    trap.at(108, [&] { haveCursor = app::FileExists(cursorPath); });
-    if (haveCursor)
-        trap.at(110, [&] { Pointer.SetMouseIcon(ui::LoadCursorFile(cursorPath)); });
+    app::LoadHandCursor(trap, 108, 110, Pointer);
 }
 
 void Form2::Form_Activate() {
@@ -182,11 +175,7 @@ void Form2::Form_Activate() {
         trap.at(120, [&] { Zoom_Ori->SetHeight(Picture1->Height()); });
         trap.at(122, [&] { Zoom_Ori->SetPicture(Picture1->Picture()); });
 
-        trap.at(124, [&] { mZoom = 1.0f; });
-        trap.at(126, [&] { mImageWidth = preview::toInt32(Zoom_Ori->ScaleWidth() - 2.0f); });
-        trap.at(128, [&] { mImageHeight = preview::toInt32(Zoom_Ori->ScaleHeight() - 2.0f); });
-        trap.at(130, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, 1.0f); });
-        trap.at(132, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, 1.0f); });
+        ResetToNaturalSize(trap);
 
         trap.at(134, [&] { RedrawImage(); });
         trap.at(136, [&] { InitScrollbars(); });
@@ -214,14 +203,7 @@ bool Form2::event(QEvent* e) {
 
 void Form2::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
-    if (!mCentred) {
-        mCentred = true;
-        if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(s->availableGeometry().center());
-            move(frame.topLeft());
-        }
-    }
+    app::CentreOnFirstShow(this, mCentred);
     activateWindow();
     // Where the window system gives no activation to a window shown this way,
     // the set-up still runs, once, as soon as the showing is done.

@@ -17,6 +17,10 @@
 
 class QScrollBar;
 
+namespace app {
+class ErrorTrap;
+}
+
 class Form2 : public QWidget {
     Q_OBJECT
   public:
@@ -87,6 +91,7 @@ class Form2 : public QWidget {
     void buildLayout();
     void scheduleSetUp();
     void RedrawImage();
+    void ResetToNaturalSize(app::ErrorTrap& trap);
     void InitScrollbars();
     void SetZoom(const float& zoom);
     void ZoomStep(const int32_t& direction);

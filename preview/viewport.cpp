@@ -51,12 +51,18 @@ void Form2::RedrawImage() {
         trap.at(122, [&] { VScroll1->setEnabled(Picture2->ScaleHeight() < mZoomedHeight); });
     } else {
         // Too large to paint: back to the natural size, leaving the view as it is.
-        trap.at(124, [&] { mZoom = 1.0f; });
-        trap.at(126, [&] { mImageWidth = preview::toInt32(Zoom_Ori->ScaleWidth() - 2.0f); });
-        trap.at(128, [&] { mImageHeight = preview::toInt32(Zoom_Ori->ScaleHeight() - 2.0f); });
-        trap.at(130, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, 1.0f); });
-        trap.at(132, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, 1.0f); });
+        ResetToNaturalSize(trap);
     }
+}
+
+// Steps 124 to 132 of both the set-up and the repaint: zoom 1 and the
+// picture's own size, read from the unzoomed holder inside its border.
+void Form2::ResetToNaturalSize(ErrorTrap& trap) {
+    trap.at(124, [&] { mZoom = 1.0f; });
+    trap.at(126, [&] { mImageWidth = preview::toInt32(Zoom_Ori->ScaleWidth() - 2.0f); });
+    trap.at(128, [&] { mImageHeight = preview::toInt32(Zoom_Ori->ScaleHeight() - 2.0f); });
+    trap.at(130, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, 1.0f); });
+    trap.at(132, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, 1.0f); });
 }
 
 // No trap of its own: a failure here is reported by the caller.

@@ -15,11 +15,5 @@ constexpr int px(int twips) {
 inline QRect pxRect(int left, int top, int width, int height) {
     return QRect(px(left), px(top), px(width), px(height));
 }
-constexpr int twips(int pixels) {
-    return pixels * kTwipsPerPixel;
-}
-inline float twipsF(qreal pixels) {
-    return static_cast<float>(pixels * kTwipsPerPixel);
-}
 
 } // namespace ui

@@ -1,6 +1,7 @@
 // The main window as a person meets it: layout, start-up, the fields kept
 // between runs, clear and sample, pointers and skin.
 
+#include "app/appearance.h"
 #include "app/form1.h"
 #include "app/shell.h"
 #include "entry/warningrecord.h"

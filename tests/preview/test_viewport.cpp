@@ -1,6 +1,7 @@
 // The preview window driven the way a user drives it: the hand-over and the
 // set-up, zoom, the scroll bars, dragging, and the drop that syncs the bars.
 
+#include "app/appearance.h"
 #include "app/form1.h"
 #include "app/shell.h"
 #include "platform/ui/picture.h"
