@@ -68,6 +68,10 @@ LABELS = [c for row in ROWS for c in row if isinstance(c, str) and c and c not i
 BOXES = [(583, 620, 2220, 1438), (6300, 540, 11301, 1338)]
 LOGO_NAME, LOGO_DESCRIPTION = "template_logo", "your logo here"
 LOGO_PIXELS, LOGO_TWIPS = (90, 45), (1350, 675)
+# The preview shows the filled page trimmed to its ink at natural size; it zooms
+# only while the picture stays below 11400 x 13700 twips, so the sample notice
+# keeps well clear of that.
+MAX_INK_TWIPS = (11399, 12900)
 
 
 class Checks:
@@ -343,6 +347,11 @@ def check_office(path, check, workdir, render):
                             os.path.join(render, name)], check=True)
             print(f"rendered {os.path.join(render, name)}.png")
 
+    ink = ink_size_twips(reopened_pdf)
+    print(f"filled-doc: ink {ink} twips")
+    check(ink is not None and ink[0] <= MAX_INK_TWIPS[0] and ink[1] <= MAX_INK_TWIPS[1],
+          f"filled-doc: the page's ink is {ink} twips, at most {MAX_INK_TWIPS}")
+
     print(f"== .doc made from it, read by antiword and catdoc")
     check(not wordbin.WordDocument(plain_doc).is_template, "a .doc saved from it is no template")
     for tool in ("antiword", "catdoc"):
@@ -358,6 +367,32 @@ def check_office(path, check, workdir, render):
             check(all(c == 1 for c in counts.values()),
                   f"{tool} on the {name} .doc shows each value once ({counts})")
             check(TITLE in flat, f"{tool} shows the title")
+
+
+def ink_size_twips(pdf_path):
+    """Width and height of everything on page 1 that is not paper, in twips, found
+    the way the program trims its preview: rendered at 192 dpi, any pixel darker
+    than 250 of 255 counts. None for a blank page."""
+    dpi = 192
+    out = subprocess.run(["pdftoppm", "-r", str(dpi), "-f", "1", "-l", "1", "-gray", pdf_path],
+                         capture_output=True, check=True).stdout
+    magic, size, _maxval, pixels = out.split(b"\n", 3)
+    if magic != b"P5":
+        raise ValueError("pdftoppm -gray gave no PGM")
+    w, h = map(int, size.split())
+    ink = bytes(1 if v < 250 else 0 for v in range(256))
+    rows = [pixels[y * w:(y + 1) * w].translate(ink) for y in range(h)]
+    inked = [y for y in range(h) if 1 in rows[y]]
+    if not inked:
+        return None
+    top, bottom = inked[0], inked[-1]
+    mask = 0
+    for y in inked:
+        mask |= int.from_bytes(rows[y], "big")
+    columns = mask.to_bytes(w, "big")
+    left, right = columns.index(1), w - 1 - columns[::-1].index(1)
+    twips = 1440 / dpi
+    return (round((right - left + 1) * twips), round((bottom - top + 1) * twips))
 
 
 def check_table(table, check):

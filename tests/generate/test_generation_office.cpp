@@ -20,6 +20,12 @@
 
 using testsupport::MsgBoxRecorder;
 
+struct Form2Probe {
+    static float zoom(const Form2* f) { return f->mZoom; }
+    static QSize image(const Form2* f) { return {f->mImageWidth, f->mImageHeight}; }
+    static bool setUpDue(const Form2* f) { return f->mFirstActivate; }
+};
+
 namespace {
 
 QStringList tempDocs() {
@@ -78,6 +84,14 @@ QList<int> officeChildren() {
             out << n;
     }
     return out;
+}
+
+int darkPixels(const QImage& pic) {
+    int dark = 0;
+    for (int y = 0; y < pic.height(); y += 2)
+        for (int x = 0; x < pic.width(); x += 2)
+            dark += qGray(pic.pixel(x, y)) < 128;
+    return dark;
 }
 
 // An office that has quit gets a moment to exit on its own.
@@ -163,6 +177,44 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(dark > 100);
         QVERIFY(!form->mBusy);
         QVERIFY(noOfficeLeft());
+    }
+
+    // The program's own notice must fit the preview's caps at natural size, or
+    // every zoom step back to 1.0 falls back and the natural view never returns.
+    void theSampleNoticeZoomsBackToNaturalSize() {
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        const QString doc = generateOnce(boxes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!doc.isEmpty());
+        Form2* preview = Form2::loaded();
+        QVERIFY(preview && preview->isVisible());
+        QTRY_VERIFY(!Form2Probe::setUpDue(preview)); // the activation's set-up has run
+        const QSize natural = Form2Probe::image(preview);
+        qInfo("sample notice at natural size: %d x %d twips", natural.width(), natural.height());
+        auto shown = [&] { return QSize(preview->Picture1->Width(), preview->Picture1->Height()); };
+        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        const QImage atNatural = preview->Picture1->Image();
+
+        QTest::mouseClick(preview->PushButton2, Qt::LeftButton); // Zoom Out
+        QCOMPARE(Form2Probe::zoom(preview), 0.75f);
+        QCOMPARE(shown(), QSize(int(natural.width() * 0.75f), int(natural.height() * 0.75f)));
+        QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // Zoom In
+        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QCOMPARE(shown(), natural);
+        // The page painted again at its natural size (the same picture, give or take
+        // the smoothing of a repaint).
+        const QImage again = preview->Picture1->Image();
+        QCOMPARE(again.size(), atNatural.size());
+        const int dark = darkPixels(atNatural);
+        QVERIFY2(dark > 1000 && qAbs(darkPixels(again) - dark) < dark / 50,
+                 qPrintable(QStringLiteral("%1 then %2").arg(dark).arg(darkPixels(again))));
+        // Clear of the caps, not just under them.
+        QVERIFY2(natural.width() < 11400 && natural.height() <= 12900,
+                 qPrintable(QStringLiteral("%1 x %2").arg(natural.width()).arg(natural.height())));
+        QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // 1.25 is beyond the height cap
+        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QCOMPARE(boxes.prompts(), QStringList());
     }
 
     void anyTextArrivesAsTyped() {
