@@ -9,6 +9,7 @@ packages=(
   libreoffice-writer-nogui libreoffice-dev libpoppler-qt6-dev
   antiword catdoc xvfb xauth
   desktop-file-utils appstream x11-utils strace
+  poppler-utils python3-uno
 )
 
 missing=()

@@ -5,8 +5,9 @@ LibreOffice Writer).
 
 LibreOffice 7.4 writes inline pictures to .doc without their name and alternative
 text, so after the export the logo's picture record gets them back (name_logo).
-It also stamps the build time into the file (summary and DOP); that is pinned so
-that rebuilding an unchanged source gives the same bytes.
+It also stamps the build time and the time it had the document open into the file
+(summary and DOP); those are pinned so that rebuilding an unchanged source gives
+the same bytes.
 """
 
 import os
@@ -16,17 +17,15 @@ import sys
 import uno
 
 from lo import Office, props, url
+from notice import LOGO_DESCRIPTION, LOGO_NAME
 import wordbin
+from wordbin import OPT, PROP_PIB, PROP_WZDESCRIPTION, PROP_WZNAME, SP_CONTAINER
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LOGO_NAME = "template_logo"
-LOGO_DESCRIPTION = "your logo here"
 
-OPT = 0xF00B
-SP_CONTAINER = 0xF004
-PROP_PIB = 0x0104
-PROP_WZNAME = 0x0380
-PROP_WZDESCRIPTION = 0x0381
+
+class BuildError(Exception):
+    """The exported file is not shaped the way the finishing steps expect."""
 
 
 def _check_boxes(doc):
@@ -73,28 +72,10 @@ def export(src, out):
             doc.close(True)
 
 
-def _records(buf, start, end):
-    p = start
-    while p + 8 <= end:
-        vi, rtype, length = struct.unpack_from("<HHI", buf, p)
-        yield p, vi, rtype, length
-        p += 8 + length
-
-
 def _with_names(opt_vi, opt_body):
     """The OPT record's body with wzName and wzDescription set."""
-    count = opt_vi >> 4
-    entries = [struct.unpack_from("<HI", opt_body, 6 * i) for i in range(count)]
-    complex_data = opt_body[6 * count:]
-    table = []
-    pos = 0
-    for opid, op in entries:
-        extra = b""
-        if opid & 0x8000:
-            extra = complex_data[pos:pos + op]
-            pos += op
-        table.append([opid, op, extra])
-    table = [t for t in table if t[0] & 0x3FFF not in (PROP_WZNAME, PROP_WZDESCRIPTION)]
+    table = [t for t in wordbin.opt_entries(opt_body, opt_vi >> 4)
+             if t[0] & 0x3FFF not in (PROP_WZNAME, PROP_WZDESCRIPTION)]
     for pid, text in ((PROP_WZNAME, LOGO_NAME), (PROP_WZDESCRIPTION, LOGO_DESCRIPTION)):
         s = (text + "\0").encode("utf-16-le")
         table.append([pid | 0x8000, len(s), s])
@@ -106,8 +87,9 @@ def _with_names(opt_vi, opt_body):
 
 
 def _fixed_save_time(summary):
-    """SummaryInformation with its last-saved time set to its creation time: the
-    office stamps the time of the build there, which would change every rebuild."""
+    """SummaryInformation with its last-saved time set to its creation time and its
+    editing time to zero: the office stamps the time of the build there, and the
+    seconds it had the document open, which would change every rebuild."""
     out = bytearray(summary)
     section = struct.unpack_from("<I", out, 44)[0]
     count = struct.unpack_from("<I", out, section + 4)[0]
@@ -118,17 +100,22 @@ def _fixed_save_time(summary):
     created, saved = offsets.get(12), offsets.get(13)  # PIDSI_CREATE_DTM, PIDSI_LASTSAVE_DTM
     if created is not None and saved is not None:
         out[saved + 4:saved + 12] = out[created + 4:created + 12]
+    edited = offsets.get(10)  # PIDSI_EDITTIME, a FILETIME duration
+    if edited is not None:
+        out[edited + 4:edited + 12] = bytes(8)
     return bytes(out)
 
 
 def _fixed_revision_time(doc):
     """The table stream with the document's revision time (DOP dttmRevised) set to
-    its creation time (dttmCreated), for the same reason."""
+    its creation time (dttmCreated) and its editing minutes (tmEdited) to zero, for
+    the same reason."""
     fc, lcb = doc.fclcb_pair(31)  # fcDop
-    if lcb < 28:
-        sys.exit("build-template: no document properties (DOP) in the table stream")
+    if lcb < 38:
+        raise BuildError("no document properties (DOP) in the table stream")
     table = bytearray(doc.table)
     table[fc + 24:fc + 28] = table[fc + 20:fc + 24]
+    table[fc + 34:fc + 38] = bytes(4)
     return bytes(table)
 
 
@@ -150,49 +137,35 @@ def finish(path):
 def name_logo(data):
     """The Data stream with the logo's shape carrying its name and alternative text
     (wzName, wzDescription), as Word itself stores them."""
-    # The Data stream is a run of records that each start with their own length:
-    # form-field data of the check boxes and the picture (PICF header + shape).
-    pictures, p = [], 0
-    while p + 6 <= len(data):
-        lcb, cb_header = struct.unpack_from("<IH", data, p)
-        if lcb < 6 or p + lcb > len(data):
-            break
-        mm = struct.unpack_from("<H", data, p + 6)[0]
-        if cb_header == 0x44 and mm == 0x64:  # MM_SHAPE: a picture with its shape
-            pictures.append(p)
-        p += lcb
+    pictures = wordbin.data_pictures(data)
     if len(pictures) != 1:
-        sys.exit(f"build-template: expected one picture in the Data stream, found {len(pictures)}")
-    rec = pictures[0]
-    lcb = struct.unpack_from("<I", data, rec)[0]
+        raise BuildError(f"expected one picture in the Data stream, found {len(pictures)}")
+    rec, lcb = pictures[0]
     if rec + lcb != len(data):
         # Growing it in place would move whatever follows, and the text points there.
-        sys.exit("build-template: the picture is not the last record of the Data stream")
+        raise BuildError("the picture is not the last record of the Data stream")
 
-    header = bytearray(data[rec:rec + 0x44])
-    sp = rec + 0x44
+    header = bytearray(data[rec:rec + wordbin.PICF_HEADER_SIZE])
+    sp = rec + wordbin.PICF_HEADER_SIZE
     vi, rtype, sp_len = struct.unpack_from("<HHI", data, sp)
     if rtype != SP_CONTAINER:
-        sys.exit("build-template: no shape record after the picture header")
+        raise BuildError("no shape record after the picture header")
     children, found_pib = [], False
-    for q, cvi, ctype, clen in _records(data, sp + 8, sp + 8 + sp_len):
-        body = data[q + 8:q + 8 + clen]
+    for _q, ver, inst, ctype, body in wordbin.escher_records(data, sp + 8, sp + 8 + sp_len):
+        cvi = (inst << 4) | ver
         if ctype == OPT:
-            count = cvi >> 4
-            found_pib |= any(struct.unpack_from("<H", body, 6 * i)[0] & 0x3FFF == PROP_PIB
-                             for i in range(count))
+            found_pib |= PROP_PIB in wordbin.opt_properties(body, inst)
             cvi, body = _with_names(cvi, body)
         children.append(struct.pack("<HHI", cvi, ctype, len(body)) + body)
     if not found_pib:
-        sys.exit("build-template: the picture's shape names no picture")
+        raise BuildError("the picture's shape names no picture")
     new_sp = b"".join(children)
     new_sp = struct.pack("<HHI", vi, SP_CONTAINER, len(new_sp)) + new_sp
     rest = data[sp + 8 + sp_len:rec + lcb]  # the picture itself (BLIP records)
 
     # Keep the shown size, but say it as size at 100 % rather than 99.9 % of a
     # size rounded down from 1/100 mm.
-    dxa, dya, mx, my = struct.unpack_from("<hhHH", header, 28)
-    shown_w, shown_h = round(dxa * mx / 1000), round(dya * my / 1000)
+    shown_w, shown_h = wordbin.picture_shown_size(header, 0)
     struct.pack_into("<hhHH", header, 28, shown_w, shown_h, 1000, 1000)
 
     struct.pack_into("<I", header, 0, len(header) + len(new_sp) + len(rest))
@@ -208,6 +181,8 @@ def main():
         export(src, tmp)
         finish(tmp)
         os.replace(tmp, out)
+    except (BuildError, ValueError) as e:
+        sys.exit(f"build-template: {e}")
     finally:
         if os.path.exists(tmp):
             os.remove(tmp)

@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 
+from notice import LOGO_DESCRIPTION, LOGO_NAME, LOGO_PIXELS, LOGO_TWIPS
 import wordbin
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -66,8 +67,6 @@ ROWS = [
 LABELS = [c for row in ROWS for c in row if isinstance(c, str) and c and c not in PLACEHOLDERS]
 # twips: left, top, right, bottom, relative to the page
 BOXES = [(583, 620, 2220, 1438), (6300, 540, 11301, 1338)]
-LOGO_NAME, LOGO_DESCRIPTION = "template_logo", "your logo here"
-LOGO_PIXELS, LOGO_TWIPS = (90, 45), (1350, 675)
 # The preview shows the filled page trimmed to its ink at natural size; it zooms
 # only while the picture stays below 11400 x 13700 twips, so the sample notice
 # keeps well clear of that.
@@ -96,45 +95,6 @@ def ack_ok(text):
 
 
 # ---------------------------------------------------------------- the binary
-
-def _escher(buf, start, end):
-    p = start
-    while p + 8 <= end:
-        vi, rtype, length = struct.unpack_from("<HHI", buf, p)
-        yield p, vi & 0xF, vi >> 4, rtype, buf[p + 8:p + 8 + length]
-        p += 8 + length
-
-
-def _opt_props(body, count):
-    props, pos = {}, 6 * count
-    for i in range(count):
-        opid, op = struct.unpack_from("<HI", body, 6 * i)
-        value = op
-        if opid & 0x8000:
-            value = body[pos:pos + op]
-            pos += op
-        props[opid & 0x3FFF] = value
-    return props
-
-
-def _shapes(buf, start, end, out):
-    """spid -> (shape type, properties of all its OPT records)."""
-    for _p, ver, inst, rtype, body in _escher(buf, start, end):
-        if rtype == 0xF004:  # SpContainer
-            spid, props = None, {}
-            shape_type = None
-            for _q, _v, i2, t2, b2 in _escher(body, 0, len(body)):
-                if t2 == 0xF00A:
-                    spid = struct.unpack_from("<I", b2, 0)[0]
-                    shape_type = i2
-                elif t2 in (0xF00B, 0xF122):
-                    props.update(_opt_props(b2, i2))
-            if spid is not None:
-                out[spid] = (shape_type, props)
-        elif ver == 0xF:
-            _shapes(body, 0, len(body), out)
-    return out
-
 
 def _zstring(v):
     return v.decode("utf-16-le").rstrip("\0") if isinstance(v, bytes) else None
@@ -198,8 +158,8 @@ def check_binary(path, check):
         check((flags >> 5) & 0xF == 3, "shape wrapping: none (in front of the text)")
         check(not flags & 0x4000, "shape not below the text")
     fc, lcb = doc.fclcb_pair(50)  # DggInfo
-    shapes = _shapes(doc.table, fc, fc + 64, {})
-    shapes = _shapes(doc.table, fc + 65, fc + lcb, shapes)  # after the dgglbl byte
+    shapes = wordbin.shapes(doc.table, fc, fc + 64)
+    shapes = wordbin.shapes(doc.table, fc + 65, fc + lcb, shapes)  # after the dgglbl byte
     for _cp, spid, _rect, _flags in anchors:
         stype, props = shapes.get(spid, (None, {}))
         check(stype == 202, f"shape {spid} is a text box (type {stype})")
@@ -208,23 +168,16 @@ def check_binary(path, check):
         check(not (props.get(0x3BF, 0) & 0x20), f"shape {spid} in front of the text")
 
     # the logo: the one inline picture, in the Data stream
-    pics = []
-    p, data = 0, doc.data
-    while p + 6 <= len(data):
-        lcb_p, cbh = struct.unpack_from("<IH", data, p)
-        if lcb_p < 6:
-            break
-        if cbh == 0x44 and struct.unpack_from("<H", data, p + 6)[0] == 0x64:
-            pics.append((p, lcb_p))
-        p += lcb_p
+    data = doc.data
+    pics = wordbin.data_pictures(data)
     check(len(pics) == 1, f"one inline picture ({len(pics)})")
     if pics:
         p, lcb_p = pics[0]
-        dxa, dya, mx, my = struct.unpack_from("<hhHH", data, p + 28)
-        shown = (round(dxa * mx / 1000), round(dya * my / 1000))
+        shown = wordbin.picture_shown_size(data, p)
         check(shown == LOGO_TWIPS, f"logo shown at {shown} twips")
-        props = _shapes(data, p + 0x44, p + lcb_p, {})
-        names = [(_zstring(pr.get(0x380)), _zstring(pr.get(0x381))) for _t, pr in props.values()]
+        props = wordbin.shapes(data, p + wordbin.PICF_HEADER_SIZE, p + lcb_p)
+        names = [(_zstring(pr.get(wordbin.PROP_WZNAME)), _zstring(pr.get(wordbin.PROP_WZDESCRIPTION)))
+                 for _t, pr in props.values()]
         check(names == [(LOGO_NAME, LOGO_DESCRIPTION)], f"logo name and alternative text {names}")
         png = data[p:p + lcb_p]
         i = png.find(b"\x89PNG\r\n\x1a\n")

@@ -19,8 +19,10 @@ import subprocess
 import sys
 import zlib
 
+from notice import LOGO_PIXELS
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-W, H, SCALE = 90, 45, 4
+(W, H), SCALE = LOGO_PIXELS, 4
 
 
 def im_convert():
@@ -28,7 +30,7 @@ def im_convert():
     for c in ("/usr/bin/convert-im6.q16", "/usr/bin/convert", "convert"):
         if shutil.which(c):
             return c
-    sys.exit("make-logo.py: ImageMagick's convert is needed")
+    raise RuntimeError("ImageMagick's convert is needed")
 
 
 def render_grey():
@@ -47,7 +49,7 @@ def render_grey():
            "-depth", "8", "gray:-"]
     raw = subprocess.run(cmd, check=True, capture_output=True).stdout
     if len(raw) != W * H:
-        sys.exit(f"make-logo.py: expected {W * H} grey bytes, got {len(raw)}")
+        raise RuntimeError(f"expected {W * H} grey bytes, got {len(raw)}")
     return raw
 
 
@@ -64,7 +66,7 @@ def png_4bit_grey(raw):
                 + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF))
 
     ihdr = struct.pack(">IIBBBBB", W, H, 4, 0, 0, 0, 0)  # depth 4, greyscale
-    # 96 dpi, so the natural size is 90 x 45 px = 1350 x 675 twips
+    # 96 dpi, so the natural size is LOGO_PIXELS = LOGO_TWIPS
     phys = struct.pack(">IIB", 3780, 3780, 1)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"pHYs", phys)
             + chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
@@ -79,17 +81,20 @@ def embed(png):
     new, n = re.subn(r"(<!-- logo.png -->\s*<office:binary-data>)[^<]*(</office:binary-data>)",
                      lambda m: m.group(1) + "\n" + lines + "\n" + m.group(2), src)
     if n != 1:
-        sys.exit("make-logo.py: no <!-- logo.png --> binary-data block in the fodt")
+        raise RuntimeError("no <!-- logo.png --> binary-data block in the fodt")
     with open(path, "w", encoding="utf-8") as f:
         f.write(new)
 
 
 def main():
-    png = png_4bit_grey(render_grey())
-    with open(os.path.join(HERE, "logo.png"), "wb") as f:
-        f.write(png)
-    if "--embed" in sys.argv[1:]:
-        embed(png)
+    try:
+        png = png_4bit_grey(render_grey())
+        with open(os.path.join(HERE, "logo.png"), "wb") as f:
+            f.write(png)
+        if "--embed" in sys.argv[1:]:
+            embed(png)
+    except (RuntimeError, OSError, subprocess.CalledProcessError) as e:
+        sys.exit(f"make-logo.py: {e}")
     print(f"logo.png: {len(png)} bytes")
 
 

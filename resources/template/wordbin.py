@@ -1,12 +1,94 @@
 """Just enough of the OLE compound file and Word 97-2003 binary formats to check the
 template independently of LibreOffice: streams, the FIB, the text of each story,
-the floating-shape anchors (PlcSpaMom) and the form-field data.
+the floating-shape anchors (PlcSpaMom), the form-field data and the drawing
+(Escher) records of shapes and pictures. Also writes a compound file back.
+Malformed input raises ValueError.
 """
 
 import struct
 
 FREESECT = 0xFFFFFFFF
 ENDOFCHAIN = 0xFFFFFFFE
+
+# Drawing record types and shape properties
+SP_CONTAINER = 0xF004
+SP = 0xF00A
+OPT = 0xF00B
+TERTIARY_OPT = 0xF122
+PROP_PIB = 0x0104
+PROP_WZNAME = 0x0380
+PROP_WZDESCRIPTION = 0x0381
+PICF_HEADER_SIZE = 0x44
+MM_SHAPE = 0x64  # a PICF whose picture is a shape with its own records
+
+
+def escher_records(buf, start, end):
+    """The drawing records between start and end: (offset, version, instance, type,
+    body) each. A container's children are the records of its body."""
+    p = start
+    while p + 8 <= end:
+        vi, rtype, length = struct.unpack_from("<HHI", buf, p)
+        yield p, vi & 0xF, vi >> 4, rtype, buf[p + 8:p + 8 + length]
+        p += 8 + length
+
+
+def opt_entries(body, count):
+    """The property table of an OPT record as [id with flags, value, complex data]."""
+    out, pos = [], 6 * count
+    for i in range(count):
+        opid, op = struct.unpack_from("<HI", body, 6 * i)
+        extra = b""
+        if opid & 0x8000:
+            extra = body[pos:pos + op]
+            pos += op
+        out.append([opid, op, extra])
+    return out
+
+
+def opt_properties(body, count):
+    """property id -> value (complex properties as their bytes)."""
+    return {opid & 0x3FFF: (extra if opid & 0x8000 else op)
+            for opid, op, extra in opt_entries(body, count)}
+
+
+def shapes(buf, start, end, out=None):
+    """spid -> (shape type, the properties of all its OPT records), searched through
+    nested containers."""
+    out = {} if out is None else out
+    for _p, ver, _inst, rtype, body in escher_records(buf, start, end):
+        if rtype == SP_CONTAINER:
+            spid, props, shape_type = None, {}, None
+            for _q, _v, inst, t2, b2 in escher_records(body, 0, len(body)):
+                if t2 == SP:
+                    spid = struct.unpack_from("<I", b2, 0)[0]
+                    shape_type = inst
+                elif t2 in (OPT, TERTIARY_OPT):
+                    props.update(opt_properties(b2, inst))
+            if spid is not None:
+                out[spid] = (shape_type, props)
+        elif ver == 0xF:
+            shapes(body, 0, len(body), out)
+    return out
+
+
+def data_pictures(data):
+    """Offsets and lengths of the pictures (PICF header + shape) in a Data stream,
+    a run of records that each start with their own length."""
+    found, p = [], 0
+    while p + 6 <= len(data):
+        lcb, cb_header = struct.unpack_from("<IH", data, p)
+        if lcb < 6 or p + lcb > len(data):
+            break
+        if cb_header == PICF_HEADER_SIZE and struct.unpack_from("<H", data, p + 6)[0] == MM_SHAPE:
+            found.append((p, lcb))
+        p += lcb
+    return found
+
+
+def picture_shown_size(data, offset):
+    """The size a PICF shows its picture at, in twips (goal size times scale)."""
+    dxa, dya, mx, my = struct.unpack_from("<hhHH", data, offset + 28)
+    return round(dxa * mx / 1000), round(dya * my / 1000)
 
 
 class CompoundFile:
