@@ -68,6 +68,16 @@ zoomable preview of the result and saves the document where the user wants.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS /usr/lib/libreoffice/program)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libreoffice-writer-nogui | libreoffice-writer, fonts-liberation2")
+# Fonts for every script a name or a description may be written in; Liberation
+# covers Latin, Cyrillic and Greek. The smallest packages that cover the rest come
+# first (an installed alternative satisfies the group): DejaVu Sans (Arabic,
+# Hebrew; 3 MB, nearly always present), Lohit Devanagari (0.2 MB) rather than
+# Noto's 42 MB core set, WenQuanYi Micro Hei (Chinese, Japanese kana, Korean;
+# 5 MB) rather than Noto CJK's 91 MB, and Symbola for emoji (3 MB): LibreOffice
+# 7.4 puts colour emoji into the rendered page without outlines, so they would
+# show as nothing in the preview.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "fonts-dejavu-core | fonts-noto-core, fonts-lohit-deva | fonts-noto-core, fonts-wqy-microhei | fonts-noto-cjk, fonts-symbola")
 # CPack adds ldconfig maintainer scripts for any .so under usr/lib, but the
 # plugin is private; those scripts would only keep the removed package in
 # dpkg's "rc" state. Naming (absent) scripts of our own turns them off; CPack

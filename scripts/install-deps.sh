@@ -9,6 +9,7 @@ packages=(
   libreoffice-writer-nogui libreoffice-dev libpoppler-qt6-dev
   antiword catdoc xvfb xauth
   desktop-file-utils appstream x11-utils strace
+  fonts-dejavu-core fonts-lohit-deva fonts-wqy-microhei fonts-symbola
   poppler-utils python3-uno
 )
 

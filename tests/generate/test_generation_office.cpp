@@ -9,9 +9,11 @@
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -215,6 +217,72 @@ class GenerationOfficeTest : public QObject {
         QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // 1.25 is beyond the height cap
         QCOMPARE(Form2Probe::zoom(preview), 1.0f);
         QCOMPARE(boxes.prompts(), QStringList());
+    }
+
+    // A word of each script a workplace writes: the page the preview is made from
+    // draws every one with a real glyph, never with a missing-glyph box. The same
+    // check run with only the Latin fonts visible must find the boxes, or it
+    // proves nothing.
+    void everyScriptIsDrawnWithRealGlyphs() {
+        const QStringList words{"Smith", "Иванов", "Παπαδόπουλος", "محمد",   "כהן",
+                                "शर्मा",  "王伟",   "やまだ",       "김민준", "😀👍"};
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        form->Text1[0]->SetText(words.mid(0, 3).join(' '));
+        form->Text1[1]->SetText(words.mid(3, 2).join(' '));
+        form->Text1[2]->SetText(words[5]);
+        form->Text1[3]->SetText(words.mid(6, 3).join(' '));
+        form->Text1[5]->SetText(words[9]);
+        const QString doc = generateOnce(boxes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!doc.isEmpty());
+        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+
+        const auto checkGlyphs = [&](const QString& fontconfigFile) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (!fontconfigFile.isEmpty())
+                env.insert(QStringLiteral("FONTCONFIG_FILE"), fontconfigFile);
+            p.setProcessEnvironment(env);
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(VELTRANE_SOURCE_DIR "/tests/generate/check_glyphs.py"), doc});
+            if (!p.waitForFinished(180000))
+                p.kill();
+            return std::pair(p.exitCode(), QString::fromUtf8(p.readAll()));
+        };
+        const auto [code, report] = checkGlyphs(QString());
+        qInfo().noquote() << report;
+        QCOMPARE(code, 0);
+
+        // Every font file rejected but the Liberation fonts (a rejected folder would
+        // hide its subfolders' accepted files too, so files are matched by name).
+        const QString latinOnly = testsupport::writeFile(
+            testsupport::sandboxRoot() + QStringLiteral("/latin-only.conf"),
+            "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+            " <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>\n"
+            " <selectfont>\n"
+            "  <acceptfont><glob>/usr/share/fonts/truetype/liberation*</glob></acceptfont>\n"
+            "  <rejectfont><glob>*.ttf</glob><glob>*.ttc</glob><glob>*.otf</glob>"
+            "<glob>*.pf[ab]</glob><glob>*.pcf.gz</glob></rejectfont>\n"
+            " </selectfont>\n</fontconfig>\n");
+        const auto [hiddenCode, hiddenReport] = checkGlyphs(latinOnly);
+        QVERIFY2(hiddenCode == 1 && hiddenReport.contains(QStringLiteral("missing-glyph box")),
+                 qPrintable(hiddenReport));
+    }
+
+    // The windows draw with Qt's own font matching: each script has a font there too.
+    void everyScriptHasAFontOnScreen() {
+        for (const auto ws :
+             {QFontDatabase::Latin, QFontDatabase::Cyrillic, QFontDatabase::Greek,
+              QFontDatabase::Arabic, QFontDatabase::Hebrew, QFontDatabase::Devanagari,
+              QFontDatabase::SimplifiedChinese, QFontDatabase::Japanese, QFontDatabase::Korean})
+            QVERIFY2(!QFontDatabase::families(ws).isEmpty(),
+                     qPrintable(QFontDatabase::writingSystemName(ws)));
+        const QStringList families = QFontDatabase::families();
+        QVERIFY(std::any_of(families.begin(), families.end(), [](const QString& family) {
+            return QFontMetrics(QFont(family)).inFontUcs4(0x1F44D); // thumbs up
+        }));
     }
 
     void anyTextArrivesAsTyped() {

@@ -92,4 +92,16 @@ if [ "$have_office" = 1 ]; then
 fi
 depends_on fonts-liberation2 || fail "Depends lacks fonts-liberation2"
 
+# Fonts for the scripts beyond Latin, Cyrillic and Greek, recommended: one group
+# each for Arabic and Hebrew, Devanagari, Chinese/Japanese/Korean and emoji, each
+# naming a package that is installed here (the tests draw with it).
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "Recommends: $recommends"
+rgroups=$(echo "$recommends" | tr ',' '\n' | sed 's/([^)]*)//g; s/ //g')
+for first in fonts-dejavu-core fonts-lohit-deva fonts-wqy-microhei fonts-symbola; do
+  grep -qE "^$first(\\||$)" <<<"$rgroups" || { fail "Recommends has no group starting with $first"; continue; }
+  dpkg-query -W -f='${Status}' "$first" 2>/dev/null | grep -q 'install ok installed' \
+    || fail "recommended $first is not installed on this machine"
+done
+
 finish
