@@ -59,8 +59,12 @@ void Form2::RedrawImage() {
 // picture's own size, read from the unzoomed holder inside its border.
 void Form2::ResetToNaturalSize(ErrorTrap& trap) {
     trap.at(124, [&] { mZoom = 1.0f; });
-    trap.at(126, [&] { mImageWidth = preview::toInt32(Zoom_Ori->ScaleWidth() - 2.0f); });
-    trap.at(128, [&] { mImageHeight = preview::toInt32(Zoom_Ori->ScaleHeight() - 2.0f); });
+    trap.at(126, [&] {
+        mImageWidth = preview::toInt32(static_cast<float>(Zoom_Ori->ScaleWidth()) - 2.0f);
+    });
+    trap.at(128, [&] {
+        mImageHeight = preview::toInt32(static_cast<float>(Zoom_Ori->ScaleHeight()) - 2.0f);
+    });
     trap.at(130, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, 1.0f); });
     trap.at(132, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, 1.0f); });
 }

@@ -39,7 +39,7 @@ class TimingProxy : public automation::Dispatch {
         QElapsedTimer t;
         t.start();
         automation::Variant v = mInner->invoke(name, kind, args, named);
-        gMemberMs[name] += t.nsecsElapsed() / 1e6;
+        gMemberMs[name] += static_cast<double>(t.nsecsElapsed()) / 1e6;
         return wrap(v);
     }
     QList<automation::Variant> enumerate() override {
@@ -70,7 +70,7 @@ void installTimingProxy(const QString& plugin) {
         t.start();
         std::shared_ptr<automation::Dispatch> app;
         create(&app);
-        gMemberMs[QStringLiteral("(create)")] += t.nsecsElapsed() / 1e6;
+        gMemberMs[QStringLiteral("(create)")] += static_cast<double>(t.nsecsElapsed()) / 1e6;
         return std::make_shared<TimingProxy>(app);
     });
 }
@@ -118,7 +118,7 @@ double yardstick(const QString& dot, const QString& profile, const QString& out)
          QStringLiteral("-env:UserInstallation=file://") + profile, QStringLiteral("--convert-to"),
          QStringLiteral("doc"), QStringLiteral("--outdir"), out, dot});
     p.waitForFinished(120000);
-    return t.elapsed();
+    return static_cast<double>(t.elapsed());
 }
 
 } // namespace
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
         }
         f->show();
         QCoreApplication::processEvents();
-        startUp << t.elapsed();
+        startUp << static_cast<double>(t.elapsed());
         if (form)
             delete f;
         else
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
         form->PushButton6->click();
         QCoreApplication::processEvents(); // the preview's set-up and first paint
         Form2::loaded()->repaint();
-        generation << t.elapsed();
+        generation << static_cast<double>(t.elapsed());
         app::DeleteFileQuietly(Form2::loaded()->mWordFile);
     }
 

@@ -40,7 +40,7 @@ std::vector<double> timeRuns(int runs, const std::function<void()>& once) {
         QElapsedTimer t;
         t.start();
         once();
-        ms.push_back(t.nsecsElapsed() / 1e6);
+        ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
     return ms;
 }
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         QElapsedTimer t;
         t.start();
         fill(word, out);
-        fillOnly.push_back(t.nsecsElapsed() / 1e6);
+        fillOnly.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         word.call("quit");
     });
     fillOnly.erase(fillOnly.begin()); // the warm-up
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         const Object doc = word["Documents"].call("Open", {out}).toObject();
         doc["Range"].call("CopyAsPicture");
         pictureSize = QGuiApplication::clipboard()->image().size();
-        pictureOnly.push_back(t.nsecsElapsed() / 1e6);
+        pictureOnly.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
         word["ActiveDocument"].call("Close", {}, {NamedArg{"savechanges", Variant(int16_t(0))}});
         word.call("quit");
     });

@@ -52,7 +52,7 @@ double medianMs(int runs, const std::function<void()>& prepare, const std::funct
         QElapsedTimer t;
         t.start();
         step();
-        ms.push_back(t.nsecsElapsed() / 1e6);
+        ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
