@@ -85,6 +85,8 @@ class Office:
             if self.proc.poll() != 81:
                 break
         self._kill()
+        # __exit__ does not run when __enter__ fails: the profile goes here.
+        shutil.rmtree(self.profile, ignore_errors=True)
         raise RuntimeError("could not start " + SOFFICE)
 
     def _connect(self):
