@@ -80,19 +80,19 @@ struct MockUp : QWidget {
         button("Start Creating Template", {120, 120, 7800, 405});
         button("Clear/Reset Data", {120, 630, 3840, 405});
         button("Load Sample/Example Data", {4080, 630, 3840, 405});
-        QGroupBox* data = frame("Warning Data", {120, 1110, 7800, 2625});
-        label(data, "Date:", {240, 345, 435, 225});
-        textBox(data, false, {1680, 300, 2055, 345}, "12/8/2026");
-        label(data, "Employee ID:", {4320, 345, 1080, 225});
-        textBox(data, false, {5520, 300, 2055, 345}, "111");
-        label(data, "Employee Name:", {240, 795, 1410, 225});
-        textBox(data, false, {1680, 750, 5895, 345}, "John Smith");
-        label(data, "Job Title:", {240, 1245, 765, 225});
-        textBox(data, false, {1680, 1200, 5895, 345}, "Software Engineer");
-        label(data, "Manager:", {240, 1695, 795, 225});
-        textBox(data, false, {1680, 1650, 5895, 345}, "Alan Merrow");
-        label(data, "Department:", {240, 2145, 1050, 225});
-        textBox(data, false, {1680, 2100, 5895, 345}, "Information Technology");
+        QGroupBox* warningData = frame("Warning Data", {120, 1110, 7800, 2625});
+        label(warningData, "Date:", {240, 345, 435, 225});
+        textBox(warningData, false, {1680, 300, 2055, 345}, "12/8/2026");
+        label(warningData, "Employee ID:", {4320, 345, 1080, 225});
+        textBox(warningData, false, {5520, 300, 2055, 345}, "111");
+        label(warningData, "Employee Name:", {240, 795, 1410, 225});
+        textBox(warningData, false, {1680, 750, 5895, 345}, "John Smith");
+        label(warningData, "Job Title:", {240, 1245, 765, 225});
+        textBox(warningData, false, {1680, 1200, 5895, 345}, "Software Engineer");
+        label(warningData, "Manager:", {240, 1695, 795, 225});
+        textBox(warningData, false, {1680, 1650, 5895, 345}, "Alan Merrow");
+        label(warningData, "Department:", {240, 2145, 1050, 225});
+        textBox(warningData, false, {1680, 2100, 5895, 345}, "Information Technology");
         textBox(frame("Description of Infraction", {120, 3810, 7800, 1545}), true,
                 {240, 300, 7320, 1065},
                 "Keyboard wasn't plugged in during work hours.\n\n\n\n\n\n");

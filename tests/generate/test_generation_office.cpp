@@ -200,7 +200,8 @@ class GenerationOfficeTest : public QObject {
 
         QTest::mouseClick(preview->PushButton2, Qt::LeftButton); // Zoom Out
         QCOMPARE(Form2Probe::zoom(preview), 0.75f);
-        QCOMPARE(shown(), QSize(int(natural.width() * 0.75f), int(natural.height() * 0.75f)));
+        QCOMPARE(shown(),
+                 QSize(int(float(natural.width()) * 0.75f), int(float(natural.height()) * 0.75f)));
         QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // Zoom In
         QCOMPARE(Form2Probe::zoom(preview), 1.0f);
         QCOMPARE(shown(), natural);
