@@ -70,6 +70,21 @@ bool Variant::toBool() const {
     }
 }
 
+static int32_t roundToInt32(double v) {
+    const double r = std::nearbyint(v); // halves to even, as the basic conversions do
+    if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
+        throw Error(QStringLiteral("Overflow"));
+    return static_cast<int32_t>(r);
+}
+
+// Numbers print with the significant digits their width holds (7 for single,
+// 15 for double precision), the way the basic conversions print them.
+static QString numberText(double v, int digits) {
+    QString s = QString::number(v, 'g', digits);
+    s.replace(QLatin1Char('e'), QLatin1Char('E'));
+    return s;
+}
+
 int32_t Variant::toInt() const {
     switch (mType) {
     case VarType::Empty:
@@ -80,19 +95,11 @@ int32_t Variant::toInt() const {
     case VarType::I4:
         return static_cast<int32_t>(mInt);
     case VarType::R4:
-    case VarType::R8: {
-        const double r = std::nearbyint(mReal); // halves to even, as the basic conversions do
-        if (!(r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max()))
-            throw Error(QStringLiteral("Overflow"));
-        return static_cast<int32_t>(r);
-    }
-    case VarType::String: {
-        bool ok = false;
-        const int v = mStr.trimmed().toInt(&ok);
-        if (!ok)
-            throw typeMismatch();
-        return v;
-    }
+    case VarType::R8:
+        return roundToInt32(mReal);
+    case VarType::String:
+        // A number in a string converts like the number: "2.5" is 2, "1e3" is 1000.
+        return roundToInt32(toDouble());
     default:
         throw typeMismatch();
     }
@@ -132,9 +139,9 @@ QString Variant::toString() const {
     case VarType::I4:
         return QString::number(mInt);
     case VarType::R4:
-        return QString::number(static_cast<float>(mReal));
+        return numberText(mReal, 7);
     case VarType::R8:
-        return QString::number(mReal);
+        return numberText(mReal, 15);
     case VarType::String:
         return mStr;
     default:

@@ -211,18 +211,18 @@ class Form1Test : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(f));
         // Real pointer moves: onto a button, then onto a frame's empty area.
         QTest::mouseMove(f->PushButton6, QPoint(30, 10));
-        QTRY_COMPARE(f->Pointer.MousePointer(), 99);
+        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbCustom));
         QCOMPARE(f->cursor().shape(), Qt::BitmapCursor);
         QTest::mouseMove(f->Frame2, QPoint(f->Frame2->width() - 3, f->Frame2->height() - 3));
-        QTRY_COMPARE(f->Pointer.MousePointer(), 0);
+        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
         QTest::mouseMove(f->PushButton4, QPoint(30, 10));
-        QTRY_COMPARE(f->Pointer.MousePointer(), 99);
+        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbCustom));
         QTest::mouseMove(f, QPoint(2, f->height() - 2));
-        QTRY_COMPARE(f->Pointer.MousePointer(), 0);
-        f->Pointer.SetMousePointer(11);
+        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
+        f->Pointer.SetMousePointer(ui::vbHourglass);
         f->PushButton_MouseMove();
         f->Form_MouseMove();
-        QCOMPARE(f->Pointer.MousePointer(), 11);
+        QCOMPARE(f->Pointer.MousePointer(), int(ui::vbHourglass));
         QCOMPARE(f->cursor().shape(), Qt::WaitCursor);
         destroy(f);
         QFile::remove(appDir + QStringLiteral("/HAND-M.CUR"));
@@ -281,7 +281,7 @@ class Form1Test : public QObject {
         QCOMPARE(lines[0],
                  QStringLiteral("Error 842001. A normal instance of Word could not be created."));
         QVERIFY(lines[4].startsWith(QStringLiteral("4. All versions of Word are supported")));
-        QCOMPARE(boxes.seen[0].style, 0);
+        QCOMPARE(boxes.seen[0].style, int(ui::vbOKOnly));
         QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
         if (f)
             QVERIFY(!f->isVisible());

@@ -44,7 +44,7 @@ class ShellTest : public QObject {
         QVERIFY(boxes.seen[1].prompt.startsWith(QStringLiteral("second\r\n")));
         QVERIFY(boxes.seen[1].prompt.contains(QStringLiteral("at line 104\r\r")));
         QCOMPARE(boxes.seen[0].title, QStringLiteral("Application Error"));
-        QCOMPARE(boxes.seen[0].style, 48);
+        QCOMPARE(boxes.seen[0].style, int(ui::vbExclamation | ui::vbOKOnly));
     }
 
     void displayTurnsCarriageReturnsIntoLineBreaks() {

@@ -49,19 +49,23 @@ class PipelineTest : public QObject {
         return word->log;
     }
 
-  private slots:
-    void initTestCase() {
-        word = testsupport::installFakeWord();
-        app::setAppPathForTests(testsupport::sandboxRoot());
+    void openMainWindow() {
         MsgBoxRecorder boxes;
         form = Form1::create();
         QVERIFY(boxes.seen.isEmpty());
         form->show();
     }
 
+  private slots:
+    void initTestCase() {
+        word = testsupport::installFakeWord();
+        app::setAppPathForTests(testsupport::sandboxRoot());
+    }
+
     void init() {
         if (!form)
-            return;
+            openMainWindow();
+        QVERIFY(form);
         clearTemp();
         word->failOn.clear();
         word->failAfter = 0;
@@ -174,7 +178,7 @@ class PipelineTest : public QObject {
         QVERIFY(!form->isVisible());
         QCOMPARE(preview->picture1().size(), QSize(300, 400));
         QVERIFY(!form->mBusy);
-        QCOMPARE(form->Pointer.MousePointer(), 0);
+        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
         // The clipboard now holds what the word processor copied.
         QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(300, 400));
         QCOMPARE(generate::lastClipboardAttempts(), 1);
@@ -272,7 +276,7 @@ class PipelineTest : public QObject {
         QVERIFY(!form->mBusy);
         QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
         QVERIFY(!form->isVisible());
-        QCOMPARE(form->Pointer.MousePointer(), 0);
+        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
         QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
         QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("temp.bmp"))));
         QCOMPARE(QFile::exists(Form2::loaded()->mWordFile), documentSaved);
@@ -291,7 +295,7 @@ class PipelineTest : public QObject {
                  qPrintable(boxes.seen[0].prompt));
         QVERIFY(boxes.seen[1].prompt.contains(QStringLiteral("PushButton6_Click at line 114")));
         QVERIFY(!form->mBusy);
-        QCOMPARE(form->Pointer.MousePointer(), 0);
+        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
         QCOMPARE(word->liveInstances, 0);
         // The preview does not go on showing an earlier document's picture.
         QVERIFY(Form2::loaded()->picture1().isNull());
@@ -304,7 +308,17 @@ class PipelineTest : public QObject {
         QCOMPARE(generate::lastClipboardAttempts(), 1000);
     }
 
-    // Must stay the last test: it ends the program.
+    void cleanup() {
+        if (!app::programEnded())
+            return;
+        // The test ended the program: its windows go as the program's would,
+        // and the next test starts a fresh main window.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete form.data();
+        delete Form2::loaded();
+        app::resetProgramEndedForTests();
+    }
+
     void closingTheMainWindowDuringTheYieldStopsEverything() {
         MsgBoxRecorder boxes;
         if (Form2* f2 = Form2::loaded())

@@ -50,15 +50,19 @@ class ExportTest : public QObject {
         QTRY_VERIFY(f->isVisible());
     }
 
-  private slots:
-    void initTestCase() {
-        testsupport::installFakeWord();
-        app::setAppPathForTests(testsupport::sandboxRoot());
+    // Both windows, as the program has them once a document was generated.
+    void openWindows() {
         MsgBoxRecorder boxes;
         QVERIFY(Form1::create());
         QVERIFY(boxes.seen.isEmpty());
         QCOMPARE(ui::appTitle(), QStringLiteral("Veltrane"));
         f = Form2::instance();
+    }
+
+  private slots:
+    void initTestCase() {
+        testsupport::installFakeWord();
+        app::setAppPathForTests(testsupport::sandboxRoot());
         // Every byte value, line breaks and NULs included, across several copy buffers.
         doc.resize(200000);
         QRandomGenerator rng(7);
@@ -68,6 +72,9 @@ class ExportTest : public QObject {
     }
 
     void init() {
+        if (!Form1::instance())
+            openWindows();
+        QVERIFY(Form2::loaded() == f);
         QDir(dir).removeRecursively();
         QDir().mkpath(dir);
         newDocument();
@@ -83,9 +90,10 @@ class ExportTest : public QObject {
         QTest::addColumn<QStringList>("seen");
         QTest::addColumn<bool>("written");
         const QString done = QStringLiteral("Done.");
-        QTest::newRow("cancel") << "" << true << 0 << false << QStringList{done} << false;
+        QTest::newRow("cancel") << "" << true << int(ui::vbOK) << false << QStringList{done}
+                                << false;
         QTest::newRow("new, no extension added")
-            << "notice" << false << 0 << false << QStringList{done} << true;
+            << "notice" << false << int(ui::vbOK) << false << QStringList{done} << true;
         QTest::newRow("existing, No")
             << "notice" << true << int(ui::vbNo) << false << QStringList{"?", done} << false;
         QTest::newRow("existing, Yes") << "old notice.doc" << true << int(ui::vbYes) << false
@@ -93,7 +101,7 @@ class ExportTest : public QObject {
         QTest::newRow("existing, copy fails")
             << "notice" << true << int(ui::vbYes) << true << QStringList{"?", "130"} << false;
         QTest::newRow("new, copy fails")
-            << "notice" << false << 0 << true << QStringList{"130"} << false;
+            << "notice" << false << int(ui::vbOK) << true << QStringList{"130"} << false;
     }
     void saveFlows() {
         QFETCH(QString, chosen);
@@ -157,6 +165,18 @@ class ExportTest : public QObject {
         QVERIFY(Form1::instance()->isVisible());
         QVERIFY(!f->isVisible());
         QCOMPARE(boxes.prompts(), QStringList{QStringLiteral("Done.")});
+    }
+
+    void cleanup() {
+        if (!app::programEnded())
+            return;
+        // The test ended the program: its windows go as the program's would,
+        // and the next test starts afresh.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete Form1::instance();
+        delete Form2::loaded();
+        f = nullptr;
+        app::resetProgramEndedForTests();
     }
 
     void closingEndsTheProgramWithoutTheMainWindowsHandlers() {
