@@ -2,15 +2,21 @@
 
 #include "office_parts.h"
 
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/io/XSequenceOutputStream.hpp>
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <poppler-qt6.h>
+
+#include <climits>
 
 namespace office {
 
@@ -19,9 +25,32 @@ namespace {
 // extra detail keeps the preview sharp when zoomed in or on high-DPI screens.
 constexpr double kDpi = 192.0;
 constexpr int kPageGapPx = 48; // a quarter inch between pages
-// A picture of a warning letter needs a page or two; a pasted book would make
-// a picture of gigabytes. The first pages stand for the rest.
+// A picture of a warning letter needs a page or two, and each page costs about
+// 10 MB in every copy of the picture; a pasted book would make one of gigabytes,
+// longer than the preview's scroll bars reach. The first pages stand for the
+// rest, and the picture ends in a note that says so.
 constexpr int kMaxPages = 10;
+// Whatever the paper, the picture stays below the 128 MiB that Qt's image
+// reader allows, or the preview could not load it back from temp.bmp.
+constexpr qint64 kMaxPictureBytes = qint64(112) << 20;
+// Room kept for the note at the end (a few lines of text).
+constexpr int kEndNoteRoomPx = 400;
+
+Q_LOGGING_CATEGORY(lcPicture, "veltrane.office.picture")
+
+// The document's length as Writer has laid it out; 0 when it cannot be told.
+int documentPageCount(const Reference<css::text::XTextDocument>& doc) {
+    try {
+        Reference<css::frame::XModel> model(doc, UNO_QUERY_THROW);
+        Reference<css::beans::XPropertySet> view(model->getCurrentController(), UNO_QUERY_THROW);
+        sal_Int32 count = 0;
+        if (view->getPropertyValue("PageCount") >>= count)
+            return count;
+    } catch (...) {
+        qCWarning(lcPicture) << "the page count could not be read:" << caughtUnoExceptionText();
+    }
+    return 0;
+}
 } // namespace
 
 QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
@@ -36,8 +65,10 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         property("FilterName", css::uno::Any(rtl::OUString("writer_pdf_Export"))),
         property("OutputStream", css::uno::Any(stream)),
         property("FilterData",
-                 css::uno::Any(properties({property(
-                     "PageRange", css::uno::Any(toOU(QStringLiteral("1-%1").arg(kMaxPages))))}))),
+                 css::uno::Any(properties(
+                     {property("PageRange",
+                               // One page more than is shown tells whether any are left out.
+                               css::uno::Any(toOU(QStringLiteral("1-%1").arg(kMaxPages + 1))))}))),
     });
     storable->storeToURL("private:stream", props);
     Reference<css::io::XSequenceOutputStream> sequence(stream, UNO_QUERY_THROW);
@@ -53,6 +84,8 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     document->setPaperColor(Qt::white);
 
     QList<QImage> pages;
+    int left = INT_MAX, right = INT_MIN; // the stacked picture's extent so far
+    qint64 rows = 0;
     for (int i = 0; i < std::min(document->numPages(), kMaxPages); ++i) {
         std::unique_ptr<Poppler::Page> page = document->page(i);
         if (!page)
@@ -64,9 +97,25 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         const int dpm = qRound(kDpi / 0.0254);
         img.setDotsPerMeterX(dpm);
         img.setDotsPerMeterY(dpm);
+        const QRect box = pageContentBox(img);
+        if (!box.isNull()) {
+            const int l = std::min(left, box.left()), r = std::max(right, box.right());
+            const qint64 h = rows + box.height() + kPageGapPx;
+            const qint64 bytes = qint64(std::max(r - l + 1, qRound(4.5 * kDpi))) *
+                                 (h + kEndNoteRoomPx) * qint64(sizeof(QRgb));
+            if (!pages.isEmpty() && bytes > kMaxPictureBytes)
+                break;
+            left = l;
+            right = r;
+            rows = h;
+        }
         pages.append(img);
     }
-    QImage picture = stackPages(pages, kPageGapPx);
+    QString endText;
+    const int shown = int(pages.size());
+    if (document->numPages() > shown)
+        endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
+    QImage picture = stackPages(pages, kPageGapPx, endText);
     if (picture.isNull())
         throw automation::Error(QStringLiteral("CopyAsPicture: the document has no pages"));
     return picture;

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -42,9 +43,19 @@ QStringList replacementLines(const QString& text);
 
 // ---- page picture ------------------------------------------------------------
 
+// The smallest rectangle of a rendered page that holds everything that is not
+// paper, as the stacking below trims it; null for a blank page.
+QRect pageContentBox(const QImage& page);
+
 // Trims the white margins of rendered pages and stacks them top to bottom,
 // a small gap apart. Blank pages are left out; a wholly blank document gives
 // its first page untrimmed. The result carries the pages' resolution.
-QImage stackPages(const QList<QImage>& pages, int gapPx);
+// A non-empty endText is set in a band below the last page, the visible end
+// of a picture that leaves pages out.
+QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText = QString());
+
+// What the end of a picture that leaves pages out says. totalPages is 0 when
+// the document's length could not be told.
+QString previewEndText(int shownPages, int totalPages);
 
 } // namespace office

@@ -1,5 +1,7 @@
 #include "office_parts.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QRect>
 
@@ -51,9 +53,53 @@ QRect contentBox(const QImage& img) {
     return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
 
+// The band that ends a picture which leaves pages out: a rule, then the text
+// centred on light grey, sized like body text at the picture's resolution so it
+// reads as part of the page at every zoom.
+struct EndBand {
+    QFont font;
+    int pad = 0;
+    int textHeight = 0;
+    int height() const { return textHeight + 2 * pad; }
+};
+
+constexpr int kBandFlags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
+
+EndBand layOutEndBand(const QString& text, int width, int dotsPerMeter) {
+    EndBand b;
+    const double dpi = dotsPerMeter > 0 ? dotsPerMeter * 0.0254 : 96.0;
+    b.font = QFont(QStringLiteral("Arial"));
+    b.font.setPixelSize(std::max(8, qRound(11.0 * dpi / 72.0)));
+    b.font.setBold(true);
+    b.pad = b.font.pixelSize();
+    const QRect area(0, 0, std::max(1, width - 2 * b.pad), 1 << 20);
+    b.textHeight = QFontMetrics(b.font).boundingRect(area, kBandFlags, text).height();
+    return b;
+}
+
+void paintEndBand(QPainter& painter, const EndBand& b, const QString& text, int top, int width) {
+    painter.fillRect(QRect(0, top, width, b.height()), QColor(230, 230, 230));
+    painter.fillRect(QRect(0, top, width, std::max(2, b.pad / 6)), QColor(96, 96, 96));
+    painter.setFont(b.font);
+    painter.setPen(QColor(32, 32, 32));
+    painter.drawText(QRect(b.pad, top + b.pad, std::max(1, width - 2 * b.pad), b.textHeight),
+                     kBandFlags, text);
+}
+
 } // namespace
 
-QImage stackPages(const QList<QImage>& pages, int gapPx) {
+QRect pageContentBox(const QImage& page) {
+    switch (page.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        return contentBox(page);
+    default:
+        return contentBox(page.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText) {
     QList<QImage> rgb;
     QList<QRect> boxes;
     int left = INT_MAX, right = INT_MIN;
@@ -74,24 +120,58 @@ QImage stackPages(const QList<QImage>& pages, int gapPx) {
         return pages.first().convertToFormat(QImage::Format_RGB32);
     }
 
-    const int width = right - left + 1;
+    const int dpm = pages.first().dotsPerMeterX();
+    const int pagesWidth = right - left + 1;
+    int width = pagesWidth;
     int height = gapPx * (int(rgb.size()) - 1);
     for (const QRect& b : boxes)
         height += b.height();
+    EndBand band;
+    if (!endText.isEmpty()) {
+        // Pages of narrow content still get an end that reads in a few lines.
+        width = std::max(width, qRound(4.5 * (dpm > 0 ? dpm * 0.0254 : 96.0)));
+        band = layOutEndBand(endText, width, dpm);
+        height += gapPx + band.height();
+    }
 
     QImage out(width, height, QImage::Format_RGB32);
     out.fill(Qt::white);
-    out.setDotsPerMeterX(pages.first().dotsPerMeterX());
+    out.setDotsPerMeterX(dpm);
     out.setDotsPerMeterY(pages.first().dotsPerMeterY());
     QPainter painter(&out);
     int y = 0;
     for (qsizetype i = 0; i < rgb.size(); ++i) {
-        const QRect src(left, boxes[i].top(), width, boxes[i].height());
+        const QRect src(left, boxes[i].top(), pagesWidth, boxes[i].height());
         painter.drawImage(QPoint(0, y), rgb[i], src.intersected(rgb[i].rect()));
         y += boxes[i].height() + gapPx;
     }
+    if (!endText.isEmpty())
+        paintEndBand(painter, band, endText, y, width);
     painter.end();
     return out;
+}
+
+QString previewEndText(int shownPages, int totalPages) {
+    const QString first =
+        totalPages > shownPages
+            ? QStringLiteral("The preview ends here: it shows the first %1 of %2 pages.")
+                  .arg(shownPages)
+                  .arg(totalPages)
+            : QStringLiteral("The preview ends here: it shows the first %1 pages.").arg(shownPages);
+    const int hidden = totalPages - shownPages;
+    QString second;
+    if (hidden == 1)
+        second = QStringLiteral(
+            "The page after these is not shown, but it is in the document you save.");
+    else if (hidden > 1)
+        second =
+            QStringLiteral(
+                "The %1 pages after these are not shown, but they are in the document you save.")
+                .arg(hidden);
+    else
+        second = QStringLiteral(
+            "The pages after these are not shown, but they are in the document you save.");
+    return first + QLatin1Char('\n') + second;
 }
 
 } // namespace office

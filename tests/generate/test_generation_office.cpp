@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/shell.h"
 #include "platform/automation/automation.h"
+#include "platform/office/office_parts.h"
 #include "preview/form2.h"
 #include "tests/support/testenv.h"
 
@@ -308,6 +309,40 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(text.contains(QStringLiteral("xClerkx"))); // a later placeholder is replaced again
         QVERIFY(!text.contains(QStringLiteral("[Improvement]")));
         QVERIFY(!text.contains(QStringLiteral("[JobTitle]")));
+    }
+
+    void aLongDocumentsPreviewSaysWhereItEnds() {
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        // About 55 of these make a page: some two dozen pages.
+        QStringList lines;
+        for (int i = 1; i <= 1320; ++i)
+            lines
+                << QStringLiteral("Line %1 of the description, long enough to fill a row.").arg(i);
+        form->Text1[3]->SetText(lines.join(QStringLiteral("\r\n")));
+        const QString doc = generateOnce(boxes);
+        form->PushButton4->click();
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(catdoc(doc).contains(QStringLiteral("Line 1320 of the description")));
+
+        // The picture ends in the note that a page of the same width would get
+        // for "the first 10 of N pages"; find N.
+        const QImage pic = Form2::loaded()->picture1().convertToFormat(QImage::Format_RGB32);
+        QImage ink(pic.width(), 10, QImage::Format_RGB32);
+        ink.fill(Qt::black);
+        ink.setDotsPerMeterX(pic.dotsPerMeterX());
+        ink.setDotsPerMeterY(pic.dotsPerMeterY());
+        int total = 0;
+        for (int n = 11; n <= 200 && total == 0; ++n) {
+            const QImage ref = office::stackPages({ink}, 48, office::previewEndText(10, n));
+            const int band = ref.height() - 10 - 48;
+            if (pic.height() > band && pic.copy(0, pic.height() - band, pic.width(), band) ==
+                                           ref.copy(0, 10 + 48, ref.width(), band))
+                total = n;
+        }
+        QVERIFY2(total >= 16 && total <= 33, qPrintable(QString::number(total)));
+        // Ten pages above it, each at least a few inches of text.
+        QVERIFY2(pic.height() > 10 * 5 * 192, qPrintable(QString::number(pic.height())));
     }
 
     void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {

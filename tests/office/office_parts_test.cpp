@@ -89,6 +89,63 @@ class OfficePartsTest : public QObject {
         QVERIFY(stackPages({}, 5).isNull());
     }
 
+    void aPictureThatLeavesPagesOutEndsInANote() {
+        // Two "pages" at 192 dpi, a page's text width apart from the margins.
+        const QImage first = page(1632, 400, QRect(100, 50, 1394, 300));
+        const QImage second = page(1632, 400, QRect(100, 0, 1394, 200));
+        const QImage plain = stackPages({first, second}, 48);
+        const QImage ended = stackPages({first, second}, 48, previewEndText(2, 24));
+
+        // The pages are the same; below them, after a gap, a band of text.
+        QCOMPARE(ended.width(), plain.width());
+        QCOMPARE(ended.dotsPerMeterX(), 7559);
+        QVERIFY2(ended.height() > plain.height() + 48 + 60,
+                 qPrintable(QString::number(ended.height())));
+        QCOMPARE(ended.copy(0, 0, plain.width(), plain.height()), plain);
+        for (int y = plain.height(); y < plain.height() + 48; ++y)
+            QCOMPARE(qGray(ended.pixel(700, y)), 255);
+        const int band = plain.height() + 48;
+        qint64 grey = 0, ink = 0;
+        for (int y = band; y < ended.height(); ++y)
+            for (int x = 0; x < ended.width(); ++x) {
+                const int g = qGray(ended.pixel(x, y));
+                grey += g > 200 && g < 250;
+                ink += g < 100;
+            }
+        // Mostly light grey, so the end shows at any zoom, and real text on it.
+        QVERIFY2(grey > (ended.height() - band) * ended.width() / 2,
+                 qPrintable(QString::number(grey)));
+        QVERIFY2(ink > 2000, qPrintable(QString::number(ink)));
+        // The count is in the text: another count draws another band.
+        QVERIFY(stackPages({first, second}, 48, previewEndText(2, 25)) != ended);
+
+        // Content narrower than a few inches still gets a note that reads in a
+        // few lines, and the pages keep their place at the left.
+        const QImage narrow =
+            stackPages({page(1632, 400, QRect(100, 50, 200, 300))}, 48, previewEndText(1, 3));
+        QCOMPARE(narrow.width(), 864);
+        QCOMPARE(qGray(narrow.pixel(0, 0)), 0);
+        QCOMPARE(qGray(narrow.pixel(199, 299)), 0);
+        QCOMPARE(qGray(narrow.pixel(200, 0)), 255);
+        QVERIFY2(narrow.height() < 300 + 48 + 400, qPrintable(QString::number(narrow.height())));
+    }
+
+    void theNoteSaysHowManyPagesAreLeftOut() {
+        QCOMPARE(previewEndText(10, 24),
+                 QStringLiteral("The preview ends here: it shows the first 10 of 24 pages.\n"
+                                "The 14 pages after these are not shown, but they are in the "
+                                "document you save."));
+        QCOMPARE(previewEndText(10, 11),
+                 QStringLiteral("The preview ends here: it shows the first 10 of 11 pages.\n"
+                                "The page after these is not shown, but it is in the document "
+                                "you save."));
+        // A length that could not be told.
+        QCOMPARE(previewEndText(10, 0),
+                 QStringLiteral("The preview ends here: it shows the first 10 pages.\n"
+                                "The pages after these are not shown, but they are in the "
+                                "document you save."));
+    }
+
     void seedingKeepsOtherSettings() {
         const QString fresh = sandbox("seed/fresh");
         QVERIFY(seedProfile(fresh, "7.4"));

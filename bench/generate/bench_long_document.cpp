@@ -1,0 +1,89 @@
+// What a long document costs: one generation whose description runs over many
+// pages, from the click to the preview painted. Prints the time, the picture's
+// size and the process's peak memory before and after.
+//
+// Usage: bench_long_document [lines]   (default 1200; about 50 lines make a page)
+// Run one size per process: the peak is the process's own high-water mark.
+
+#include "app/files.h"
+#include "app/form1.h"
+#include "app/shell.h"
+#include "platform/automation/automation.h"
+#include "platform/ui/msgbox.h"
+#include "preview/form2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cstdio>
+
+namespace {
+
+// "VmHWM" (peak) or "VmRSS" (now) of this process, in MiB.
+double memoryMiB(const char* field) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QString status = QString::fromLatin1(f.readAll());
+    const auto m = QRegularExpression(QLatin1String(field) + QStringLiteral(":\\s*(\\d+) kB"))
+                       .match(status);
+    return m.hasMatch() ? m.captured(1).toDouble() / 1024.0 : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir sandbox;
+    qputenv("TEMP", QFile::encodeName(sandbox.path() + QStringLiteral("/tmp")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
+    QDir().mkpath(sandbox.path() + QStringLiteral("/tmp"));
+    QApplication application(argc, argv);
+    const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200;
+#ifdef VELTRANE_OFFICE_PLUGIN
+    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+#endif
+    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
+        std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));
+        return int(ui::vbOK);
+    });
+
+    Form1* form = Form1::create();
+    if (app::programEnded()) {
+        std::fprintf(stderr, "no word processor: cannot measure\n");
+        return 1;
+    }
+    form->show();
+    form->PushButton4->click();
+    QStringList text;
+    for (int i = 1; i <= lines; ++i)
+        text << QStringLiteral("Line %1 of the description, long enough to fill a row.").arg(i);
+    form->Text1[3]->SetText(text.join(QStringLiteral("\r\n")));
+    QCoreApplication::processEvents();
+
+    const double peakBefore = memoryMiB("VmHWM");
+    QElapsedTimer t;
+    t.start();
+    form->PushButton6->click();
+    QCoreApplication::processEvents(); // the preview's set-up and first paint
+    Form2* preview = Form2::loaded();
+    preview->repaint();
+    const qint64 ms = t.elapsed();
+
+    const QImage pic = preview->picture1();
+    std::printf("description lines: %d\n", lines);
+    std::printf("click to preview painted: %lld ms\n", static_cast<long long>(ms));
+    std::printf("picture: %d x %d pixels, %.1f MiB\n", pic.width(), pic.height(),
+                pic.sizeInBytes() / 1048576.0);
+    std::printf("peak memory: %.0f MiB before, %.0f MiB after (+%.0f); now %.0f MiB\n",
+                peakBefore, memoryMiB("VmHWM"), memoryMiB("VmHWM") - peakBefore,
+                memoryMiB("VmRSS"));
+    if (qEnvironmentVariableIsSet("BENCH_KEEP_PICTURE"))
+        pic.save(qEnvironmentVariable("BENCH_KEEP_PICTURE"));
+    if (qEnvironmentVariableIsSet("BENCH_KEEP_DOC"))
+        QFile::copy(preview->mWordFile, qEnvironmentVariable("BENCH_KEEP_DOC"));
+    app::DeleteFileQuietly(preview->mWordFile);
+    return 0;
+}
