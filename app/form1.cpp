@@ -66,6 +66,7 @@ void Form1::buildLayout() {
     auto button = [this](const char* name, const char* caption, QRect r) {
         auto* b = new ui::PushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(b->text());
         b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
         connect(b, &ui::PushButton::mouseMoved, this, &Form1::PushButton_MouseMove);
@@ -120,6 +121,13 @@ void Form1::buildLayout() {
         t->setObjectName(QStringLiteral("Text1_%1").arg(index));
         t->Tag = QString::fromLatin1(info.placeholder);
         t->setGeometry(r);
+        // A screen reader names the field by its caption (the label beside it,
+        // or the frame around it), without the colon.
+        QString name = QString::fromUtf8(info.caption);
+        if (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        t->setAccessibleName(name);
+        t->editor()->setAccessibleName(name);
         connect(t, &ui::TextBox::changed, this, [this, index] { Text1_Change(index); });
         connect(t, &ui::TextBox::gotFocus, this, [this, index] { Text1_GotFocus(index); });
         Text1[static_cast<size_t>(index)] = t;
@@ -133,6 +141,11 @@ void Form1::buildLayout() {
     text(3, Frame2, pxRect(240, 300, 7320, 1065));
     text(4, Frame3, pxRect(240, 300, 7320, 1065));
     text(5, Frame4, pxRect(240, 300, 7320, 1065));
+
+    // Each label belongs to the field beside it.
+    const std::pair<int, int> labelled[]{{12, 7}, {13, 8}, {0, 0}, {1, 6}, {2, 1}, {3, 2}};
+    for (const auto& [label, field] : labelled)
+        Label2[static_cast<size_t>(label)]->setBuddy(Text1[static_cast<size_t>(field)]->editor());
 
     // Tab order: date, employee ID, name, job title, manager, department, the
     // three long fields, then the buttons.

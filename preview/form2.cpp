@@ -101,6 +101,7 @@ void Form2::buildLayout() {
     auto button = [this](const char* name, const char* caption, QWidget* parent, QRect r) {
         auto* b = new ui::PushButton(QString::fromUtf8(caption), parent);
         b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(b->text());
         b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
         b->setAttribute(Qt::WA_NoMousePropagation);
@@ -112,6 +113,8 @@ void Form2::buildLayout() {
     PushButton8 = button("PushButton8", "< Back", this, pxRect(120, 8850, 4680, 405));
     PushButton6 =
         button("PushButton6", "Save Results To Word File", this, pxRect(4920, 8850, 4800, 405));
+    // The arrow is a picture of the way back; read aloud it is only noise.
+    PushButton8->setAccessibleName(QStringLiteral("Back"));
     connect(PushButton1, &QPushButton::clicked, this, &Form2::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
@@ -125,6 +128,17 @@ void Form2::buildLayout() {
 
     for (preview::PictureBox* box : {Picture2, Picture1, Zoom_Ori})
         box->setFocusPolicy(Qt::StrongFocus);
+
+    // What a screen reader says about the parts that carry no caption.
+    Picture2->setAccessibleName(QStringLiteral("Preview"));
+    Picture1->SetAccessibleRole(QAccessible::Graphic);
+    Picture1->setAccessibleName(QStringLiteral("Filled warning notice"));
+    Picture1->setAccessibleDescription(
+        QStringLiteral("A picture of the filled warning notice, as the document you save will "
+                       "print. Zoom In and Zoom Out change its size; the scroll bars, or "
+                       "dragging it with the mouse, move it."));
+    HScroll1->setAccessibleName(QStringLiteral("Move the notice left or right"));
+    VScroll1->setAccessibleName(QStringLiteral("Move the notice up or down"));
 
     const QList<QWidget*> order{HScroll1, VScroll1,    Picture2,    Picture1,    Frame1,
                                 Zoom_Ori, PushButton1, PushButton2, PushButton6, PushButton8};

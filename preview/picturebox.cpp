@@ -3,6 +3,7 @@
 #include "platform/ui/picture.h"
 #include "platform/ui/twips.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QtWidgets/qdrawutil.h>
@@ -24,6 +25,13 @@ QImage region(const QImage& image, const QRect& r) {
         return image.copy(r);
     const uchar* first = image.constBits() + qsizetype(r.y()) * image.bytesPerLine() + r.x() * 4;
     return QImage(first, r.width(), r.height(), image.bytesPerLine(), image.format());
+}
+
+// Gives a picture box the role it was told, so a picture is announced as one.
+QAccessibleInterface* pictureBoxAccessible(const QString&, QObject* object) {
+    if (auto* box = qobject_cast<PictureBox*>(object))
+        return new QAccessibleWidget(box, box->accessibleRole());
+    return nullptr;
 }
 
 } // namespace
@@ -52,6 +60,11 @@ int shiftBits(Qt::KeyboardModifiers modifiers) {
 
 PictureBox::PictureBox(QWidget* parent, int borderTwips)
     : QWidget(parent), mBorder(borderTwips), mBackColor(Qt::white) {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(pictureBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setAttribute(Qt::WA_OpaquePaintEvent);
     if (mBorder > 0) {
         // Children live in the inner area, so the border is never painted over.

@@ -6,6 +6,7 @@
 // Deliberately a plain QWidget: the window's system colours reach frames and
 // labels only, and a picture box keeps its own background.
 
+#include <QAccessible>
 #include <QColor>
 #include <QImage>
 #include <QWidget>
@@ -73,6 +74,10 @@ class PictureBox : public QWidget {
     // The widget that children are placed in (the inner area).
     QWidget* client() const { return mClient; }
 
+    // What a screen reader is told the box is; a plain client area unless set.
+    void SetAccessibleRole(QAccessible::Role role) { mRole = role; }
+    QAccessible::Role accessibleRole() const { return mRole; }
+
   signals:
     void MouseDown(int button, int shift, float x, float y);
     void MouseMove(int button, int shift, float x, float y);
@@ -104,6 +109,7 @@ class PictureBox : public QWidget {
     bool mDrawn = false;     // the backing holds more than background and picture
     bool mTransient = false; // ... made with AutoRedraw off
     QColor mBackColor;
+    QAccessible::Role mRole = QAccessible::Client;
     QImage mPicture;
     QImage mImage;
 };

@@ -9,6 +9,8 @@
 #include "tests/support/fakeword.h"
 #include "tests/support/testenv.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -107,6 +109,48 @@ class Form1Test : public QObject {
                                      "Text1_2", "Text1_3", "Text1_4", "Text1_5", "PushButton6",
                                      "PushButton3", "PushButton4"}));
         QVERIFY(f->Text1[7]->editor()->hasFocus());
+        destroy(f);
+    }
+
+    void aScreenReaderHearsEveryFieldByItsCaptionInTabOrder() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->show();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        auto iface = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
+
+        // Tab from the first field: the focused control and what it is called.
+        QStringList heard;
+        for (int i = 0; i < 13; ++i) {
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused);
+            const QString role = iface(focused)->role() == QAccessible::EditableText ? "edit"
+                                 : iface(focused)->role() == QAccessible::Button     ? "button"
+                                                                                     : "?";
+            heard << iface(focused)->text(QAccessible::Name) + QStringLiteral(", ") + role;
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(heard,
+                 QStringList({"Date, edit", "Employee ID, edit", "Employee Name, edit",
+                              "Job Title, edit", "Manager, edit", "Department, edit",
+                              "Description of Infraction, edit", "Plan for Improvement, edit",
+                              "Consequences of Further Infractions, edit",
+                              "Start Creating Template, button", "Clear/Reset Data, button",
+                              "Load Sample/Example Data, button", "Date, edit"}));
+
+        // Each label points at its field, so the caption and the field go together.
+        const QList<QPair<int, int>> labelled{{12, 7}, {13, 8}, {0, 0}, {1, 6}, {2, 1}, {3, 2}};
+        for (const auto& [label, field] : labelled) {
+            QAccessibleInterface* l = iface(f->Label2[size_t(label)]);
+            const auto rel = l->relations(QAccessible::Labelled);
+            QCOMPARE(rel.size(), 1);
+            QAccessibleInterface* edit = iface(f->Text1[size_t(field)]->editor());
+            QCOMPARE(rel[0].first, edit);
+            QCOMPARE(l->text(QAccessible::Name), edit->text(QAccessible::Name) + ":");
+        }
+        // The long fields are named by their frames.
+        QCOMPARE(iface(f->Frame3)->text(QAccessible::Name),
+                 iface(f->Text1[4]->editor())->text(QAccessible::Name));
         destroy(f);
     }
 

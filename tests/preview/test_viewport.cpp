@@ -9,6 +9,8 @@
 #include "preview/form2.h"
 #include "tests/support/testenv.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPainter>
@@ -131,6 +133,41 @@ class ViewportTest : public QObject {
                 order << w->objectName();
         } while ((w = w->nextInFocusChain()) != f->HScroll1);
         QCOMPARE(order, tabs);
+    }
+
+    void aScreenReaderHearsEveryPartInTabOrder() {
+        // Large enough to scroll both ways, so both bars take the focus.
+        show(pictureOfTwips(12000, 15000));
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        auto iface = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
+
+        QAccessibleInterface* picture = iface(f->Picture1);
+        QVERIFY(picture);
+        QCOMPARE(picture->role(), QAccessible::Graphic);
+        QCOMPARE(picture->text(QAccessible::Name), QStringLiteral("Filled warning notice"));
+        const QString description = picture->text(QAccessible::Description);
+        QVERIFY2(description.contains(QStringLiteral("warning notice")) &&
+                     description.contains(QStringLiteral("Zoom In")),
+                 qPrintable(description));
+        QCOMPARE(iface(f->Frame1)->text(QAccessible::Name), QStringLiteral("Zoom:"));
+        QCOMPARE(iface(f->PushButton1)->role(), QAccessible::Button);
+
+        // Tab from the first stop: what is focused, and what it is called.
+        f->HScroll1->setFocus(Qt::TabFocusReason);
+        QStringList heard;
+        for (int i = 0; i < 9; ++i) {
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused);
+            heard << focused->objectName() + QStringLiteral(": ") +
+                         iface(focused)->text(QAccessible::Name);
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(heard,
+                 QStringList({"HScroll1: Move the notice left or right",
+                              "VScroll1: Move the notice up or down", "Picture2: Preview",
+                              "Picture1: Filled warning notice", "PushButton1: Zoom In",
+                              "PushButton2: Zoom Out", "PushButton6: Save Results To Word File",
+                              "PushButton8: Back", "HScroll1: Move the notice left or right"}));
     }
 
     void handOverTheButtonsArrowElsewhere() {
