@@ -144,8 +144,9 @@ void Form1::buildLayout() {
 
     // Each label belongs to the field beside it.
     const std::pair<int, int> labelled[]{{12, 7}, {13, 8}, {0, 0}, {1, 6}, {2, 1}, {3, 2}};
-    for (const auto& [label, field] : labelled)
-        Label2[static_cast<size_t>(label)]->setBuddy(Text1[static_cast<size_t>(field)]->editor());
+    for (const auto& [labelIndex, field] : labelled)
+        Label2[static_cast<size_t>(labelIndex)]->setBuddy(
+            Text1[static_cast<size_t>(field)]->editor());
 
     // Tab order: date, employee ID, name, job title, manager, department, the
     // three long fields, then the buttons.

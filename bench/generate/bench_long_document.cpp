@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     std::printf("description lines: %d\n", lines);
     std::printf("click to preview painted: %lld ms\n", static_cast<long long>(ms));
     std::printf("picture: %d x %d pixels, %.1f MiB\n", pic.width(), pic.height(),
-                pic.sizeInBytes() / 1048576.0);
+                static_cast<double>(pic.sizeInBytes()) / 1048576.0);
     std::printf("peak memory: %.0f MiB before, %.0f MiB after (+%.0f); now %.0f MiB\n", peakBefore,
                 memoryMiB("VmHWM"), memoryMiB("VmHWM") - peakBefore, memoryMiB("VmRSS"));
     if (qEnvironmentVariableIsSet("BENCH_KEEP_PICTURE"))

@@ -101,9 +101,9 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         if (!box.isNull()) {
             const int l = std::min(left, box.left()), r = std::max(right, box.right());
             const qint64 h = rows + box.height() + kPageGapPx;
-            const qint64 bytes = qint64(std::max(r - l + 1, qRound(4.5 * kDpi))) *
-                                 (h + kEndNoteRoomPx) * qint64(sizeof(QRgb));
-            if (!pages.isEmpty() && bytes > kMaxPictureBytes)
+            const qint64 need = qint64(std::max(r - l + 1, qRound(4.5 * kDpi))) *
+                                (h + kEndNoteRoomPx) * qint64(sizeof(QRgb));
+            if (!pages.isEmpty() && need > kMaxPictureBytes)
                 break;
             left = l;
             right = r;
