@@ -3,13 +3,92 @@
 #include "platform/automation/automation.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ui {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcNewFile, "veltrane.files")
+
+int realLink(const char* from, const char* to) {
+    return ::link(from, to);
+}
+
+int realRenameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+testing::PathCall gLink = realLink;
+testing::PathCall gRenameNoReplace = realRenameNoReplace;
+
+// vfat, exFAT and some network mounts have no hard links.
+bool noHardLinks(int err) {
+    return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EXDEV || err == EMLINK;
+}
+
+// Older kernels and some file systems (NFS, FUSE) refuse the flag.
+bool noRenameNoReplace(int err) {
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Where neither works: claim the name with an empty file of our own (which
+// refuses any name already taken, a planted link included), then move the
+// finished file over that claim. Only the empty claim is ever visible under
+// the name, and only between two calls.
+int claimAndMove(const char* partial, const char* path) {
+    const int claim = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (claim < 0)
+        return errno;
+    struct stat mine {};
+    const bool known = ::fstat(claim, &mine) == 0;
+    ::close(claim);
+    struct stat now {};
+    if (!known || ::lstat(path, &now) != 0 || now.st_dev != mine.st_dev ||
+        now.st_ino != mine.st_ino)
+        return EEXIST; // no longer our claim: leave it alone
+    if (::rename(partial, path) != 0) {
+        const int err = errno;
+        ::unlink(path);
+        return err;
+    }
+    return 0;
+}
+
+// Puts the finished hidden file under its name without ever replacing what is
+// there. Returns 0 or the error.
+int moveIntoPlace(const char* partial, const char* path) {
+    if (gLink(partial, path) == 0)
+        return 0;
+    int err = errno;
+    if (!noHardLinks(err))
+        return err;
+    qCInfo(lcNewFile, "no hard links for %s (%s); renaming instead", path, std::strerror(err));
+    if (gRenameNoReplace(partial, path) == 0)
+        return 0;
+    err = errno;
+    if (!noRenameNoReplace(err))
+        return err;
+    qCInfo(lcNewFile, "no exclusive rename for %s (%s); claiming the name first", path,
+           std::strerror(err));
+    return claimAndMove(partial, path);
+}
+
+} // namespace
+
+namespace testing {
+void setPathCallsForTests(PathCall link, PathCall renameNoReplace) {
+    gLink = link ? link : realLink;
+    gRenameNoReplace = renameNoReplace ? renameNoReplace : realRenameNoReplace;
+}
+} // namespace testing
 
 void throwFileError(int err, const QString& path) {
     throw automation::Error(
@@ -43,11 +122,10 @@ void writeNewFile(const QByteArray& bytes, const QString& path) {
         ::unlink(partial.constData());
         throwFileError(err, path);
     }
-    // link() never replaces an existing name and never follows one.
-    const int linked = ::link(partial.constData(), p.constData());
-    const int err = errno;
+    const int err = moveIntoPlace(partial.constData(), p.constData());
+    // After a link both names hold the file; after a move this finds nothing.
     ::unlink(partial.constData());
-    if (linked != 0)
+    if (err != 0)
         throwFileError(err, path);
 }
 

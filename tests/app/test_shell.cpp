@@ -6,11 +6,13 @@
 #include "app/procnames.h"
 #include "app/shell.h"
 #include "platform/automation/automation.h"
+#include "platform/ui/newfile.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTimer>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +113,48 @@ class ShellTest : public QObject {
         QCOMPARE(QDir(app::TempFolder())
                      .entryList({QStringLiteral(".*partial*")}, QDir::Files | QDir::Hidden),
                  QStringList());
+    }
+
+    void writeBytesWorksWithoutHardLinks() {
+        // vfat and exFAT refuse link(); NFS and some FUSE mounts also refuse the
+        // exclusive rename. Each route keeps the same promises.
+        const ui::testing::PathCall noLink = [](const char*, const char*) {
+            errno = EPERM;
+            return -1;
+        };
+        const ui::testing::PathCall noExclusiveRename = [](const char*, const char*) {
+            errno = EINVAL;
+            return -1;
+        };
+        for (const ui::testing::PathCall rename :
+             {ui::testing::PathCall(nullptr), noExclusiveRename}) {
+            ui::testing::setPathCallsForTests(noLink, rename);
+            const QString dir =
+                app::TempPath(rename ? QStringLiteral("claim") : QStringLiteral("move"));
+            QVERIFY(QDir().mkpath(dir));
+            const QString path = dir + QStringLiteral("/template.dot");
+            app::WriteBytesIfMissing(QByteArray(100000, 'w'), path);
+            QCOMPARE(testsupport::readFile(path), QByteArray(100000, 'w'));
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 07777), 0600);
+
+            // Something that takes the name first is never replaced...
+            QVERIFY_THROWS_EXCEPTION(automation::Error, ui::writeNewFile("second", path));
+            QCOMPARE(testsupport::readFile(path), QByteArray(100000, 'w'));
+            // ...and a planted link is never followed.
+            const QString victim = dir + QStringLiteral("/victim.txt");
+            const QString link = dir + QStringLiteral("/temp.bmp");
+            QVERIFY(::symlink(QFile::encodeName(victim).constData(),
+                              QFile::encodeName(link).constData()) == 0);
+            QVERIFY_THROWS_EXCEPTION(automation::Error, ui::writeNewFile("evil", link));
+            QVERIFY(!QFile::exists(victim));
+            QVERIFY(QFileInfo(link).isSymLink());
+            QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                     QStringList({QStringLiteral("temp.bmp"), QStringLiteral("template.dot")}));
+            QDir(dir).removeRecursively();
+        }
+        ui::testing::setPathCallsForTests(nullptr, nullptr);
     }
 
     void writeBytesIntoAMissingFolderFailsClearly() {
