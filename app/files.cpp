@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -20,6 +22,8 @@ extern char** environ;
 namespace app {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcFiles, "veltrane.files")
 
 QString tempFromEnvironment() {
     for (char** e = environ; e && *e; ++e) {
@@ -59,6 +63,69 @@ QString privateTempFolder() {
     return base; // every later file step will fail and say why
 }
 
+// Writes the rest of in to fd; 0 or the error.
+int copyInto(QFile& in, int fd) {
+    char buf[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buf, sizeof buf);
+        if (n < 0)
+            return EIO;
+        if (n == 0)
+            return 0;
+        qint64 off = 0;
+        while (off < n) {
+            const ssize_t w = ::write(fd, buf + off, static_cast<size_t>(n - off));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return w < 0 ? errno : EIO;
+            off += w;
+        }
+    }
+}
+
+// A new file beside target whose name belongs to this copy alone, so nothing
+// of the user's that happens to carry a similar name is touched.
+int openPartialBeside(const QByteArray& target, QByteArray& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = target + ".veltrane-partial-" +
+               QByteArray::number(QRandomGenerator::system()->generate64() % 2176782336u, 36);
+        const int fd =
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool isRegularFile(const QByteArray& path) {
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Writes the whole of in over the existing file at target (never through a
+// link), then cuts it to length; 0 or the error. A failure part way leaves
+// the file damaged, and is reported like any failed copy.
+int overwriteInPlace(QFile& in, const QByteArray& target) {
+    const int fd = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    struct stat st {};
+    int err = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    if (err == 0 && !in.seek(0))
+        err = EIO;
+    if (err == 0)
+        err = copyInto(in, fd);
+    if (err == 0 && ::ftruncate(fd, static_cast<off_t>(in.pos())) != 0)
+        err = errno;
+    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    return err;
+}
+
 } // namespace
 
 bool FileExists(const QString& path) {
@@ -85,45 +152,31 @@ void CopyFileWhole(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         throw automation::Error(QStringLiteral("File not found: %1").arg(source));
-    const QString partial = target + QStringLiteral(".veltrane-partial");
-    const QByteArray pp = QFile::encodeName(partial);
-    ::unlink(pp.constData());
-    const int fd =
-        ::open(pp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        ui::throwFileError(errno, target);
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(pp.constData());
-        ui::throwFileError(err, target);
-    };
-    char buf[1 << 16];
-    for (;;) {
-        const qint64 n = in.read(buf, sizeof buf);
-        if (n < 0)
-            fail(EIO);
-        if (n == 0)
-            break;
-        qint64 off = 0;
-        while (off < n) {
-            const ssize_t w = ::write(fd, buf + off, static_cast<size_t>(n - off));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                fail(w < 0 ? errno : EIO);
-            off += w;
+    const QByteArray t = QFile::encodeName(target);
+    QByteArray partial;
+    const int fd = openPartialBeside(t, partial);
+    if (fd < 0) {
+        const int err = errno;
+        // A folder that takes no new file may still hold a file the user can
+        // write: the old document is then written over where it is.
+        if ((err == EACCES || err == EPERM) && isRegularFile(t)) {
+            qCInfo(lcFiles, "cannot write beside %s (%s); writing over it in place", t.constData(),
+                   std::strerror(err));
+            if (const int failed = overwriteInPlace(in, t))
+                ui::throwFileError(failed, target);
+            return;
         }
-    }
-    if (::fsync(fd) != 0 && errno != EINVAL)
-        fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(pp.constData());
         ui::throwFileError(err, target);
     }
-    if (::rename(pp.constData(), QFile::encodeName(target).constData()) != 0) {
-        const int err = errno;
-        ::unlink(pp.constData());
+    int err = copyInto(in, fd);
+    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(partial.constData(), t.constData()) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(partial.constData());
         ui::throwFileError(err, target);
     }
 }

@@ -19,7 +19,9 @@ void DeleteFileQuietly(const QString& path);
 void WriteBytesIfMissing(const QByteArray& bytes, const QString& path);
 
 // Copies a whole file. The target is replaced only once the copy is complete,
-// so a failed copy leaves an existing target exactly as it was.
+// so a failed copy leaves an existing target exactly as it was. Where the
+// target's folder takes no new file, an existing target the user may write is
+// written over in place instead.
 void CopyFileWhole(const QString& source, const QString& target);
 
 // The temporary folder: TEMP (name matched without regard to case) when set

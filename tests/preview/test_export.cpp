@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <fcntl.h>
 
 using testsupport::MsgBoxRecorder;
 using testsupport::readFile;
@@ -144,6 +145,50 @@ class ExportTest : public QObject {
                  exists || written ? QStringList{QFileInfo(target).fileName()} : QStringList());
         if (!documentGone)
             QCOMPARE(readFile(f->mWordFile), doc);
+    }
+
+    void savingIntoAFolderThatTakesNoNewFile() {
+        // An existing file the user may write, in a folder that takes no new file.
+        const QString target = dir + QStringLiteral("/shared notice.doc");
+        writeFile(target, QByteArray(300000, 'o')); // longer than the new document
+        testsupport::Sealed folder(dir);
+        if (!folder.sealed)
+            QSKIP("this file system cannot seal a folder");
+        QVERIFY(::open(QFile::encodeName(dir + "/probe").constData(), O_WRONLY | O_CREAT, 0644) <
+                0);
+        {
+            SaveDialogRecorder dialog(target);
+            MsgBoxRecorder boxes(ui::vbYes);
+            save();
+            const QString question = QStringLiteral("Are you sure you wish to overwrite ") +
+                                     target + QStringLiteral(" ?");
+            QCOMPARE(boxes.prompts(), QStringList({question, QStringLiteral("Done.")}));
+            QCOMPARE(readFile(target), doc);
+        }
+        {
+            // A new name there still fails, and says so.
+            SaveDialogRecorder dialog(dir + QStringLiteral("/new.doc"));
+            MsgBoxRecorder boxes;
+            save();
+            QCOMPARE(boxes.seen.size(), 1);
+            QVERIFY(boxes.seen[0].prompt.contains(dir + QStringLiteral("/new.doc\r\n")));
+            QVERIFY(boxes.seen[0].prompt.contains(QStringLiteral("at line 130")));
+        }
+        QCOMPARE(savedFiles(), QStringList{QStringLiteral("shared notice.doc")});
+    }
+
+    void aFileNamedLikeTheCopyInProgressIsNeverTouched() {
+        const QString target = dir + QStringLiteral("/notice.doc");
+        writeFile(target, "old");
+        const QString users = target + QStringLiteral(".veltrane-partial");
+        writeFile(users, "the user's own");
+        SaveDialogRecorder dialog(target);
+        MsgBoxRecorder boxes(ui::vbYes);
+        save();
+        QCOMPARE(readFile(target), doc);
+        QCOMPARE(readFile(users), QByteArray("the user's own"));
+        QCOMPARE(savedFiles(), QStringList({QStringLiteral("notice.doc"),
+                                            QStringLiteral("notice.doc.veltrane-partial")}));
     }
 
     void backDeletesTheDocumentAndShowsTheMainWindow() {

@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdlib>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -86,6 +90,34 @@ QByteArray readFile(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+Sealed::Sealed(const QString& path) : mPath(QFile::encodeName(path)) {
+    sealed = set(true);
+}
+
+Sealed::~Sealed() {
+    if (sealed)
+        set(false);
+}
+
+bool Sealed::set(bool on) {
+    struct stat st {};
+    if (::lstat(mPath.constData(), &st) != 0)
+        return false;
+    if (::geteuid() != 0) // permission bits are enough for anyone else
+        return ::chmod(mPath.constData(), on ? (st.st_mode & 07555) : (st.st_mode | S_IWUSR)) == 0;
+    const int fd = ::open(mPath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
 }
 
 } // namespace testsupport

@@ -42,6 +42,23 @@ class SaveDialogRecorder {
 QString writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 
+// While alive, the file or folder takes no change of its own: a folder takes
+// no new entry (its files stay writable), a file cannot be written or
+// replaced. Holds for root too, through the immutable flag; sealed is false
+// where the file system has no such flag.
+class Sealed {
+  public:
+    explicit Sealed(const QString& path);
+    ~Sealed();
+    Sealed(const Sealed&) = delete;
+    Sealed& operator=(const Sealed&) = delete;
+    bool sealed = false;
+
+  private:
+    bool set(bool on);
+    QByteArray mPath;
+};
+
 } // namespace testsupport
 
 // A Qt Test main with the private environment and a QApplication.
