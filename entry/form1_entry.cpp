@@ -13,15 +13,9 @@
 
 using app::ErrorTrap;
 
-namespace {
-// Told once per run: a person typing should not meet a box per keystroke.
-bool gToldStoreFailure = false;
-} // namespace
-
 void Form1::Text1_Change(int index) {
     const QString text = Text1[static_cast<size_t>(index)]->Text();
-    if (!entry::SaveSetting(entry::settingsKey(index), text) && !gToldStoreFailure) {
-        gToldStoreFailure = true;
+    if (!entry::SaveSetting(entry::settingsKey(index), text) && entry::TakeStoreFailureNotice()) {
         ui::MsgBox(QStringLiteral("Your entries could not be saved for the next start, because the "
                                   "settings file cannot be written.\r\n\r\nWhat you type stays in "
                                   "the form and can still be used now."));

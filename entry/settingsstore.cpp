@@ -1,15 +1,31 @@
 #include "settingsstore.h"
 
+#include <QLoggingCategory>
 #include <QSettings>
+
+#include <memory>
 
 namespace entry {
 
 namespace {
-QSettings& store() {
+
+Q_LOGGING_CATEGORY(lcSettings, "veltrane.settings")
+
+std::unique_ptr<QSettings> openStore() {
     // Organisation-less: the file is named after "Ardmoor" alone.
-    static QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ardmoor"));
-    return s;
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Ardmoor"));
 }
+
+std::unique_ptr<QSettings> gStore;
+bool gStoreFailureTold = false;
+
+QSettings& store() {
+    if (!gStore)
+        gStore = openStore();
+    return *gStore;
+}
+
 } // namespace
 
 QString GetSetting(const QString& key) {
@@ -24,10 +40,37 @@ QString GetSetting(const QString& key) {
 }
 
 bool SaveSetting(const QString& key, const QString& value) {
+    const QString name = QStringLiteral("Veltrane/") + key;
     QSettings& s = store();
-    s.setValue(QStringLiteral("Veltrane/") + key, value);
+    s.setValue(name, value);
     s.sync();
-    return s.status() == QSettings::NoError;
+    if (s.status() == QSettings::NoError)
+        return true;
+    // The status keeps the first error met since the store was opened, which
+    // may be a malformed line read before this write rather than the write.
+    // A fresh look at the file tells whether the value landed: a failed write
+    // leaves the old file (or the unwritten change) behind.
+    std::unique_ptr<QSettings> fresh = openStore();
+    const QVariant back = fresh->value(name);
+    if (fresh->status() != QSettings::NoError || back.toString() != value) {
+        qCWarning(lcSettings, "could not write %s to %s", qPrintable(key),
+                  qPrintable(fresh->fileName()));
+        return false;
+    }
+    gStore = std::move(fresh); // a clean status for the writes to come
+    return true;
+}
+
+bool TakeStoreFailureNotice() {
+    if (gStoreFailureTold)
+        return false;
+    gStoreFailureTold = true;
+    return true;
+}
+
+void startNewRunForTests() {
+    gStore.reset();
+    gStoreFailureTold = false;
 }
 
 } // namespace entry

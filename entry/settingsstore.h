@@ -13,4 +13,11 @@ QString GetSetting(const QString& key);
 // (read-only file, full disk); the caller decides what the user is told.
 bool SaveSetting(const QString& key, const QString& value);
 
+// True the first time in a run that a failed write is to be told: a person
+// typing should not meet a box per keystroke.
+bool TakeStoreFailureNotice();
+
+// As at a new start: the store is opened afresh and no failure told yet.
+void startNewRunForTests();
+
 } // namespace entry

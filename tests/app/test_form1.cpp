@@ -4,6 +4,7 @@
 #include "app/appearance.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "entry/settingsstore.h"
 #include "entry/warningrecord.h"
 #include "platform/ui/twips.h"
 #include "tests/support/fakeword.h"
@@ -358,16 +359,33 @@ class Form1Test : public QObject {
         destroy(f);
     }
 
-    void aCorruptSettingsFileStartsEmptyWithoutCrashing() {
+    void aCorruptSettingsFileStartsWithoutAMessageAndIsRewrittenClean() {
         MsgBoxRecorder boxes;
-        testsupport::writeFile(
-            settingsFile(),
-            QByteArray("[Veltrane]\nText1_0=@Variant(\\0\\0\\0\\x7f\\0garbage\nText1_1=@StringList("
-                       "a, b)\n\x01\x02\xff\xfe[[[\nText1_2=fine\n"));
+        const QByteArray corrupt(
+            "[Veltrane]\nText1_0=@Variant(\\0\\0\\0\\x7f\\0garbage\nText1_1=@StringList("
+            "a, b)\n\x01\x02\xff\xfe[[[\nText1_2=fine\n");
+        testsupport::writeFile(settingsFile(), corrupt);
+        entry::startNewRunForTests(); // a fresh start reads the file anew
         QPointer<Form1> f = Form1::create();
         QCOMPARE(f->Text1[2]->Text(), QStringLiteral("fine"));
         f->Text1[5]->SetText(QStringLiteral("still works"));
         QCOMPARE(stored(5), QStringLiteral("still works"));
+        // The writes succeeded, so nothing is said, and the bad lines are gone.
+        QCOMPARE(boxes.prompts(), QStringList());
+        QVERIFY(!testsupport::readFile(settingsFile()).contains("[[["));
+        destroy(f);
+
+        // A write that really fails after such a read is still told, once.
+        testsupport::writeFile(settingsFile(), corrupt);
+        entry::startNewRunForTests();
+        testsupport::Sealed sealedFile(settingsFile());
+        testsupport::Sealed sealedFolder(QFileInfo(settingsFile()).path());
+        if (!sealedFile.sealed || !sealedFolder.sealed)
+            QSKIP("this file system cannot seal a file");
+        f = Form1::create();
+        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("ab"));
+        QCOMPARE(boxes.seen.size(), 1);
+        QVERIFY(boxes.seen[0].prompt.contains(QStringLiteral("could not be saved")));
         destroy(f);
     }
 };
