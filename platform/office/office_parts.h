@@ -37,8 +37,10 @@ QString defaultProfileRoot();
 
 // ---- replacement text --------------------------------------------------------
 
-// The lines of a replacement: CR LF, CR and LF separate lines (they become line
-// breaks inside the paragraph), and control characters Writer refuses are dropped.
+// The lines of a replacement: CR LF, CR, LF and VT separate lines (they become
+// line breaks inside the paragraph). FF (a page break) separates lines too, and
+// the line after it begins with '\f': it starts a new page where the text can
+// break to one. The other control characters, which Writer refuses, are dropped.
 QStringList replacementLines(const QString& text);
 
 // ---- page picture ------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/lang/IllegalArgumentException.hpp>
+#include <com/sun/star/style/BreakType.hpp>
 #include <com/sun/star/text/ControlCharacter.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/text/XTextRangeCompare.hpp>
@@ -24,9 +25,11 @@ Reference<XTextRange> asRange(const Reference<css::text::XTextCursor>& cursor) {
 }
 
 // Puts the lines where range is: the first replaces its content, each further
-// one follows a line break, so a multi-line value stays one paragraph.
+// one follows a line break, so a multi-line value stays one paragraph. A line
+// that begins with a form feed starts a new page instead, where the text can
+// have one (the body outside tables); elsewhere it follows a line break.
 // Objects of a drawing shape's text go to keeper (see OfficeSession::keepUntilEnd).
-void putLines(const Reference<XTextRange>& range, const QStringList& lines,
+void putLines(const Reference<XTextRange>& range, const QStringList& lines, bool pageBreaks,
               OfficeSession* keeper = nullptr) {
     if (lines.size() == 1) {
         range->setString(toOU(lines.first()));
@@ -41,10 +44,21 @@ void putLines(const Reference<XTextRange>& range, const QStringList& lines,
     cursor->setString(toOU(lines.first()));
     cursor->collapseToEnd();
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        text->insertControlCharacter(asRange(cursor), css::text::ControlCharacter::LINE_BREAK,
-                                     false);
-        if (!lines[i].isEmpty())
-            text->insertString(asRange(cursor), toOU(lines[i]), false);
+        QString line = lines[i];
+        const bool newPage = line.startsWith(QChar(u'\f'));
+        if (newPage)
+            line.remove(0, 1);
+        if (newPage && pageBreaks) {
+            text->insertControlCharacter(asRange(cursor),
+                                         css::text::ControlCharacter::PARAGRAPH_BREAK, false);
+            Reference<css::beans::XPropertySet>(cursor, UNO_QUERY_THROW)
+                ->setPropertyValue("BreakType", css::uno::Any(css::style::BreakType_PAGE_BEFORE));
+        } else {
+            text->insertControlCharacter(asRange(cursor), css::text::ControlCharacter::LINE_BREAK,
+                                         false);
+        }
+        if (!line.isEmpty())
+            text->insertString(asRange(cursor), toOU(line), false);
     }
 }
 
@@ -96,9 +110,12 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
         if (mode != ReplaceMode::All)
             break;
     }
-    if (mode != ReplaceMode::None)
+    if (mode != ReplaceMode::None) {
+        // A page can break only in the body text; a table cell is a text of its own.
+        const Reference<XText> body = doc->getText();
         for (const auto& hit : mine)
-            putLines(hit, lines);
+            putLines(hit, lines, hit->getText() == body);
+    }
     return int(mine.size());
 }
 
@@ -151,7 +168,7 @@ int replaceInShapeText(OfficeSession& session, const Reference<XText>& text,
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), false);
         for (qsizetype left = terms.text.size(); left > 0; left -= 0x7fff)
             cursor->goRight(sal_Int16(std::min<qsizetype>(left, 0x7fff)), true);
-        putLines(asRange(cursor), lines, &session);
+        putLines(asRange(cursor), lines, false, &session);
     }
     return int(found.size());
 }

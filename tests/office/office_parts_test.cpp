@@ -55,8 +55,13 @@ class OfficePartsTest : public QObject {
         QTest::newRow("cr and lf alone") << "a\rb\nc" << QStringList{"a", "b", "c"};
         QTest::newRow("lf cr is two") << "a\n\rb" << QStringList{"a", "", "b"};
         QTest::newRow("blank lines") << "\r\n\r\n" << QStringList{"", "", ""};
+        const QString vt(QChar(0x0b)), ff(QChar(0x0c));
         QTest::newRow("controls dropped, tab kept")
-            << QString("x") + QChar(1) + "\x07\x0b\x0c\ty" << QStringList{"x\ty"};
+            << QString("x") + QChar(1) + "\x07\x1b\ty" << QStringList{"x\ty"};
+        QTest::newRow("vt is a line break") << "a" + vt + vt + "b" << QStringList{"a", "", "b"};
+        // The line after a page break carries the mark.
+        QTest::newRow("ff starts a page")
+            << "a" + ff + ff + "b\r\n" + ff << QStringList{"a", ff, ff + "b", "", ff};
         QTest::newRow("emoji kept") << QString::fromUtf8("\xF0\x9F\x98\x80!")
                                     << QStringList{QString::fromUtf8("\xF0\x9F\x98\x80!")};
     }

@@ -205,6 +205,37 @@ class OfficeWordTest : public QObject {
         QVERIFY(!bytes.contains(utf16("first\r")));
     }
 
+    void wordsLineAndPageBreaksSurviveTheDocFile() {
+        const QString vt(QChar(0x0b)), ff(QChar(0x0c));
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        replaceInStories(doc, "[Infraction]", "one" + vt + "two" + ff + "three");
+        // A table cell and a header cannot break to a new page: a line break there.
+        replaceInStories(doc, "[Department]", "left" + ff + "right");
+        replaceInStories(doc, "[Manager]", "top" + ff + "bottom");
+        const QString out = tempPath("breaks.doc");
+        doc.call("SaveAs", {out});
+        doc.call("Close");
+
+        const QString aw = readerText("antiword", out);
+        QVERIFY2(aw.contains("Infraction: one\ntwo\nthree\n"),
+                 qPrintable(aw.mid(aw.indexOf("Infraction:"), 60)));
+        QVERIFY2(
+            aw.contains(QRegularExpression("\\|Cell \\[Story\\] left +\\|[^\\n]*\\n\\|right ")),
+            qPrintable(aw));
+        QVERIFY2(readerText("catdoc", out).contains("Header [Story] top\nbottom"),
+                 qPrintable(readerText("catdoc", out)));
+        // VT is a line break within the paragraph; FF ends it, and the next one
+        // starts a page.
+        const QByteArray bytes = fileBytes(out);
+        QVERIFY(bytes.contains(utf16("one\x0btwo\rthree")));
+        QVERIFY(bytes.contains(utf16("left\x0bright")));
+        QVERIFY(bytes.contains(utf16("top\x0b"
+                                     "bottom")));
+        QCOMPARE(pageBreakBefore(out, "three"), 1);
+        QCOMPARE(pageBreakBefore(out, "Infraction: one"), 0);
+        QCOMPARE(pageBreakBefore(out, "Cell [Story] left"), 0);
+    }
+
     void saveAsWritesExactlyThatPathAndOverwrites() {
         const QString dir = tempPath(QString::fromUtf8("a dir #1 ü"));
         QVERIFY(QDir().mkpath(dir));
