@@ -11,6 +11,7 @@ packages=(
   desktop-file-utils appstream x11-utils strace
   fonts-dejavu-core fonts-lohit-deva fonts-wqy-microhei fonts-symbola
   poppler-utils python3-uno
+  fusefat dosfstools
 )
 
 missing=()

@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
 #include <cerrno>
 #include <sys/stat.h>
@@ -155,6 +157,50 @@ class ShellTest : public QObject {
             QDir(dir).removeRecursively();
         }
         ui::testing::setPathCallsForTests(nullptr, nullptr);
+    }
+
+    void writeBytesOnARealFatFileSystem() {
+        // FAT through FUSE has neither hard links nor the exclusive rename.
+        const QString fusefat = QStandardPaths::findExecutable(QStringLiteral("fusefat"));
+        const QString mkfs = QStandardPaths::findExecutable(
+            QStringLiteral("mkfs.vfat"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        if (fusefat.isEmpty() || mkfs.isEmpty() || !QFileInfo::exists(QStringLiteral("/dev/fuse")))
+            QSKIP("no FAT file system through FUSE here (fusefat, dosfstools)");
+        const QString image = app::TempPath(QStringLiteral("fat.img"));
+        const QString dir = app::TempPath(QStringLiteral("fat"));
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 << 20));
+        img.close();
+        QVERIFY(QDir().mkpath(dir));
+        auto run = [](const QString& program, const QStringList& args) {
+            QProcess p; // quietly: both tools talk
+            p.start(program, args);
+            return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                                                      : -1;
+        };
+        QCOMPARE(run(mkfs, {image}), 0);
+        if (run(fusefat, {QStringLiteral("-o"), QStringLiteral("rw+"), image, dir}) != 0)
+            QSKIP("this machine does not let FUSE mount here");
+        struct Unmount {
+            QString dir;
+            ~Unmount() {
+                QProcess p;
+                p.start(QStringLiteral("fusermount"), {QStringLiteral("-u"), dir});
+                p.waitForFinished(60000);
+            }
+        } unmount{dir};
+
+        const QString path = dir + QStringLiteral("/template.dot");
+        app::WriteBytesIfMissing(QByteArray(300000, 't'), path);
+        QCOMPARE(testsupport::readFile(path), QByteArray(300000, 't'));
+        QVERIFY(::link(QFile::encodeName(path).constData(),
+                       QFile::encodeName(dir + QStringLiteral("/other")).constData()) != 0);
+        QVERIFY_THROWS_EXCEPTION(automation::Error, ui::writeNewFile("second", path));
+        QCOMPARE(testsupport::readFile(path), QByteArray(300000, 't'));
+        ui::writeNewFile("picture", dir + QStringLiteral("/temp.bmp"));
+        QCOMPARE(testsupport::readFile(dir + QStringLiteral("/temp.bmp")), QByteArray("picture"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList({QStringLiteral("temp.bmp"), QStringLiteral("template.dot")}));
     }
 
     void writeBytesIntoAMissingFolderFailsClearly() {
