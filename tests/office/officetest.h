@@ -170,7 +170,7 @@ inline int pageBreakBefore(const QString& path, const QString& text) {
         return -1;
     const QByteArray file = f.readAll();
     const QByteArray wd = compoundStream(file, QStringLiteral("WordDocument"));
-    auto u16 = [](const QByteArray& b, qsizetype o) {
+    auto u16 = [](const QByteArray& b, qsizetype o) -> quint16 {
         return o >= 0 && o + 2 <= b.size() ? quint16(uchar(b[o]) | uchar(b[o + 1]) << 8) : 0;
     };
     auto u32 = [&](const QByteArray& b, qsizetype o) {
