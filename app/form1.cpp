@@ -7,11 +7,13 @@
 #include "entry/settingsstore.h"
 #include "entry/warningrecord.h"
 #include "generate/wordcheck.h"
+#include "platform/automation/automation.h"
 #include "platform/ui/twips.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QPointer>
+#include <QTimer>
 
 using app::ErrorTrap;
 using ui::pxRect;
@@ -193,6 +195,11 @@ void Form1::mouseMoveEvent(QMouseEvent* e) {
 
 void Form1::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
-    if (app::CentreOnFirstShow(this, mCentred))
+    if (app::CentreOnFirstShow(this, mCentred)) {
         Text1[7]->setFocus(Qt::OtherFocusReason);
+        // Once the window is up (never before: start-up must not wait for
+        // it), the word processor gets ready for the first generation.
+        QTimer::singleShot(0, this,
+                           [] { automation::prepareServer(QStringLiteral("Word.Application")); });
+    }
 }

@@ -247,32 +247,31 @@ QString& pluginPathOverride() {
 
 // The plugin exports one C entry point that hands back a new application object.
 using CreateFn = void (*)(std::shared_ptr<Dispatch>* out);
-QLibrary* gOfficePlugin = nullptr;
 
-Object createFromPlugin() {
+// The plugin, loaded once and kept for the rest of the run like an in-process server.
+QLibrary* officePlugin() {
+    static std::unique_ptr<QLibrary> plugin;
+    if (plugin)
+        return plugin.get();
     const QString path = officePluginPath();
     if (!QFileInfo::exists(path))
         throw Error(
             QStringLiteral("ActiveX component can't create object: %1 not found").arg(path));
-    // The library stays loaded for the rest of the run, like an in-process server.
-    static CreateFn create = nullptr;
-    if (!create) {
-        auto* l = new QLibrary(path);
-        l->setLoadHints(QLibrary::ResolveAllSymbolsHint);
-        if (!l->load()) {
-            const QString why = l->errorString();
-            delete l;
-            throw Error(QStringLiteral("ActiveX component can't create object: %1").arg(why));
-        }
-        create = reinterpret_cast<CreateFn>(l->resolve("veltrane_create_word_application"));
-        if (!create) {
-            const QString why = l->errorString();
-            l->unload();
-            delete l;
-            throw Error(QStringLiteral("ActiveX component can't create object: %1").arg(why));
-        }
-        gOfficePlugin = l;
-    }
+    auto lib = std::make_unique<QLibrary>(path);
+    lib->setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    if (!lib->load() || !lib->resolve("veltrane_create_word_application"))
+        throw Error(
+            QStringLiteral("ActiveX component can't create object: %1").arg(lib->errorString()));
+    plugin = std::move(lib);
+    return plugin.get();
+}
+
+bool gPluginLoaded = false;
+
+Object createFromPlugin() {
+    auto create =
+        reinterpret_cast<CreateFn>(officePlugin()->resolve("veltrane_create_word_application"));
+    gPluginLoaded = true;
     std::shared_ptr<Dispatch> out;
     create(&out);
     if (!out)
@@ -281,6 +280,16 @@ Object createFromPlugin() {
 }
 
 } // namespace
+
+void prepareServer(const QString& progId) {
+    const QString key = progId.toLower();
+    if (registry().contains(key) || key != QLatin1String("word.application") || !gPluginLoaded)
+        return;
+    using PrepareFn = void (*)();
+    if (auto prepare = reinterpret_cast<PrepareFn>(
+            officePlugin()->resolve("veltrane_prepare_word_application")))
+        prepare();
+}
 
 void registerServer(const QString& progId, Factory factory) {
     const QString key = progId.toLower();

@@ -118,6 +118,11 @@ using Factory = std::function<std::shared_ptr<Dispatch>()>;
 // when none is registered or the server cannot start.
 Object createObject(const QString& progId);
 
+// Lets the server behind progId get ready in the background (the office plugin
+// warms its word processor). Does nothing for a server a test registered, or
+// when the plugin has not been loaded by a createObject before.
+void prepareServer(const QString& progId);
+
 // Registers (or, with an empty factory, removes) a server. Tests use this to
 // stand in for "Word.Application".
 void registerServer(const QString& progId, Factory factory);

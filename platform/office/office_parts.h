@@ -8,6 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "unique_fd.h"
+
+#include <sys/types.h>
+
 namespace office {
 
 // ---- profiles ----------------------------------------------------------------
@@ -17,14 +21,15 @@ namespace office {
 QString installedOfficeVersion(const QString& programDir);
 
 // Makes sure the profile's registrymodifications.xcu says the office has already
-// run at this version, so a headless start skips its slow first-run self-test.
-// Keeps every other setting already in the file. Returns false if it cannot write.
+// run at this version, so a headless start skips its slow first-run self-test,
+// and that document locking is off. Keeps every other setting already in the
+// file. Returns false if it cannot write.
 bool seedProfile(const QString& profileDir, const QString& version);
 
 // One profile folder, held exclusively (flock) while an office uses it.
 struct ProfileLease {
-    QString dir;     // the profile folder (UserInstallation)
-    int lockFd = -1; // open lock file descriptor, close-on-exec
+    QString dir;   // the profile folder (UserInstallation)
+    UniqueFd lock; // the flock'ed lock file, close-on-exec
 };
 
 // Takes the first free profile of the pool under root (root/0, root/1, ...),
@@ -34,6 +39,32 @@ ProfileLease leaseProfile(const QString& root, const QString& version, int poolS
 
 // The pool's default place: $XDG_CACHE_HOME/veltrane/office-profiles.
 QString defaultProfileRoot();
+
+// ---- pipe sockets -------------------------------------------------------------
+
+// The named Unix sockets process pid listens on (an office's accept pipe and
+// its single-instance pipe), read from /proc.
+QStringList listeningSockets(pid_t pid);
+
+// Removes those of paths that are this user's sockets nobody listens on any
+// more. Never touches a live socket or another user's.
+void removeStaleSockets(const QStringList& paths);
+
+// Removes this user's sockets among paths, listened on or not: for the
+// sockets of an office that is known to be gone, whose profile is still held.
+void removeSockets(const QStringList& paths);
+
+// What an office of profileDir listens on, kept in the profile so that what a
+// killed office left can be removed by the next program to use the profile.
+void recordSockets(const QString& profileDir, const QStringList& paths);
+QStringList recordedSockets(const QString& profileDir);
+
+// Removes the accept pipes in dir that offices of programs no longer running
+// left behind (names carry the program's process id).
+void sweepOrphanedPipes(const QString& dir = QStringLiteral("/tmp"));
+
+// The accept pipe name of an office of this program: unique per run and office.
+QByteArray officePipeName();
 
 // ---- replacement text --------------------------------------------------------
 

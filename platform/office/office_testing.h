@@ -15,6 +15,14 @@ long veltrane_office_testing_process_id(void* application);
 // Waits up to boundMs until every office that has quit or failed is reaped;
 // returns 1 when none is left.
 int veltrane_office_testing_wait_for_exits(int boundMs);
+// Ends the host's idle office and waits up to boundMs for every exit; returns 1
+// when none is left. The host starts a new office when next asked.
+int veltrane_office_testing_end_host(int boundMs);
+// How many sessions an office serves before the host replaces it; 0 restores the default.
+void veltrane_office_testing_set_recycle_after(int sessions);
+// Waits up to waitMs for the host's background work to finish; the idle
+// office's process then, or -1 when there is none.
+long veltrane_office_testing_idle_office(int waitMs);
 }
 
 namespace office::testing {

@@ -1,13 +1,19 @@
-// The plugin's entry points: the one that creates "Word.Application", and the
-// seams tests use to make hangs quick and to see the process.
+// The plugin's entry points: the one that creates "Word.Application", the one
+// that lets it get ready in the background, and the seams tests use to make
+// hangs quick and to see the process.
 
+#include "office_host.h"
 #include "office_testing.h"
 #include "word_model.h"
 
 #define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
 
 VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation::Dispatch>* out) {
-    *out = office::makeApplication(office::OfficeSession::start());
+    *out = office::makeApplication(office::OfficeSession::begin());
+}
+
+VELTRANE_EXPORT void veltrane_prepare_word_application() {
+    office::OfficeHost::instance().warmUp();
 }
 
 VELTRANE_EXPORT void veltrane_office_testing_set_program(const char* path) {
@@ -32,13 +38,27 @@ VELTRANE_EXPORT int veltrane_office_testing_wait_for_exits(int boundMs) {
     return office::Supervisor::instance().drain(office::Millis(boundMs)) ? 1 : 0;
 }
 
+VELTRANE_EXPORT int veltrane_office_testing_end_host(int boundMs) {
+    return office::OfficeHost::instance().shutdown(office::Millis(boundMs)) ? 1 : 0;
+}
+
+VELTRANE_EXPORT void veltrane_office_testing_set_recycle_after(int sessions) {
+    office::OfficeHost::instance().setRecycleAfter(sessions);
+}
+
+VELTRANE_EXPORT long veltrane_office_testing_idle_office(int waitMs) {
+    return office::OfficeHost::instance().idleOffice(office::Millis(waitMs));
+}
+
 namespace {
-// An office that has just quit gets its few tenths of a second to exit
-// cleanly even when the program ends right after.
-struct DrainAtExit {
-    ~DrainAtExit() {
-        if (office::Supervisor::started())
+// The host's office ends with the program, and one that has just been asked
+// to terminate gets its few tenths of a second to exit cleanly.
+struct EndAtExit {
+    ~EndAtExit() {
+        if (office::OfficeHost::started())
+            office::OfficeHost::instance().shutdown(office::Millis(5000), true);
+        else if (office::Supervisor::started())
             office::Supervisor::instance().drain(office::Millis(5000));
     }
-} drainAtExit;
+} endAtExit;
 } // namespace

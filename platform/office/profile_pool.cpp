@@ -38,41 +38,58 @@ QString installedOfficeVersion(const QString& programDir) {
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-static QString versionItem(const QString& version) {
-    return QStringLiteral("<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
-                          "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>%1</value>"
-                          "</prop></item>\n")
-        .arg(version);
+static QString xcuItem(const char* path, const char* prop, const QString& value) {
+    return QStringLiteral("<item oor:path=\"%1\"><prop oor:name=\"%2\" oor:op=\"fuse\"><value>%3"
+                          "</value></prop></item>\n")
+        .arg(QLatin1String(path), QLatin1String(prop), value);
+}
+
+// Sets one property in the file's text, keeping everything else. Returns
+// whether the text changed.
+static bool setXcuValue(QString& xcu, const char* path, const char* prop, const QString& value) {
+    const QRegularExpression existing(
+        QStringLiteral("(<item oor:path=\"%1\"><prop oor:name=\"%2\"[^>]*>\\s*<value>)([^<]*)"
+                       "(</value>)")
+            .arg(QRegularExpression::escape(QLatin1String(path)),
+                 QRegularExpression::escape(QLatin1String(prop))));
+    const auto m = existing.match(xcu);
+    if (m.hasMatch()) {
+        if (m.captured(2) == value)
+            return false;
+        xcu.replace(m.capturedStart(2), m.capturedLength(2), value);
+        return true;
+    }
+    const qsizetype end = xcu.lastIndexOf(QStringLiteral("</oor:items>"));
+    if (end < 0) {
+        xcu = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                             "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                             "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                             "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n") +
+              xcuItem(path, prop, value) + QStringLiteral("</oor:items>\n");
+    } else {
+        xcu.insert(end, xcuItem(path, prop, value));
+    }
+    return true;
 }
 
 bool seedProfile(const QString& profileDir, const QString& version) {
-    if (version.isEmpty())
-        return true; // nothing known to seed; the office still starts, only slower
     const QString userDir = profileDir + QStringLiteral("/user");
     if (!QDir().mkpath(userDir))
         return false;
     const QString path = userDir + QStringLiteral("/registrymodifications.xcu");
     QString xcu = readSmallFile(path);
-
-    static const QRegularExpression existing(
-        QStringLiteral("(oor:name=\"ooSetupLastVersion\"[^>]*>\\s*<value>)([^<]*)(</value>)"));
-    const auto m = existing.match(xcu);
-    if (m.hasMatch() && m.captured(2) == version)
+    bool changed = false;
+    // Without a version nothing is known to seed; the office still starts, only slower.
+    if (!version.isEmpty())
+        changed |= setXcuValue(xcu, "/org.openoffice.Setup/Product", "ooSetupLastVersion", version);
+    // The documents are the program's private files: an office killed while
+    // holding one must not leave lock files beside it.
+    const char* misc = "/org.openoffice.Office.Common/Misc";
+    changed |= setXcuValue(xcu, misc, "UseLocking", QStringLiteral("false"));
+    changed |= setXcuValue(xcu, misc, "UseDocumentSystemFileLocking", QStringLiteral("false"));
+    changed |= setXcuValue(xcu, misc, "UseDocumentOOoLockFile", QStringLiteral("false"));
+    if (!changed)
         return true;
-    if (m.hasMatch()) {
-        xcu.replace(m.capturedStart(2), m.capturedLength(2), version);
-    } else {
-        const qsizetype end = xcu.lastIndexOf(QStringLiteral("</oor:items>"));
-        if (end < 0) {
-            xcu = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                 "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-                                 "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-                                 "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n") +
-                  versionItem(version) + QStringLiteral("</oor:items>\n");
-        } else {
-            xcu.insert(end, versionItem(version));
-        }
-    }
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return false;
@@ -98,19 +115,15 @@ ProfileLease leaseProfile(const QString& root, const QString& version, int poolS
         if (!QDir().mkpath(dir))
             continue;
         const QByteArray lockPath = QFile::encodeName(dir + QStringLiteral("/veltrane.lock"));
-        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0)
-            continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd); // another live office is using this one
-            continue;
-        }
-        if (!seedProfile(dir, version)) {
-            ::close(fd);
+        UniqueFd lock(::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
+            continue; // another live office is using this one
+        if (!seedProfile(dir, version))
             throw automation::Error(QStringLiteral("Cannot prepare the office profile %1: %2")
                                         .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
-        }
-        return ProfileLease{dir, fd};
+        // No live office of ours uses the profile now; what a killed one left goes.
+        removeStaleSockets(recordedSockets(dir));
+        return ProfileLease{dir, std::move(lock)};
     }
     throw automation::Error(
         QStringLiteral("All %1 office profiles under %2 are in use by running offices")

@@ -1,8 +1,10 @@
 #include "supervisor.h"
 
-#include <algorithm>
-
+#include "office_log.h"
+#include "office_parts.h"
 #include "platform/automation/automation.h"
+
+#include <algorithm>
 
 #include <QString>
 
@@ -51,8 +53,27 @@ bool Supervisor::started() {
     return gStarted;
 }
 
+Leftovers::~Leftovers() {
+    // Its office is gone and its profile still held, so no live office of
+    // ours can listen on these names; a leftover of its group might still
+    // hold one open for a moment, which must not keep the file.
+    removeSockets(sockets);
+}
+
+// A write to the pipe of an office that has just died raises SIGPIPE, whose
+// default ends the program. Every such write also fails with EPIPE, which the
+// bridge reports, so the signal is ignored before the first office starts.
+static void ignoreBrokenPipes() {
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        ::signal(SIGPIPE, SIG_IGN);
+}
+
 Supervisor::Supervisor() {
-    std::thread([this] { run(); }).detach();
+    ignoreBrokenPipes();
+    std::thread t([this] { run(); });
+    mThread = t.get_id();
+    t.detach();
 }
 
 static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd, int errPipe,
@@ -126,13 +147,15 @@ uint64_t Supervisor::arm(Millis bound, std::function<void()> onExpire) {
 }
 
 void Supervisor::disarm(uint64_t id) {
-    std::lock_guard lock(mMutex);
+    std::unique_lock lock(mMutex);
     mAlarms.erase(id);
+    if (std::this_thread::get_id() != mThread)
+        mChanged.wait(lock, [&] { return !mFiring.count(id); });
 }
 
-void Supervisor::adopt(pid_t pid, Millis grace, int closeFd) {
+void Supervisor::adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers) {
     std::lock_guard lock(mMutex);
-    mChildren.push_back(Child{pid, Clock::now() + grace, closeFd});
+    mChildren.push_back(Child{pid, Clock::now() + grace, std::move(leftovers)});
     mWake.notify_all();
 }
 
@@ -171,88 +194,110 @@ bool childEnded(pid_t pid, int* exitCode) {
     return true;
 }
 
-void Supervisor::run() {
+// Forks one job's child; on return the job is done, with a pid or an error.
+static void forkJob(Supervisor::SpawnJob* job, pid_t self) {
+    int errPipe[2];
+    UniqueFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (!devNull.valid() || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        job->error = errno;
+        return;
+    }
+    UniqueFd errRead(errPipe[0]), errWrite(errPipe[1]);
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        childAfterFork(self, devNull.get(), job->logFd, job->inheritFd, errWrite.get(),
+                       job->program, job->argv.data(), job->envp.data());
+    errWrite.reset();
+    if (pid < 0) {
+        job->error = errno;
+        return;
+    }
+    int childErr = 0;
+    ssize_t n;
+    while ((n = ::read(errRead.get(), &childErr, sizeof childErr)) < 0 && errno == EINTR) {
+    }
+    if (n == sizeof childErr) {
+        ::waitpid(pid, nullptr, 0);
+        job->error = childErr;
+    } else {
+        job->pid = pid;
+    }
+}
+
+void Supervisor::runSpawns() {
     const pid_t self = ::getpid();
+    while (!mSpawns.empty()) {
+        SpawnJob* job = mSpawns.front();
+        mSpawns.pop_front();
+        forkJob(job, self);
+        job->done = true;
+        mChanged.notify_all();
+    }
+}
+
+// Runs the expired alarms outside the lock. Returns whether any fired.
+bool Supervisor::fireAlarms(std::unique_lock<std::mutex>& lock) {
+    const auto now = Clock::now();
+    std::vector<std::pair<uint64_t, std::function<void()>>> expired;
+    for (auto it = mAlarms.begin(); it != mAlarms.end();) {
+        if (it->second.deadline <= now) {
+            expired.emplace_back(it->first, std::move(it->second.onExpire));
+            mFiring.insert(it->first);
+            it = mAlarms.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (expired.empty())
+        return false;
+    lock.unlock();
+    for (auto& [id, f] : expired)
+        f();
+    lock.lock();
+    for (auto& [id, f] : expired)
+        mFiring.erase(id);
+    mChanged.notify_all();
+    return true;
+}
+
+void Supervisor::reapChildren() {
+    const auto now = Clock::now();
+    for (auto it = mChildren.begin(); it != mChildren.end();) {
+        if (!it->killed && it->killAt <= now) {
+            qCDebug(lcOffice) << "office" << it->pid << "did not exit in time; killed";
+            ::kill(-it->pid, SIGKILL);
+            it->killed = true;
+        }
+        int code;
+        if (childEnded(it->pid, &code)) {
+            qCDebug(lcOffice) << "office" << it->pid << "reaped, exit code" << code;
+            it = mChildren.erase(it); // its leftovers are tidied here
+            mChanged.notify_all();
+        } else {
+            ++it;
+        }
+    }
+}
+
+Clock::time_point Supervisor::nextWake() const {
+    auto wakeAt = Clock::time_point::max();
+    for (const auto& [id, alarm] : mAlarms)
+        wakeAt = std::min(wakeAt, alarm.deadline);
+    if (!mChildren.empty())
+        wakeAt = std::min(wakeAt, Clock::now() + Millis(5)); // exits are polled
+    return wakeAt;
+}
+
+void Supervisor::run() {
     std::unique_lock lock(mMutex);
     for (;;) {
-        while (!mSpawns.empty()) {
-            SpawnJob* job = mSpawns.front();
-            mSpawns.pop_front();
-            int errPipe[2];
-            const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-            if (devNull < 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-                job->error = errno;
-                if (devNull >= 0)
-                    ::close(devNull);
-            } else {
-                const pid_t pid = ::fork();
-                if (pid == 0)
-                    childAfterFork(self, devNull, job->logFd, job->inheritFd, errPipe[1],
-                                   job->program, job->argv.data(), job->envp.data());
-                ::close(errPipe[1]);
-                ::close(devNull);
-                if (pid < 0) {
-                    job->error = errno;
-                } else {
-                    int childErr = 0;
-                    ssize_t n;
-                    while ((n = ::read(errPipe[0], &childErr, sizeof childErr)) < 0 &&
-                           errno == EINTR) {
-                    }
-                    if (n == sizeof childErr) {
-                        ::waitpid(pid, nullptr, 0);
-                        job->error = childErr;
-                    } else {
-                        job->pid = pid;
-                    }
-                }
-                ::close(errPipe[0]);
-            }
-            job->done = true;
-            mChanged.notify_all();
-        }
-
-        const auto now = Clock::now();
-        std::vector<std::function<void()>> expired;
-        for (auto it = mAlarms.begin(); it != mAlarms.end();) {
-            if (it->second.deadline <= now) {
-                expired.push_back(std::move(it->second.onExpire));
-                it = mAlarms.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (!expired.empty()) {
-            lock.unlock();
-            for (auto& f : expired)
-                f();
-            lock.lock();
+        runSpawns();
+        if (fireAlarms(lock))
             continue;
-        }
-
-        for (auto it = mChildren.begin(); it != mChildren.end();) {
-            if (!it->killed && it->killAt <= now) {
-                ::kill(-it->pid, SIGKILL);
-                it->killed = true;
-            }
-            int code;
-            if (childEnded(it->pid, &code)) {
-                if (it->closeFd >= 0)
-                    ::close(it->closeFd);
-                it = mChildren.erase(it);
-                mChanged.notify_all();
-            } else {
-                ++it;
-            }
-        }
-
-        auto wakeAt = Clock::time_point::max();
-        for (const auto& [id, alarm] : mAlarms)
-            wakeAt = std::min(wakeAt, alarm.deadline);
-        if (!mChildren.empty())
-            wakeAt = std::min(wakeAt, Clock::now() + Millis(5)); // exits are polled
+        reapChildren();
         if (!mSpawns.empty())
             continue;
+        const auto wakeAt = nextWake();
         if (wakeAt == Clock::time_point::max())
             mWake.wait(lock);
         else

@@ -4,8 +4,11 @@
 // parent-death signal follows the thread that forked, and this one lives as
 // long as the program.
 
+#include "unique_fd.h"
+
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,12 +16,24 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <sys/types.h>
+#include <thread>
 
 namespace office {
 
 using Millis = std::chrono::milliseconds;
+
+// What an office leaves to tidy once it is gone: the pipe sockets it listened
+// on, then its profile's lock (released last, so the next office on the
+// profile never loses a fresh socket of the same name).
+struct Leftovers {
+    QStringList sockets;
+    UniqueFd profileLock;
+    ~Leftovers();
+};
 
 class Supervisor {
   public:
@@ -36,11 +51,13 @@ class Supervisor {
     // Runs onExpire on the supervisor thread if not disarmed within bound.
     // onExpire must be quick and must not throw.
     uint64_t arm(Millis bound, std::function<void()> onExpire);
+    // Cancels the alarm; if it is firing right now, waits until it has fired,
+    // so the caller knows whether it did.
     void disarm(uint64_t id);
 
     // Takes over a child for good: it is given grace to exit on its own, then its
-    // whole group is killed; once reaped, closeFd (if not -1) is closed.
-    void adopt(pid_t pid, Millis grace, int closeFd);
+    // whole group is killed; once reaped, its leftovers are tidied.
+    void adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers = nullptr);
 
     // Waits up to bound for one adopted child to be reaped. Returns true when it is.
     bool waitReaped(pid_t pid, Millis bound);
@@ -54,6 +71,10 @@ class Supervisor {
   private:
     Supervisor();
     void run();
+    void runSpawns();
+    bool fireAlarms(std::unique_lock<std::mutex>& lock);
+    void reapChildren();
+    std::chrono::steady_clock::time_point nextWake() const;
 
     struct Alarm {
         std::chrono::steady_clock::time_point deadline;
@@ -62,7 +83,7 @@ class Supervisor {
     struct Child {
         pid_t pid;
         std::chrono::steady_clock::time_point killAt;
-        int closeFd;
+        std::unique_ptr<Leftovers> leftovers;
         bool killed = false;
     };
 
@@ -71,6 +92,8 @@ class Supervisor {
     std::condition_variable mChanged; // a spawn finished or a child was reaped
     std::deque<SpawnJob*> mSpawns;
     std::map<uint64_t, Alarm> mAlarms;
+    std::set<uint64_t> mFiring; // expired, their onExpire running now
+    std::thread::id mThread;
     std::deque<Child> mChildren;
     uint64_t mNextAlarm = 1;
 };

@@ -22,8 +22,15 @@
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QUrl>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace office {
 
@@ -86,7 +93,8 @@ QString fileUrl(const QString& path) {
 
 struct DocState {
     Reference<css::text::XTextDocument> doc;
-    QString name; // the file it came from, for messages
+    QString name;    // the file it came from, for messages
+    QString savedTo; // where SaveAs last wrote it
     bool closed = false;
     bool layoutHeld = false; // controllers locked since loading
     // The stories found the first time they were asked for. Nothing the model
@@ -597,24 +605,25 @@ class Shape final : public InDocument {
 
 // ---- document -------------------------------------------------------------------
 
-const char* filterForFormat(int format) {
-    switch (format) {
-    case 0: // wdFormatDocument
-        return "MS Word 97";
-    case 1: // wdFormatTemplate
-        return "MS Word 97 Vorlage";
-    case 2: // wdFormatText
-        return "Text";
-    case 6: // wdFormatRTF
-        return "Rich Text Format";
-    case 12: // wdFormatXMLDocument
-    case 16: // wdFormatDocumentDefault
-        return "MS Word 2007 XML";
-    case 17: // wdFormatPDF
-        return "writer_pdf_Export";
-    default:
-        return nullptr;
+// Moves a file the office wrote in its own folder to where the caller wants
+// it, whole: renamed when it can be, else copied through a file that only
+// takes the target's name once complete.
+void moveIntoPlace(const QString& from, const QString& to) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return;
+    const int renameError = errno;
+    QFile source(from);
+    QSaveFile target(to);
+    if (renameError != EXDEV || !source.open(QIODevice::ReadOnly) ||
+        !target.open(QIODevice::WriteOnly) || target.write(source.readAll()) != source.size() ||
+        !target.commit()) {
+        const QString why = renameError != EXDEV
+                                ? QString::fromLocal8Bit(std::strerror(renameError))
+                                : target.errorString();
+        QFile::remove(from);
+        throw Error(QStringLiteral("SaveAs: cannot write %1: %2").arg(to, why));
     }
+    QFile::remove(from);
 }
 
 class Document final : public InDocument {
@@ -648,19 +657,10 @@ class Document final : public InDocument {
         }
         if (sameName(name, "Shapes"))
             return call(name, Bound::Ordinary, [&] { return shapes(); });
-        if (sameName(name, "SaveAs") || sameName(name, "SaveAs2"))
+        if (sameName(name, "SaveAs"))
             return call(name, Bound::Lengthy, [&] { return saveAs(args, named); });
-        if (sameName(name, "Save"))
-            return call(name, Bound::Lengthy, [&] { return save(); });
         if (sameName(name, "Close"))
             return call(name, Bound::Lengthy, [&] { return close(args, named); });
-        if (sameName(name, "FullName")) {
-            return call(name, Bound::Ordinary, [&] {
-                Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
-                const QUrl url(toQ(st->getLocation()));
-                return Variant(url.isLocalFile() ? url.toLocalFile() : QString());
-            });
-        }
         automation::throwNoMember(name);
     }
 
@@ -683,27 +683,34 @@ class Document final : public InDocument {
             throw Error(QStringLiteral("SaveAs: a file name is needed"));
         const QString path = a.at(0).toString();
         const int format = a.has(1) ? a.at(1).toInt() : 0;
-        const char* filter = filterForFormat(format);
-        if (!filter)
+        if (format != 0) // wdFormatDocument, the Word 97-2003 .doc
             throw Error(QStringLiteral("SaveAs: file format %1 is not supported").arg(format));
-        mDoc->releaseLayout();
-        Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
-        const auto props = properties({
-            office::property("FilterName", css::uno::Any(rtl::OUString::createFromAscii(filter))),
-            office::property("Overwrite", css::uno::Any(true)),
-        });
-        st->storeAsURL(toOU(fileUrl(path)), props);
+        saveTo(path);
         mDoc->name = path;
+        mDoc->savedTo = path;
         return Variant();
     }
 
-    Variant save() {
-        Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
-        if (!st->hasLocation() || st->isReadonly())
-            throw Error(QStringLiteral("Save: the document has no file to save to; use SaveAs"));
+    // Written in the office's own folder, then moved into place: nothing of
+    // the office's (no lock, no temporary file) ever lies beside the target,
+    // even when it is killed while saving.
+    void saveTo(const QString& path) {
         mDoc->releaseLayout();
-        st->store();
-        return Variant();
+        const QString staging =
+            mSession->privateTemp() +
+            QStringLiteral("/saving-%1.doc")
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
+        st->storeAsURL(
+            toOU(fileUrl(staging)),
+            properties({
+                office::property("FilterName", css::uno::Any(rtl::OUString("MS Word 97"))),
+                office::property("Overwrite", css::uno::Any(true)),
+            }));
+        moveIntoPlace(staging, QFileInfo(path).absoluteFilePath());
+        Reference<css::util::XModifiable> m(mDoc->doc, UNO_QUERY);
+        if (m.is())
+            m->setModified(false);
     }
 
     Variant close(const QList<Variant>& positional, const QList<NamedArg>& named) {
@@ -712,8 +719,11 @@ class Document final : public InDocument {
         const int saveChanges = a.has(0) ? a.at(0).toInt() : 0;
         if (saveChanges == -1) {
             Reference<css::util::XModifiable> m(mDoc->doc, UNO_QUERY);
-            if (m.is() && m->isModified())
-                save();
+            if (m.is() && m->isModified()) {
+                if (mDoc->savedTo.isEmpty())
+                    throw Error(QStringLiteral("Close: the document has no file to save to"));
+                saveTo(mDoc->savedTo);
+            }
         }
         Reference<css::util::XCloseable> c(mDoc->doc, UNO_QUERY_THROW);
         c->close(true);

@@ -97,14 +97,22 @@ int darkPixels(const QImage& pic) {
     return dark;
 }
 
-// An office that has quit gets a moment to exit on its own.
-bool noOfficeLeft() {
-    for (int i = 0; i < 100; ++i) {
-        if (officeChildren().isEmpty())
+// Between generations only the host's idle office runs; one that was
+// replaced gets a moment to exit.
+bool onlyTheIdleOffice() {
+    for (int i = 0; i < 200; ++i) {
+        if (officeChildren().size() <= 1)
             return true;
         QTest::qWait(50);
     }
     return false;
+}
+
+// What the office must never leave beside the program's files.
+QStringList officeLitter() {
+    return QDir(app::TempFolder())
+        .entryList({QStringLiteral(".~lock.*"), QStringLiteral("lu*.tmp")},
+                   QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace
@@ -134,7 +142,7 @@ class GenerationOfficeTest : public QObject {
         form = Form1::create();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(!app::programEnded());
-        QVERIFY(noOfficeLeft()); // the start-up check leaves nothing running
+        QVERIFY(onlyTheIdleOffice()); // the start-up check leaves the office idle
     }
 
     void sampleDataFillsEveryPlaceholder() {
@@ -179,7 +187,7 @@ class GenerationOfficeTest : public QObject {
                 dark += qGray(pic.pixel(x, y)) < 128;
         QVERIFY(dark > 100);
         QVERIFY(!form->mBusy);
-        QVERIFY(noOfficeLeft());
+        QVERIFY(onlyTheIdleOffice());
     }
 
     // The program's own notice must fit the preview's caps at natural size, or
@@ -377,13 +385,27 @@ class GenerationOfficeTest : public QObject {
                 boxes.seen[0].prompt.contains(QStringLiteral("Form1.SaveDocAsJPG at line")));
         QVERIFY(std::chrono::steady_clock::now() - started < std::chrono::seconds(90));
         QVERIFY(!form->mBusy);
-        QVERIFY(noOfficeLeft());
+        QCOMPARE(officeLitter(), QStringList());
+        QVERIFY(onlyTheIdleOffice());
 
         MsgBoxRecorder again;
         const QString doc = generateOnce(again);
         QVERIFY2(again.seen.isEmpty(), qPrintable(again.prompts().join('\n')));
         QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
-        QVERIFY(noOfficeLeft());
+        QVERIFY(onlyTheIdleOffice());
+    }
+
+    void anIdleOfficeKilledBetweenGenerationsIsReplaced() {
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        QVERIFY(onlyTheIdleOffice());
+        for (int pid : officeChildren())
+            ::kill(pid, SIGKILL);
+        const QString doc = generateOnce(boxes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
+        QCOMPARE(officeLitter(), QStringList());
+        QVERIFY(onlyTheIdleOffice());
     }
 
     // Last: ending the program takes every window with it.
@@ -392,6 +414,8 @@ class GenerationOfficeTest : public QObject {
         const QString plainFile = testsupport::writeFile(
             testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
         qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        for (int pid : officeChildren()) // as in a program that starts now
+            ::kill(pid, SIGKILL);
         MsgBoxRecorder boxes;
         QPointer<Form1> second = Form1::create();
         qputenv("XDG_CACHE_HOME", saved);
@@ -401,7 +425,7 @@ class GenerationOfficeTest : public QObject {
         app::resetProgramEndedForTests();
         delete second.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(noOfficeLeft());
+        QVERIFY(onlyTheIdleOffice());
     }
 };
 

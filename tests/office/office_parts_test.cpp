@@ -10,8 +10,14 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <QFileInfo>
+
 #include <atomic>
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -34,6 +40,18 @@ QImage page(int w, int h, QRect ink) {
     img.setDotsPerMeterX(7559);
     img.setDotsPerMeterY(7559);
     return img;
+}
+
+UniqueFd listenOn(const QString& path) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray p = QFile::encodeName(path);
+    std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd.get(), 1) != 0)
+        qFatal("cannot listen on %s", p.constData());
+    return fd;
 }
 
 bool alive(pid_t pid) {
@@ -175,10 +193,21 @@ class OfficePartsTest : public QObject {
         QVERIFY(seedProfile(used, "7.4"));
         QCOMPARE(xcu(used), now);
 
+        // Document locking is off, whatever the file said.
+        QCOMPARE(now.count("oor:name=\"UseLocking\" oor:op=\"fuse\"><value>false</value>"), 1);
+        QCOMPARE(now.count("\"UseDocumentOOoLockFile\" oor:op=\"fuse\"><value>false</value>"), 1);
+        const QString locking = sandbox("seed/locking");
+        testsupport::writeFile(locking + "/user/registrymodifications.xcu",
+                               QByteArray(old).replace("FirstRun\" oor:op=\"fuse\"><value>false",
+                                                       "UseLocking\" oor:op=\"fuse\"><value>true"));
+        QVERIFY(seedProfile(locking, "7.4"));
+        QVERIFY(xcu(locking).contains("\"UseLocking\" oor:op=\"fuse\"><value>false"));
+        QVERIFY(!xcu(locking).contains("<value>true"));
+
         const QString noVersion = sandbox("seed/unknown");
         testsupport::writeFile(noVersion + "/user/registrymodifications.xcu", old);
-        QVERIFY(seedProfile(noVersion, "")); // nothing known: leave the file alone
-        QCOMPARE(xcu(noVersion).toUtf8(), old);
+        QVERIFY(seedProfile(noVersion, "")); // no version known: that one is left alone
+        QVERIFY(xcu(noVersion).contains("<value>6.1</value>"));
     }
 
     void officeVersionIsReadFromTheInstallation() {
@@ -205,18 +234,53 @@ class OfficePartsTest : public QObject {
 
         // An office started with the lock keeps the profile taken after we let go.
         const pid_t child =
-            Supervisor::instance().spawn("/bin/sleep", {"/bin/sleep", "30"}, -1, first.lockFd);
-        ::close(first.lockFd);
-        ::close(second.lockFd);
+            Supervisor::instance().spawn("/bin/sleep", {"/bin/sleep", "30"}, -1, first.lock.get());
+        first.lock.reset();
+        second.lock.reset();
         ProfileLease third = leaseProfile(root, "7.4", 2);
         QCOMPARE(third.dir, root + "/1");
-        ::close(third.lockFd);
+        third.lock.reset();
 
-        Supervisor::instance().adopt(child, Millis(0), -1);
+        Supervisor::instance().adopt(child, Millis(0));
         QVERIFY(Supervisor::instance().drain(Millis(5000)));
         ProfileLease again = leaseProfile(root, "7.4", 2);
         QCOMPARE(again.dir, root + "/0");
-        ::close(again.lockFd);
+    }
+
+    void onlyStaleSocketsOfEndedProgramsAreRemoved() {
+        const QString dir = sandbox("pipes");
+        QDir().mkpath(dir);
+        // A program that has ended: a child that has been reaped.
+        const pid_t gone = ::fork();
+        if (gone == 0)
+            ::_exit(0);
+        ::waitpid(gone, nullptr, 0);
+        const QString prefix = QString("%1/OSL_PIPE_%2_veltrane-office-").arg(dir).arg(::getuid());
+        const QString stale = prefix + QString("%1-1-ab").arg(gone);
+        const QString live = prefix + QString("%1-2-cd").arg(gone);
+        const QString running = prefix + QString("%1-3-ef").arg(::getppid());
+        const QString other = dir + "/OSL_PIPE_" + QString::number(::getuid()) + "_someone-else";
+        UniqueFd staleFd = listenOn(stale), liveFd = listenOn(live), runningFd = listenOn(running),
+                 otherFd = listenOn(other);
+        staleFd.reset(); // nobody listens any more; running's and other's too
+        runningFd.reset();
+        otherFd.reset();
+
+        sweepOrphanedPipes(dir);
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(live));    // still answered
+        QVERIFY(QFileInfo::exists(running)); // its program runs
+        QVERIFY(QFileInfo::exists(other));   // not an office of ours
+
+        // Recorded ones go once stale, whatever their name; a live one never.
+        recordSockets(dir, {other, live});
+        QCOMPARE(recordedSockets(dir), (QStringList{other, live}));
+        removeStaleSockets(recordedSockets(dir));
+        QVERIFY(!QFileInfo::exists(other));
+        QVERIFY(QFileInfo::exists(live));
+        liveFd.reset();
+        removeStaleSockets({live, dir + "/no-such-socket"});
+        QVERIFY(!QFileInfo::exists(live));
     }
 
     void supervisorBoundsAndReaps() {
@@ -233,6 +297,18 @@ class OfficePartsTest : public QObject {
         QCOMPARE(fired.load(), 1);
         s.disarm(kept); // already fired: harmless
 
+        // Disarming an alarm that is firing waits for it: once disarm returns,
+        // whatever the expiry does to the office has been done.
+        std::atomic<int> stage{0};
+        const uint64_t slow = s.arm(Millis(10), [&] {
+            stage = 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stage = 2;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(stage.load(), 1, 2000);
+        s.disarm(slow);
+        QCOMPARE(stage.load(), 2);
+
         // A child that ignores the polite end, with a grandchild in its group:
         // after the grace both are killed and the child is reaped.
         const pid_t child =
@@ -241,7 +317,7 @@ class OfficePartsTest : public QObject {
         QCOMPARE(::getpgid(child), child);
         QElapsedTimer t;
         t.start();
-        s.adopt(child, Millis(300), -1);
+        s.adopt(child, Millis(300));
         QVERIFY(s.drain(Millis(5000)));
         QVERIFY(t.elapsed() >= 250);
         QVERIFY(!alive(child));

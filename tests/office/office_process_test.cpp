@@ -1,12 +1,15 @@
-// The office process: started per instance, ended by quit or release, bounded
-// when it hangs or dies, never left behind.
+// The office process behind the sessions: kept by the host between sessions,
+// cleaned by quit, replaced when it dies, hangs or grows old, bounded when it
+// hangs or dies, never left behind.
 
 #include "officetest.h"
+#include "platform/office/office_parts.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 
@@ -76,6 +79,22 @@ QString errorOf(const std::function<void()>& f) {
     return QString();
 }
 
+QStringList entriesOf(const QString& dir) {
+    return QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden |
+                               QDir::System);
+}
+
+QStringList programTemp() {
+    return entriesOf(qEnvironmentVariable("TEMP"));
+}
+
+// Two sessions apart: quit one, then the next one's office.
+pid_t nextSessionOffice(Object& word) {
+    word.call("quit");
+    word = createWord();
+    return officePid(word);
+}
+
 // A stand-in office program in a folder that looks like an installation.
 QString fakeOffice(const QString& name, const QByteArray& script) {
     const QString dir = testsupport::sandboxRoot() + "/fake-" + name;
@@ -94,46 +113,59 @@ class OfficeProcessTest : public QObject {
     void cleanup() {
         setProgram(nullptr);
         setBounds(0, 0, 0);
-        QVERIFY(waitForExits(15000));
+        setRecycleAfter(0);
+        QVERIFY(endHost(15000));
         QCOMPARE(ourOffices(), QList<pid_t>{});
     }
 
-    void quitEndsTheProcess() {
+    void quitLeavesTheOfficeIdleAndClean() {
         Object word = createWord();
         const pid_t pid = officePid(word);
         QVERIFY(processExists(pid));
+        // The documents are the program's private files: the office writes
+        // nothing beside them, no lock and no temporary file, not while it
+        // holds one open, nor after quitting with it still open.
+        const QString saved = qEnvironmentVariable("TEMP") + "/saved.doc";
+        openTemplate(word).call("SaveAs", {saved});
+        QCOMPARE(programTemp(), QStringList{"saved.doc"});
+        const Object reopened = word["Documents"].call("Open", {saved}).toObject();
+        word.set("DisplayAlerts", Variant(false));
+        QVERIFY2(programTemp() == QStringList{"saved.doc"}, qPrintable(programTemp().join(' ')));
+        word.call("quit");
+        QVERIFY(errorOf([&] { word.get("Documents"); }).contains("quit"));
+        QVERIFY(errorOf([&] { reopened.get("Range"); }).contains("quit"));
+        QCOMPARE(programTemp(), QStringList{"saved.doc"});
+
+        // The same office, idle, serves the next session with nothing left of the last.
         QCOMPARE(ourOffices(), QList<pid_t>{pid});
-        // The office keeps its temporary files to itself: the program's TEMP
-        // is the program's, and an office still exiting must not litter it.
-        auto programTemp = [] {
-            return QDir(qEnvironmentVariable("TEMP"))
-                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
-        };
-        const Object doc = openTemplate(word);
-        doc.call("SaveAs", {testsupport::sandboxRoot() + "/saved.doc"});
-        QCOMPARE(programTemp(), QStringList());
+        word = createWord();
+        QCOMPARE(officePid(word), pid);
+        QCOMPARE(word["Documents"].get("Count").toInt(), 0);
+        QVERIFY(word.get("DisplayAlerts").toBool());
+        // The file is free: written over and removed while the office lives.
+        const Object again = word["Documents"].call("Open", {saved}).toObject();
+        again.call("SaveAs", {saved});
+        again.call("Close");
+        QVERIFY(QFile::remove(saved));
         word.call("quit");
         QCOMPARE(programTemp(), QStringList());
-        QVERIFY(errorOf([&] { word.get("Documents"); }).contains("quit"));
-        word.release();
-        QVERIFY(waitForExits(10000));
-        QVERIFY(!processExists(pid));
     }
 
-    void releasingWithoutQuitEndsTheProcess() {
+    void releasingWithoutQuitEndsTheSession() {
         Object word = createWord();
         const pid_t pid = officePid(word);
         Object doc = openTemplate(word);
         word.release();
-        // The document still holds the office alive, as a reference would in Word.
-        QVERIFY(processExists(pid));
+        // The document still holds the session alive, as a reference would in Word.
         QVERIFY(!doc["StoryRanges"].items().isEmpty());
         doc.release();
-        QVERIFY(waitForExits(10000));
-        QVERIFY(!processExists(pid));
+        QCOMPARE(idleOffice(5000), pid);
+        word = createWord();
+        QCOMPARE(word["Documents"].get("Count").toInt(), 0);
+        word.call("quit");
     }
 
-    void twoInstancesNeverShareAProfile() {
+    void twoInstancesNeverShareAnOffice() {
         Object first = createWord();
         Object second = createWord();
         const pid_t a = officePid(first), b = officePid(second);
@@ -145,11 +177,16 @@ class OfficeProcessTest : public QObject {
         const Object doc = openTemplate(second);
         QVERIFY(doc["Range"].get("Text").toString().contains("Body [Story]"));
         second.call("quit");
+        // The host keeps one of them; the other goes.
+        QCOMPARE(idleOffice(5000), a);
+        QTRY_COMPARE_WITH_TIMEOUT(ourOffices(), QList<pid_t>{a}, 15000);
     }
 
     void aKilledOfficeFailsTheCallInsteadOfHanging() {
         Object word = createWord();
         const pid_t pid = officePid(word);
+        const QStringList sockets = office::listeningSockets(pid);
+        QCOMPARE(sockets.size(), 2); // its accept pipe and its single-instance pipe
         const Object doc = openTemplate(word);
         // Stopped, the office cannot answer; killed while the call waits, the
         // call must fail at once rather than at the watchdog's bound.
@@ -164,9 +201,40 @@ class OfficeProcessTest : public QObject {
         killer.join();
         QVERIFY2(error.contains("stopped working"), qPrintable(error));
         QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
-        // Later calls fail quickly too, and nothing is left running.
+        // Later calls fail quickly too, and the next session has a new office.
         QVERIFY(errorOf([&] { word.get("Documents"); }).contains("no longer running"));
         QVERIFY(!errorOf([&] { word.call("quit"); }).isEmpty());
+        word = createWord();
+        QVERIFY(officePid(word) != pid);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        // The killed office's sockets went with it (a new office on the same
+        // profile has a single-instance pipe of the same name).
+        QVERIFY(waitForExits(10000));
+        const QStringList now = office::listeningSockets(officePid(word));
+        for (const QString& socket : sockets)
+            QVERIFY2(!QFileInfo::exists(socket) || now.contains(socket), qPrintable(socket));
+        word.call("quit");
+    }
+
+    void anIdleOfficeKilledOrStoppedIsReplaced() {
+        Object word = createWord();
+        const pid_t first = officePid(word);
+        word.call("quit");
+        ::kill(first, SIGKILL);
+        word = createWord();
+        const pid_t second = officePid(word);
+        QVERIFY(second != first);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        word.call("quit");
+
+        ::kill(second, SIGSTOP);
+        QElapsedTimer t;
+        t.start();
+        word = createWord();
+        QVERIFY(officePid(word) != second);
+        QVERIFY2(t.elapsed() < 15000, qPrintable(QString::number(t.elapsed())));
+        word.call("quit");
+        QTRY_VERIFY_WITH_TIMEOUT(!running(second), 15000);
     }
 
     void aHungOfficeIsEndedByTheWatchdog() {
@@ -183,6 +251,78 @@ class OfficeProcessTest : public QObject {
         QVERIFY2(t.elapsed() >= 1400 && t.elapsed() < 8000,
                  qPrintable(QString::number(t.elapsed())));
         QVERIFY(errorOf([&] { doc.get("Range"); }).contains("stopped answering"));
+        QVERIFY(errorOf([&] { word.call("quit"); }).contains("stopped answering"));
+        // The host replaces it in the background; the next session gets the new one.
+        const pid_t replacement = idleOffice(30000);
+        QVERIFY(replacement > 0 && replacement != pid);
+        setBounds(0, 0, 0);
+        word = createWord();
+        QCOMPARE(officePid(word), replacement);
+        word.call("quit");
+    }
+
+    void anOfficeIsReplacedAfterItsSessions() {
+        setRecycleAfter(3);
+        Object word = createWord();
+        const pid_t first = officePid(word);
+        QCOMPARE(nextSessionOffice(word), first);
+        QCOMPARE(nextSessionOffice(word), first);
+        word.call("quit"); // its third session
+        const pid_t next = idleOffice(30000);
+        QVERIFY(next > 0 && next != first);
+        word = createWord();
+        QCOMPARE(officePid(word), next);
+        word.call("quit");
+        QTRY_VERIFY_WITH_TIMEOUT(!running(first), 15000);
+    }
+
+    void anOfficeDyingMidCallNeverEndsTheProgram() {
+        // Killed while the bridge writes a long request to it: the write fails
+        // with a broken pipe, and the program must live on. Most of such a
+        // call is the writing, so kills spread over its length meet it.
+        const QString longValue(8 << 20, QChar('x'));
+        auto execute = [&](const Object& find) {
+            find.call("Execute", {longValue}, {NamedArg{"Replace", Variant(int32_t(2))}});
+        };
+        Object word = createWord();
+        QElapsedTimer t;
+        t.start();
+        execute(openTemplate(word)["Range"]["Find"]);
+        const qint64 length = std::max<qint64>(t.elapsed(), 20);
+        word.call("quit");
+        for (int round = 0; round < 12; ++round) {
+            word = createWord();
+            const pid_t pid = officePid(word);
+            const Object find = openTemplate(word)["Range"]["Find"];
+            std::thread killer([pid, delay = length * round / 12] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                ::kill(pid, SIGKILL);
+            });
+            const QString error = errorOf([&] { execute(find); });
+            killer.join();
+            QVERIFY2(error.isEmpty() || error.contains("stopped working") ||
+                         error.contains("no longer running"),
+                     qPrintable(error));
+            errorOf([&] { word.call("quit"); });
+        }
+    }
+
+    void anOfficeEndsWithTheProgram() {
+        // Ending normally with the office idle: it goes, and so do its sockets.
+        QProcess helper;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OFFICE_TEST_HELPER", "exit");
+        helper.setProcessEnvironment(env);
+        helper.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(helper.waitForFinished(60000));
+        QCOMPARE(helper.exitCode(), 0);
+        const QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY(lines.size() >= 2);
+        const pid_t office = pid_t(lines[0].toInt());
+        QVERIFY(office > 0);
+        QVERIFY(!running(office));
+        for (const QByteArray& socket : lines.mid(1))
+            QVERIFY2(!QFileInfo::exists(QString::fromUtf8(socket)), socket.constData());
     }
 
     void anOfficeDiesWithTheProgram() {
@@ -233,8 +373,15 @@ int main(int argc, char** argv) {
     // Run as a helper by diesWithTheProgram: start an office, say its pid, wait to be killed.
     if (qEnvironmentVariableIsSet("OFFICE_TEST_HELPER")) {
         QGuiApplication app(argc, argv);
-        const Object word = createWord();
-        std::printf("%d\n", int(officePid(word)));
+        Object word = createWord();
+        const pid_t office = officePid(word);
+        std::printf("%d\n", int(office));
+        if (qgetenv("OFFICE_TEST_HELPER") == "exit") {
+            for (const QString& socket : office::listeningSockets(office))
+                std::printf("%s\n", qPrintable(socket));
+            word.call("quit");
+            return 0;
+        }
         std::fflush(stdout);
         ::pause();
         return 0;

@@ -49,6 +49,23 @@ inline void setBounds(int startMs, int ordinaryMs, int lengthyMs) {
         startMs, ordinaryMs, lengthyMs);
 }
 
+// Ends the host's idle office and waits for every exit.
+inline bool endHost(int ms) {
+    return seam<decltype(veltrane_office_testing_end_host)>("veltrane_office_testing_end_host")(
+               ms) == 1;
+}
+
+inline void setRecycleAfter(int sessions) {
+    seam<decltype(veltrane_office_testing_set_recycle_after)>(
+        "veltrane_office_testing_set_recycle_after")(sessions);
+}
+
+// The host's idle office once its background work is done, or -1.
+inline pid_t idleOffice(int waitMs) {
+    return pid_t(seam<decltype(veltrane_office_testing_idle_office)>(
+        "veltrane_office_testing_idle_office")(waitMs));
+}
+
 inline void setProgram(const char* path) {
     seam<decltype(veltrane_office_testing_set_program)>("veltrane_office_testing_set_program")(
         path);

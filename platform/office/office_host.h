@@ -1,0 +1,72 @@
+#pragma once
+// The office host: one office kept running and idle for the whole run, handed
+// to each session in turn, warmed once in the background and replaced in the
+// background when it died, hung, could not be cleaned or grew old.
+
+#include "office_process.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace office {
+
+class OfficeHost {
+  public:
+    static OfficeHost& instance(); // never destroyed
+    static bool started();
+
+    // An office for a session: the idle one when it still answers, else a
+    // new one. Waits only for a start already under way when no office is
+    // idle. Throws automation::Error when no office can start.
+    std::shared_ptr<OfficeProcess> take();
+
+    // A session is over. An office the session left clean goes back, idle;
+    // one in doubt (doubt says why) is retired and replaced in the background.
+    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt);
+
+    // Loads what a generation needs (Writer, the Word filters, the PDF export)
+    // in the idle office, in the background. Offices started later for the
+    // host are warmed too.
+    void warmUp();
+
+    // Retires the idle office and waits up to bound for the background work
+    // and every exit. Returns true when nothing is left. The host can be used
+    // again afterwards. While the program ends, no call is made into the office.
+    bool shutdown(Millis bound, bool programEnds = false);
+
+    // Test seams: how many sessions an office serves before it is replaced,
+    // and the idle office's process once the background work is done.
+    void setRecycleAfter(int sessions);
+    pid_t idleOffice(Millis wait);
+
+  private:
+    OfficeHost() = default;
+    void work();
+    void ensureWorker();
+    bool quiet() const;
+    void replaceInBackground(std::unique_lock<std::mutex>& lock);
+    void warmInBackground(std::unique_lock<std::mutex>& lock);
+    void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
+    void retireLater(std::shared_ptr<OfficeProcess> office, const QString& why);
+    bool healthy(OfficeProcess& office);
+    std::shared_ptr<OfficeProcess> startOffice(const char* why);
+
+    mutable std::mutex mMutex;
+    std::condition_variable mChanged;
+    std::shared_ptr<OfficeProcess> mIdle;
+    std::deque<std::shared_ptr<OfficeProcess>> mRetiring;
+    bool mBusy = false; // the worker is starting or warming the host's office
+    bool mReplaceWanted = false;
+    bool mWarmWanted = false;
+    bool mWarmAll = false; // the program asked for warm offices
+    bool mWorkerStarted = false;
+    int mRecycleAfter = 100; // sessions; offices leak a little with each
+};
+
+// Builds, saves, reopens and renders a tiny document in office, so Writer,
+// the Word 97 filters and the PDF export are loaded before a user waits.
+void warmOffice(OfficeProcess& office);
+
+} // namespace office

@@ -1,0 +1,3 @@
+#include "office_log.h"
+
+Q_LOGGING_CATEGORY(lcOffice, "veltrane.office", QtWarningMsg)

@@ -1,0 +1,443 @@
+#include "office_process.h"
+
+#include "office_log.h"
+#include "office_parts.h"
+
+#include <com/sun/star/bridge/BridgeFactory.hpp>
+#include <com/sun/star/bridge/XBridge.hpp>
+#include <com/sun/star/connection/Connector.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace office {
+
+using Clock = std::chrono::steady_clock;
+
+CallBounds& callBounds() {
+    static CallBounds b;
+    return b;
+}
+
+QByteArray& officeProgram() {
+    static QByteArray p = QByteArrayLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin");
+    return p;
+}
+
+static QString notInstalled(const QString& what) {
+    return QStringLiteral("LibreOffice Writer is not installed (%1). On Debian, install the "
+                          "package libreoffice-writer-nogui.")
+        .arg(what);
+}
+
+static QString seconds(Millis m) {
+    if (m.count() == 1000)
+        return QStringLiteral("1 second");
+    return (m.count() % 1000 == 0 ? QString::number(m.count() / 1000)
+                                  : QString::number(m.count() / 1000.0, 'f', 1)) +
+           QStringLiteral(" seconds");
+}
+
+static Millis boundOf(Bound b) {
+    switch (b) {
+    case Bound::Lengthy:
+        return callBounds().lengthy;
+    case Bound::Probe:
+        return callBounds().probe;
+    case Bound::Ordinary:
+        break;
+    }
+    return callBounds().ordinary;
+}
+
+// ---- Link ----------------------------------------------------------------------
+
+void OfficeProcess::Link::setPid(pid_t p) {
+    std::lock_guard lock(mutex);
+    pid = p;
+}
+
+pid_t OfficeProcess::Link::livePid() {
+    std::lock_guard lock(mutex);
+    return handedOver ? -1 : pid;
+}
+
+void OfficeProcess::Link::killAndHandOver() {
+    std::lock_guard lock(mutex);
+    if (handedOver)
+        return;
+    handedOver = true;
+    if (pid <= 0) {
+        leftovers.reset(); // never started: only the profile lock to let go
+        return;
+    }
+    ::kill(-pid, SIGKILL);
+    Supervisor::instance().adopt(pid, Millis(0), std::move(leftovers));
+}
+
+void OfficeProcess::Link::handOver(Millis grace) {
+    std::lock_guard lock(mutex);
+    if (handedOver)
+        return;
+    handedOver = true;
+    if (pid <= 0) {
+        leftovers.reset();
+        return;
+    }
+    Supervisor::instance().adopt(pid, grace, std::move(leftovers));
+}
+
+void OfficeProcess::Link::disposeBridge() {
+    Reference<css::lang::XComponent> b;
+    {
+        std::lock_guard lock(mutex);
+        b = bridge;
+    }
+    if (!b.is())
+        return;
+    try {
+        b->dispose();
+    } catch (...) {
+        // Already gone with the office; nothing left to release.
+    }
+}
+
+// ---- Watch ---------------------------------------------------------------------
+
+OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) {
+    const Millis bound = boundOf(b);
+    std::weak_ptr<Link> weak = o.mLink;
+    mId = Supervisor::instance().arm(bound, [weak, bound, member] {
+        if (auto link = weak.lock()) {
+            qCWarning(lcOffice).noquote()
+                << "office" << link->livePid() << "did not answer" << member << "within"
+                << seconds(bound) + QStringLiteral("; killed");
+            link->hungAfter = bound;
+            link->hung = true;
+            link->dead = true;
+            // Killing first frees the pipe at once; disposing the bridge then
+            // wakes the call that is waiting for an answer that will never come.
+            link->killAndHandOver();
+            link->disposeBridge();
+        }
+    });
+}
+
+OfficeProcess::Watch::~Watch() {
+    // Waits for an expiry already under way, so a call that returned is
+    // never followed by its office being killed for it.
+    Supervisor::instance().disarm(mId);
+}
+
+// ---- errors --------------------------------------------------------------------
+
+void OfficeProcess::ensureUsable(const QString& member) const {
+    if (mLink->hung)
+        throw automation::Error(QStringLiteral("LibreOffice Writer stopped answering and was "
+                                               "ended; %1 is no longer available")
+                                    .arg(member));
+    if (mLink->dead || mLink->retired)
+        throw automation::Error(
+            QStringLiteral("LibreOffice Writer is no longer running; %1 is no longer available")
+                .arg(member));
+}
+
+void OfficeProcess::rethrowAsError(const QString& member) {
+    QString detail;
+    bool disposed = false;
+    try {
+        throw;
+    } catch (const css::lang::DisposedException&) {
+        disposed = true;
+        detail = caughtUnoExceptionText();
+    } catch (const css::uno::Exception&) {
+        detail = caughtUnoExceptionText();
+    } catch (const std::exception& e) {
+        detail = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        detail = QStringLiteral("unknown failure");
+    }
+    if (mLink->hung)
+        throw automation::Error(
+            QStringLiteral("LibreOffice Writer did not answer within %1 (%2) and was ended")
+                .arg(seconds(mLink->hungAfter), member));
+    if (disposed || !running()) {
+        qCWarning(lcOffice).noquote()
+            << "office" << mLink->livePid() << "stopped working during" << member;
+        mLink->dead = true;
+        mLink->killAndHandOver();
+        mLink->disposeBridge();
+        throw automation::Error(QStringLiteral("LibreOffice Writer stopped working during %1 (%2)")
+                                    .arg(member, detail));
+    }
+    throw automation::Error(QStringLiteral("%1 failed: %2").arg(member, detail));
+}
+
+bool OfficeProcess::usable() const {
+    return !mLink->hung && !mLink->dead && !mLink->retired;
+}
+
+bool OfficeProcess::running() const {
+    std::lock_guard lock(mLink->mutex);
+    if (mLink->handedOver || mLink->pid <= 0)
+        return false;
+    siginfo_t info{};
+    // Looked at without reaping; the supervisor reaps it when it goes.
+    if (::waitid(P_PID, mLink->pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == mLink->pid)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(mLink->pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    const char state = close > 0 && line.size() > close + 2 ? line[close + 2] : '?';
+    return state != 'T' && state != 't' && state != 'Z';
+}
+
+// ---- start ---------------------------------------------------------------------
+
+struct OfficeProcess::Launch {
+    QByteArray program;
+    QList<QByteArray> args;
+    QList<QByteArray> env;
+    QByteArray pipeName;
+    QString profileDir;
+    QString logPath;
+    UniqueFd log;
+    int profileLock = -1;
+    Clock::time_point deadline;
+};
+
+static QString logTail(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    const qint64 size = f.size();
+    f.seek(std::max<qint64>(0, size - 400));
+    return QString::fromLocal8Bit(f.readAll()).trimmed();
+}
+
+static QString checkedProgramDir(const QByteArray& program) {
+    const QFileInfo programInfo(QFile::decodeName(program));
+    if (!programInfo.isFile() || !programInfo.isExecutable())
+        throw automation::Error(
+            notInstalled(programInfo.filePath() + QStringLiteral(" not found")));
+    const QString programDir = programInfo.absolutePath();
+    if (!QFileInfo::exists(programDir + QStringLiteral("/libswlo.so")))
+        throw automation::Error(notInstalled(QStringLiteral("its Writer module is missing")));
+    return programDir;
+}
+
+// The office's own temporary files stay in its profile, not in the program's
+// TEMP; what a killed office left there goes now.
+static QString freshPrivateTemp(const QString& profileDir) {
+    const QString officeTemp = profileDir + QStringLiteral("/tmp");
+    QDir(officeTemp).removeRecursively();
+    QDir().mkpath(officeTemp);
+    return officeTemp;
+}
+
+void OfficeProcess::spawn(Launch& launch) {
+    const pid_t pid = Supervisor::instance().spawn(launch.program, launch.args, launch.log.get(),
+                                                   launch.profileLock, launch.env);
+    mLink->setPid(pid);
+}
+
+[[noreturn]] void OfficeProcess::abandonStart(const QString& why) {
+    qCWarning(lcOffice).noquote() << "office did not start:" << why;
+    mLink->dead = true;
+    mLink->killAndHandOver();
+    mLink->disposeBridge();
+    throw automation::Error(why);
+}
+
+Reference<css::connection::XConnection> OfficeProcess::connectWhenListening(Launch& launch) {
+    auto connector = css::connection::Connector::create(localContext());
+    const rtl::OUString where =
+        toOU(QStringLiteral("pipe,name=") + QString::fromLatin1(launch.pipeName));
+    int restarts = 0;
+    for (int attempt = 0;; ++attempt) {
+        if (mLink->hung)
+            abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
+                             .arg(seconds(callBounds().start)));
+        try {
+            return connector->connect(where);
+        } catch (const css::uno::Exception&) {
+            // Not listening yet.
+        }
+        int code = 0;
+        const pid_t pid = mLink->livePid();
+        if (pid > 0 && childEnded(pid, &code)) {
+            mLink->setPid(-1);
+            // A profile's very first start sets it up and asks to be restarted.
+            if (code == 81 && restarts++ == 0 && Clock::now() < launch.deadline) {
+                try {
+                    spawn(launch);
+                } catch (const automation::Error& e) {
+                    abandonStart(e.description());
+                }
+                continue;
+            }
+            const QString tail = logTail(launch.logPath);
+            abandonStart(QStringLiteral("LibreOffice Writer ended while starting (exit code %1)%2")
+                             .arg(code)
+                             .arg(tail.isEmpty() ? QString() : QStringLiteral(": ") + tail));
+        }
+        // Poll briskly at first: a warm start takes about a tenth of a second.
+        std::this_thread::sleep_for(attempt < 200 ? Millis(4) : Millis(25));
+    }
+}
+
+void OfficeProcess::openBridge(const Reference<css::connection::XConnection>& connection) {
+    try {
+        auto bridge = css::bridge::BridgeFactory::create(localContext())
+                          ->createBridge(rtl::OUString(), "urp", connection, nullptr);
+        {
+            std::lock_guard lock(mLink->mutex);
+            mLink->bridge.set(bridge, UNO_QUERY);
+        }
+        mContext.set(bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
+        mDesktop = css::frame::Desktop::create(mContext);
+    } catch (const css::uno::Exception&) {
+        const QString detail = caughtUnoExceptionText();
+        if (!mLink->hung)
+            abandonStart(QStringLiteral("Cannot connect to LibreOffice Writer: %1").arg(detail));
+    }
+    if (mLink->hung)
+        abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
+                         .arg(seconds(callBounds().start)));
+}
+
+void OfficeProcess::prepare(Launch& launch) {
+    launch.program = officeProgram();
+    const QString programDir = checkedProgramDir(launch.program);
+    localContext();
+    ProfileLease profile = leaseProfile(defaultProfileRoot(), installedOfficeVersion(programDir));
+    launch.profileDir = profile.dir;
+    launch.profileLock = profile.lock.get();
+    mLink->leftovers->profileLock = std::move(profile.lock);
+    mPrivateTemp = freshPrivateTemp(profile.dir);
+    const QByteArray tempPath = QFile::encodeName(mPrivateTemp);
+    launch.env = {"TMPDIR=" + tempPath, "TMP=" + tempPath, "TEMP=" + tempPath};
+    launch.logPath = profile.dir + QStringLiteral("/veltrane-office.log");
+    launch.log.reset(::open(QFile::encodeName(launch.logPath).constData(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    launch.pipeName = officePipeName();
+    // Where the office's accept pipe will be, should it die before it is found.
+    mLink->leftovers->sockets = {QStringLiteral("/tmp/OSL_PIPE_%1_%2")
+                                     .arg(::getuid())
+                                     .arg(QString::fromLatin1(launch.pipeName))};
+    launch.args = {
+        launch.program,
+        "--headless",
+        "--invisible",
+        "--nologo",
+        "--norestore",
+        "--nodefault",
+        "--nolockcheck",
+        "--accept=pipe,name=" + launch.pipeName + ";urp;",
+        "-env:UserInstallation=" + QUrl::fromLocalFile(profile.dir).toEncoded(),
+    };
+    launch.deadline = Clock::now() + callBounds().start;
+}
+
+std::shared_ptr<OfficeProcess> OfficeProcess::start() {
+    QElapsedTimer timer;
+    timer.start();
+    std::shared_ptr<OfficeProcess> office(new OfficeProcess);
+    Launch launch;
+    office->prepare(launch);
+    try {
+        office->spawn(launch);
+    } catch (const automation::Error& e) {
+        office->abandonStart(e.description());
+    }
+    // The start-up as a whole is bounded too: a bridge handshake with an
+    // office that hangs while starting would otherwise wait forever.
+    std::weak_ptr<Link> weak = office->mLink;
+    const uint64_t alarm = Supervisor::instance().arm(callBounds().start, [weak] {
+        if (auto link = weak.lock()) {
+            link->hung = true;
+            link->killAndHandOver();
+            link->disposeBridge();
+        }
+    });
+    struct Disarm {
+        uint64_t id;
+        ~Disarm() { Supervisor::instance().disarm(id); }
+    } disarm{alarm};
+
+    office->openBridge(office->connectWhenListening(launch));
+    const pid_t pid = office->pid();
+    office->mLink->leftovers->sockets += listeningSockets(pid);
+    office->mLink->leftovers->sockets.removeDuplicates();
+    recordSockets(launch.profileDir, office->mLink->leftovers->sockets);
+    qCInfo(lcOffice).noquote() << "office" << pid << "started on profile" << launch.profileDir
+                               << "in" << timer.elapsed() << "ms";
+    return office;
+}
+
+void OfficeProcess::keepUntilEnd(const Reference<css::uno::XInterface>& object) {
+    if (!object.is())
+        return;
+    std::lock_guard lock(mKeptMutex);
+    mKept.push_back(object);
+}
+
+pid_t OfficeProcess::pid() const {
+    std::lock_guard lock(mLink->mutex);
+    return mLink->pid;
+}
+
+// ---- end -----------------------------------------------------------------------
+
+void OfficeProcess::retire(Ask ask) {
+    if (mLink->retired.exchange(true))
+        return;
+    const pid_t pid = this->pid();
+    if (!running())
+        mLink->dead = true; // stopped or gone: nothing to ask
+    if (!mLink->dead && ask == Ask::Signal) {
+        // No calls while the program ends: the UNO runtime may be gone already.
+        ::kill(-pid, SIGTERM);
+    } else if (!mLink->dead && !mLink->hung && mDesktop.is()) {
+        Watch watch(*this, Bound::Ordinary, QStringLiteral("terminate"));
+        try {
+            mDesktop->terminate();
+        } catch (const css::uno::Exception&) {
+            // An office that drops the bridge while terminating has done what was asked.
+        }
+    }
+    // The process exits on its own in a few hundredths of a second; the
+    // supervisor reaps it, and kills it if it lingers past the grace.
+    mLink->handOver(mLink->dead ? Millis(0) : callBounds().exitGrace);
+    if (ask == Ask::Signal)
+        return; // the bridge is left alone for the same reason
+    mLink->disposeBridge();
+    mDesktop.clear();
+    mContext.clear();
+    // With the bridge gone these releases stay on this side.
+    std::lock_guard lock(mKeptMutex);
+    mKept.clear();
+    qCDebug(lcOffice) << "office" << pid << "retired";
+}
+
+OfficeProcess::~OfficeProcess() {
+    mLink->killAndHandOver();
+    mLink->disposeBridge();
+}
+
+} // namespace office

@@ -1,0 +1,144 @@
+#pragma once
+// One running office: its soffice.bin process, the UNO bridge to it and the
+// watchdog that bounds every call into it.
+
+#include "platform/automation/automation.h"
+#include "supervisor.h"
+#include "uno_support.h"
+
+#include <com/sun/star/connection/XConnection.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace office {
+
+// How long a call may take before the office counts as hung. Tests shorten them.
+struct CallBounds {
+    // Start-up: a first start on a new profile restarts itself once and may
+    // meet a cold disk cache on a busy machine.
+    Millis start{60000};
+    // A property read or write answers in milliseconds; thirty seconds is far
+    // beyond any busy machine and still short enough for a person to wait.
+    Millis ordinary{30000};
+    // Opening, saving, replacing all, rendering and closing touch the whole
+    // document; a long value or a slow disk can take a while.
+    Millis lengthy{120000};
+    // After terminate, the time an office gets to exit on its own.
+    Millis exitGrace{10000};
+    // The host's check that an idle office still answers, before handing it
+    // out: an idle office answers at once, so a short wait is plenty.
+    Millis probe{5000};
+};
+CallBounds& callBounds();
+
+// The soffice.bin to start; tests point it elsewhere.
+QByteArray& officeProgram();
+
+enum class Bound { Ordinary, Lengthy, Probe };
+
+class OfficeProcess {
+  public:
+    // Starts a new office with a profile of its own. Throws automation::Error.
+    static std::shared_ptr<OfficeProcess> start();
+    ~OfficeProcess(); // an office nobody retired is killed
+
+    OfficeProcess(const OfficeProcess&) = delete;
+    OfficeProcess& operator=(const OfficeProcess&) = delete;
+
+    // Runs fn, which talks to the office, under the watchdog. Any failure comes
+    // out as an automation::Error naming member.
+    template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
+        ensureUsable(member);
+        Watch watch(*this, bound, member);
+        try {
+            return fn();
+        } catch (const automation::Error&) {
+            throw;
+        } catch (...) {
+            rethrowAsError(member);
+        }
+    }
+
+    // Fails with a clear Error once the office has died, hung or been retired.
+    void ensureUsable(const QString& member) const;
+    bool usable() const;
+    // The process has not ended and is not stopped (no call made).
+    bool running() const;
+
+    // Asks the office to terminate, by a (bounded) call or, while the program
+    // ends, by SIGTERM, and hands it to the supervisor, which kills it after
+    // the grace. Never waits for the exit. Later calls fail.
+    enum class Ask { Call, Signal };
+    void retire(Ask ask = Ask::Call);
+
+    // Releasing the drawing layer's text objects (shape texts and their
+    // paragraphs and cursors) over the bridge races the office's own work and
+    // can corrupt its memory: a release arrives on another thread of the
+    // office, outside its lock. Such objects are kept until the office ends.
+    void keepUntilEnd(const Reference<css::uno::XInterface>& object);
+
+    pid_t pid() const;
+    // The office's own temporary folder, inside its profile.
+    QString privateTemp() const { return mPrivateTemp; }
+    Reference<css::uno::XComponentContext> context() const { return mContext; }
+    Reference<css::frame::XDesktop2> desktop() const { return mDesktop; }
+
+    // The host's bookkeeping; only the host touches these, under its lock.
+    int sessionsServed = 0;
+    bool warm = false;
+
+  private:
+    OfficeProcess() = default;
+    struct Launch;
+
+    // Shared with the watchdog alarm, which may outlive a call but never the process.
+    struct Link {
+        std::mutex mutex;
+        pid_t pid = -1;
+        std::unique_ptr<Leftovers> leftovers = std::make_unique<Leftovers>();
+        bool handedOver = false; // the supervisor reaps it now
+        Reference<css::lang::XComponent> bridge;
+        std::atomic<bool> hung{false};
+        std::atomic<bool> dead{false};
+        std::atomic<bool> retired{false};
+        Millis hungAfter{0};
+
+        void setPid(pid_t p);
+        pid_t livePid();        // -1 once handed over
+        void killAndHandOver(); // kill the group now, let the supervisor reap
+        void handOver(Millis grace);
+        void disposeBridge();
+    };
+
+    class Watch {
+      public:
+        Watch(OfficeProcess& o, Bound b, const QString& member);
+        ~Watch();
+
+      private:
+        uint64_t mId;
+    };
+
+    [[noreturn]] void rethrowAsError(const QString& member);
+    void prepare(Launch& launch);
+    void spawn(Launch& launch);
+    Reference<css::connection::XConnection> connectWhenListening(Launch& launch);
+    void openBridge(const Reference<css::connection::XConnection>& connection);
+    [[noreturn]] void abandonStart(const QString& why);
+
+    std::shared_ptr<Link> mLink = std::make_shared<Link>();
+    QString mPrivateTemp;
+    Reference<css::uno::XComponentContext> mContext;
+    Reference<css::frame::XDesktop2> mDesktop;
+    std::mutex mKeptMutex;
+    std::vector<Reference<css::uno::XInterface>> mKept;
+};
+
+} // namespace office
