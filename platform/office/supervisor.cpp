@@ -61,12 +61,11 @@ Leftovers::~Leftovers() {
 }
 
 // A write to the pipe of an office that has just died raises SIGPIPE, whose
-// default ends the program. Every such write also fails with EPIPE, which the
-// bridge reports, so the signal is ignored before the first office starts.
+// default (or a crash handler) ends the program. Every such write also fails
+// with EPIPE, which the bridge reports, so the signal is ignored before the
+// first office starts, whatever was set for it.
 static void ignoreBrokenPipes() {
-    struct sigaction current {};
-    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-        ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 Supervisor::Supervisor() {
