@@ -48,7 +48,7 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
             lock.lock();
             continue;
         }
-        if (!mBusy)
+        if (!mBusy && !mReplaceWanted)
             break;
         mChanged.wait(lock); // the host's office is being started or warmed
     }
