@@ -48,7 +48,7 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
             lock.lock();
             continue;
         }
-        if (!mBusy && !mReplaceWanted)
+        if (!mBusy)
             break;
         mChanged.wait(lock); // the host's office is being started or warmed
     }
