@@ -31,13 +31,14 @@ css::uno::Sequence<css::beans::PropertyValue> hiddenLoad(bool readOnly) {
 struct OpenDocument {
     Reference<css::text::XTextDocument> doc;
     ~OpenDocument() {
-        Reference<css::util::XCloseable> c(doc, UNO_QUERY);
-        if (c.is()) {
-            try {
+        // Even the query is a call into the office, and the office may have died:
+        // nothing may leave a destructor.
+        try {
+            Reference<css::util::XCloseable> c(doc, UNO_QUERY);
+            if (c.is())
                 c->close(true);
-            } catch (...) {
-                // The host replaces an office it cannot clean.
-            }
+        } catch (...) {
+            // The host replaces an office it cannot clean.
         }
     }
 };
