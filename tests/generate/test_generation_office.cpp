@@ -10,6 +10,7 @@
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QPointer>
 #include <QProcess>
@@ -358,14 +359,15 @@ class GenerationOfficeTest : public QObject {
         form->PushButton4->click();
         std::atomic<bool> stop{false};
         std::atomic<int> killed{0};
-        // Kill the first office a moment after it starts: it is then still starting or
-        // opening the template, well before the filling is done.
+        // The office is already running and idle, so strike once the generation has
+        // written its template: the office is then opening or filling it, well before
+        // the picture is done.
+        const QString templateFile = app::TempFolder() + QStringLiteral("/template.dot");
         std::thread killer([&] {
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!stop && std::chrono::steady_clock::now() < until) {
-                const QList<int> kids = officeChildren();
-                if (!kids.isEmpty()) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+                if (QFileInfo::exists(templateFile) && !officeChildren().isEmpty()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(40));
                     for (int pid : officeChildren())
                         ::kill(pid, SIGKILL);
                     killed = 1;
