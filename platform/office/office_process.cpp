@@ -45,8 +45,9 @@ static QString notInstalled(const QString& what) {
 static QString seconds(Millis m) {
     if (m.count() == 1000)
         return QStringLiteral("1 second");
-    return (m.count() % 1000 == 0 ? QString::number(m.count() / 1000)
-                                  : QString::number(m.count() / 1000.0, 'f', 1)) +
+    return (m.count() % 1000 == 0
+                ? QString::number(m.count() / 1000)
+                : QString::number(static_cast<double>(m.count()) / 1000.0, 'f', 1)) +
            QStringLiteral(" seconds");
 }
 

@@ -42,14 +42,7 @@ properties(std::initializer_list<css::beans::PropertyValue> list) {
     return css::uno::Sequence<css::beans::PropertyValue>(list.begin(), sal_Int32(list.size()));
 }
 
-template <class T> T getProperty(const Reference<css::uno::XInterface>& object, const char* name) {
-    Reference<css::beans::XPropertySet> props(object, UNO_QUERY_THROW);
-    T value{};
-    props->getPropertyValue(rtl::OUString::createFromAscii(name)) >>= value;
-    return value;
-}
-
-// Same, but a missing property (or object without properties) gives fallback.
+// A property's value; a missing property (or object without properties) gives fallback.
 template <class T>
 T getPropertyOr(const Reference<css::uno::XInterface>& object, const char* name, T fallback) {
     Reference<css::beans::XPropertySet> props(object, UNO_QUERY);
