@@ -7,6 +7,7 @@
 #include "app/files.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "bench_setup.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
@@ -125,18 +126,10 @@ double yardstick(const QString& dot, const QString& profile, const QString& out)
 
 int main(int argc, char** argv) {
     QTemporaryDir sandbox;
-    qputenv("TEMP", QFile::encodeName(sandbox.path() + QStringLiteral("/tmp")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
-    QDir().mkpath(sandbox.path() + QStringLiteral("/tmp"));
+    prepareBenchEnvironment(sandbox);
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-#ifdef VELTRANE_OFFICE_PLUGIN
-    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-#endif
-    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
-        std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));
-        return int(ui::vbOK);
-    });
+    answerBenchBoxes();
 
     const QString dot = sandbox.path() + QStringLiteral("/template.dot");
     {

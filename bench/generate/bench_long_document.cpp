@@ -8,6 +8,7 @@
 #include "app/files.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "bench_setup.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 #include "preview/form2.h"
@@ -37,18 +38,10 @@ double memoryMiB(const char* field) {
 
 int main(int argc, char** argv) {
     QTemporaryDir sandbox;
-    qputenv("TEMP", QFile::encodeName(sandbox.path() + QStringLiteral("/tmp")));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
-    QDir().mkpath(sandbox.path() + QStringLiteral("/tmp"));
+    prepareBenchEnvironment(sandbox);
     QApplication application(argc, argv);
     const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200;
-#ifdef VELTRANE_OFFICE_PLUGIN
-    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-#endif
-    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
-        std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));
-        return int(ui::vbOK);
-    });
+    answerBenchBoxes();
 
     Form1* form = Form1::create();
     if (app::programEnded()) {
