@@ -1,6 +1,7 @@
-#include "word_model.h"
+#include "copy_picture.h"
 
 #include "office_parts.h"
+#include "platform/automation/automation.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -51,52 +52,52 @@ int documentPageCount(const Reference<css::text::XTextDocument>& doc) {
     }
     return 0;
 }
-} // namespace
 
-QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
-                             const Reference<css::text::XTextDocument>& doc) {
-    // The PDF is written into a stream that lives in the office and fetched in one piece.
+// The first pages as PDF, written into a stream that lives in the office and
+// fetched in one piece. One page more than is shown tells whether any are
+// left out.
+QByteArray pdfOfFirstPages(const Reference<css::uno::XComponentContext>& officeContext,
+                           const Reference<css::text::XTextDocument>& doc) {
     Reference<css::io::XOutputStream> stream(
         officeContext->getServiceManager()->createInstanceWithContext(
             "com.sun.star.io.SequenceOutputStream", officeContext),
         UNO_QUERY_THROW);
     Reference<css::frame::XStorable> storable(doc, UNO_QUERY_THROW);
+    const QString pageRange = QStringLiteral("1-%1").arg(kMaxPages + 1);
     const auto props = properties({
         property("FilterName", css::uno::Any(rtl::OUString("writer_pdf_Export"))),
         property("OutputStream", css::uno::Any(stream)),
-        property("FilterData",
-                 css::uno::Any(properties(
-                     {property("PageRange",
-                               // One page more than is shown tells whether any are left out.
-                               css::uno::Any(toOU(QStringLiteral("1-%1").arg(kMaxPages + 1))))}))),
+        property("FilterData", css::uno::Any(properties(
+                                   {property("PageRange", css::uno::Any(toOU(pageRange)))}))),
     });
     storable->storeToURL("private:stream", props);
     Reference<css::io::XSequenceOutputStream> sequence(stream, UNO_QUERY_THROW);
     const css::uno::Sequence<sal_Int8> bytes = sequence->getWrittenBytes();
+    return QByteArray(reinterpret_cast<const char*>(bytes.getConstArray()), bytes.getLength());
+}
 
-    const QByteArray pdf(reinterpret_cast<const char*>(bytes.getConstArray()), bytes.getLength());
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
-    if (!document || document->isLocked())
+QImage renderPage(Poppler::Page& page, int number) {
+    QImage img = page.renderToImage(kDpi, kDpi);
+    if (img.isNull())
         throw automation::Error(
-            QStringLiteral("CopyAsPicture: the rendered pages could not be read back"));
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    document->setPaperColor(Qt::white);
+            QStringLiteral("CopyAsPicture: page %1 could not be rendered").arg(number));
+    const int dpm = qRound(kDpi / 0.0254);
+    img.setDotsPerMeterX(dpm);
+    img.setDotsPerMeterY(dpm);
+    return img;
+}
 
+// The pages from the first on, as many as the picture has room for (and at
+// least one).
+QList<QImage> renderFirstPages(Poppler::Document& document) {
     QList<QImage> pages;
     int left = INT_MAX, right = INT_MIN; // the stacked picture's extent so far
     qint64 rows = 0;
-    for (int i = 0; i < std::min(document->numPages(), kMaxPages); ++i) {
-        std::unique_ptr<Poppler::Page> page = document->page(i);
+    for (int i = 0; i < std::min(document.numPages(), kMaxPages); ++i) {
+        std::unique_ptr<Poppler::Page> page = document.page(i);
         if (!page)
             continue;
-        QImage img = page->renderToImage(kDpi, kDpi);
-        if (img.isNull())
-            throw automation::Error(
-                QStringLiteral("CopyAsPicture: page %1 could not be rendered").arg(i + 1));
-        const int dpm = qRound(kDpi / 0.0254);
-        img.setDotsPerMeterX(dpm);
-        img.setDotsPerMeterY(dpm);
+        QImage img = renderPage(*page, i + 1);
         const QRect box = pageContentBox(img);
         if (!box.isNull()) {
             const int l = std::min(left, box.left()), r = std::max(right, box.right());
@@ -111,6 +112,23 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         }
         pages.append(img);
     }
+    return pages;
+}
+
+} // namespace
+
+QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
+                             const Reference<css::text::XTextDocument>& doc) {
+    const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    if (!document || document->isLocked())
+        throw automation::Error(
+            QStringLiteral("CopyAsPicture: the rendered pages could not be read back"));
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    document->setPaperColor(Qt::white);
+
+    const QList<QImage> pages = renderFirstPages(*document);
     QString endText;
     const int shown = int(pages.size());
     if (document->numPages() > shown)

@@ -2,8 +2,8 @@
 // office has loaded Writer, the Word 97 filters and the PDF export, and this
 // process has loaded its picture renderer, before anyone waits for them.
 
+#include "copy_picture.h"
 #include "office_host.h"
-#include "word_model.h"
 
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/frame/XStorable.hpp>

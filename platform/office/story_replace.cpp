@@ -1,4 +1,4 @@
-#include "word_model.h"
+#include "word_stories.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>

@@ -1,0 +1,20 @@
+#pragma once
+// A document as one picture: its pages rendered, trimmed and stacked.
+
+#include "uno_support.h"
+
+#include <com/sun/star/text/XTextDocument.hpp>
+
+#include <QImage>
+
+namespace office {
+
+// Renders every page of doc through an in-memory PDF; the stacked, trimmed
+// picture at twice 96 dpi.
+QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
+                             const Reference<css::text::XTextDocument>& doc);
+
+// Puts the picture on the system clipboard. Must run on the GUI thread.
+void putPictureOnClipboard(const QImage& picture);
+
+} // namespace office

@@ -1,0 +1,98 @@
+// The documents of an application instance: opening one, and how many are open.
+
+#include "word_objects.h"
+
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+namespace office {
+
+namespace {
+
+class Documents final : public automation::Dispatch {
+  public:
+    Documents(std::shared_ptr<OfficeSession> s, std::shared_ptr<AppState> app)
+        : mSession(std::move(s)), mApp(std::move(app)) {}
+
+    Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
+                   const QList<NamedArg>& named) override {
+        if (kind == CallKind::Put)
+            readOnlyProperty(name);
+        if (sameName(name, "Open"))
+            return mSession->call(name, Bound::Lengthy, [&] { return open(args, named); });
+        if (sameName(name, "Count")) {
+            return mSession->call(name, Bound::Ordinary, [&] {
+                int n = 0;
+                for (const auto& d : mApp->open)
+                    n += d->closed ? 0 : 1;
+                return Variant(int32_t(n));
+            });
+        }
+        automation::throwNoMember(name);
+    }
+
+  private:
+    Variant open(const QList<Variant>& positional, const QList<NamedArg>& named) {
+        const Args a(positional, named,
+                     {"FileName", "ConfirmConversions", "ReadOnly", "AddToRecentFiles",
+                      "PasswordDocument", "PasswordTemplate", "Revert", "WritePasswordDocument",
+                      "WritePasswordTemplate", "Format", "Encoding", "Visible", "OpenAndRepair",
+                      "DocumentDirection", "NoEncodingDialog", "XMLTransform"});
+        if (!a.has(0) || a.at(0).toString().isEmpty())
+            throw Error(QStringLiteral("Open: a file name is needed"));
+        const QString path = a.at(0).toString();
+        if (!QFileInfo(path).isFile())
+            throw Error(QStringLiteral("Open: the file %1 was not found").arg(path));
+        const Reference<css::text::XTextDocument> doc = load(path, a.has(2) && a.at(2).toBool());
+        // Writer lays out every change as it goes, and a long value in one
+        // paragraph makes that slow: a megabyte costs it half a minute before
+        // the next call gets through. Held back, the layout is done once, when
+        // saving or rendering needs it.
+        Reference<css::frame::XModel> model(doc, UNO_QUERY);
+        if (model.is())
+            model->lockControllers();
+        auto state = std::make_shared<DocState>();
+        state->doc = doc;
+        state->layoutHeld = model.is();
+        state->name = path;
+        mApp->open.push_back(state);
+        return Variant(makeDocument(mSession, state));
+    }
+
+    Reference<css::text::XTextDocument> load(const QString& path, bool readOnly) {
+        // The file may be untrusted (it sits in a temporary folder): no macros, no links.
+        const auto props = properties({
+            office::property("Hidden", css::uno::Any(true)),
+            office::property("ReadOnly", css::uno::Any(readOnly)),
+            office::property("MacroExecutionMode",
+                             css::uno::Any(css::document::MacroExecMode::NEVER_EXECUTE)),
+            office::property("UpdateDocMode",
+                             css::uno::Any(css::document::UpdateDocMode::NO_UPDATE)),
+        });
+        Reference<css::lang::XComponent> component =
+            mSession->desktop()->loadComponentFromURL(toOU(fileUrl(path)), "_blank", 0, props);
+        if (!component.is())
+            throw Error(QStringLiteral("Open: LibreOffice Writer could not open %1").arg(path));
+        Reference<css::text::XTextDocument> doc(component, UNO_QUERY);
+        if (!doc.is()) {
+            Reference<css::util::XCloseable> c(component, UNO_QUERY);
+            if (c.is())
+                c->close(true);
+            throw Error(QStringLiteral("Open: %1 is not a text document").arg(path));
+        }
+        return doc;
+    }
+
+    std::shared_ptr<OfficeSession> mSession;
+    std::shared_ptr<AppState> mApp;
+};
+
+} // namespace
+
+Object makeDocuments(std::shared_ptr<OfficeSession> s, std::shared_ptr<AppState> app) {
+    return Object(std::make_shared<Documents>(std::move(s), std::move(app)));
+}
+
+} // namespace office

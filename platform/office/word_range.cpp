@@ -1,0 +1,60 @@
+// A range: one whole story of a document, with its find object, its text,
+// and the picture of its document.
+
+#include "word_objects.h"
+
+#include "copy_picture.h"
+
+namespace office {
+
+namespace {
+
+class Range final : public InDocument {
+  public:
+    Range(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story)
+        : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
+
+    Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
+                   const QList<NamedArg>&) override {
+        if (kind == CallKind::Put)
+            readOnlyProperty(name);
+        if (sameName(name, "Find")) {
+            // The same find object every time, so settings made on it stay.
+            return call(name, Bound::Ordinary, [&] {
+                if (mFind.isNothing())
+                    mFind = makeFind(mSession, mDoc, mStory);
+                return Variant(mFind);
+            });
+        }
+        if (sameName(name, "Text"))
+            return call(name, Bound::Ordinary, [&] { return Variant(storyText(mStory)); });
+        if (sameName(name, "StoryType"))
+            return call(name, Bound::Ordinary, [&] { return Variant(int32_t(mStory.type)); });
+        if (sameName(name, "CopyAsPicture"))
+            return copyAsPicture(name, args);
+        automation::throwNoMember(name);
+    }
+
+  private:
+    Variant copyAsPicture(const QString& name, const QList<Variant>& args) {
+        if (!args.isEmpty())
+            throw Error(QStringLiteral("Wrong number of arguments: CopyAsPicture"));
+        const QImage picture = call(name, Bound::Lengthy, [&] {
+            mDoc->releaseLayout();
+            return renderDocumentPicture(mSession->context(), mDoc->doc);
+        });
+        putPictureOnClipboard(picture);
+        return Variant();
+    }
+
+    Story mStory;
+    Object mFind;
+};
+
+} // namespace
+
+Object makeRange(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story) {
+    return Object(std::make_shared<Range>(std::move(s), std::move(d), std::move(story)));
+}
+
+} // namespace office
