@@ -64,7 +64,14 @@ void Form1::buildLayout() {
     setFont(ui::arialBold(9));
     paintWhite(this);
     setMouseTracking(true);
+    addButtons();
+    addFrames();
+    addLabels();
+    addFields();
+    linkFields();
+}
 
+void Form1::addButtons() {
     auto button = [this](const char* name, const char* caption, QRect r) {
         auto* b = new ui::PushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
@@ -80,7 +87,9 @@ void Form1::buildLayout() {
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+}
 
+void Form1::addFrames() {
     auto frame = [this](const char* name, const char* caption, QRect r) {
         auto* f = new ui::Frame(QString::fromUtf8(caption), this);
         f->setObjectName(QString::fromLatin1(name));
@@ -94,7 +103,9 @@ void Form1::buildLayout() {
     Frame2 = frame("Frame2", "Description of Infraction", pxRect(120, 3810, 7800, 1545));
     Frame3 = frame("Frame3", "Plan for Improvement", pxRect(120, 5430, 7800, 1545));
     Frame4 = frame("Frame4", "Consequences of Further Infractions", pxRect(120, 7050, 7800, 1545));
+}
 
+void Form1::addLabels() {
     auto label = [this](int index, const char* caption, QRect r) {
         auto* l = new QLabel(QString::fromUtf8(caption), Frame1);
         l->setObjectName(QStringLiteral("Label2_%1").arg(index));
@@ -116,7 +127,9 @@ void Form1::buildLayout() {
     fitLabel(Label2[3], ui::px(1680));
     fitLabel(Label2[12], ui::px(1680));
     fitLabel(Label2[13], ui::px(5520));
+}
 
+void Form1::addFields() {
     auto text = [this](int index, QWidget* parent, QRect r) {
         const auto& info = entry::kFields[static_cast<size_t>(index)];
         auto* t = new ui::TextBox(info.multiLine, parent);
@@ -143,7 +156,9 @@ void Form1::buildLayout() {
     text(3, Frame2, pxRect(240, 300, 7320, 1065));
     text(4, Frame3, pxRect(240, 300, 7320, 1065));
     text(5, Frame4, pxRect(240, 300, 7320, 1065));
+}
 
+void Form1::linkFields() {
     // Each label belongs to the field beside it.
     const std::pair<int, int> labelled[]{{12, 7}, {13, 8}, {0, 0}, {1, 6}, {2, 1}, {3, 2}};
     for (const auto& [labelIndex, field] : labelled)

@@ -60,6 +60,11 @@ class Form1 : public QWidget {
   private:
     Form1();
     void buildLayout();
+    void addButtons();
+    void addFrames();
+    void addLabels(); // inside Frame1, which must be there
+    void addFields();
+    void linkFields(); // labels to their fields, and the tab order
     bool mCentred = false;
 };
 

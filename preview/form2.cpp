@@ -54,7 +54,27 @@ void Form2::buildLayout() {
     ui::makeFixedWindow(this, QSize(ui::px(9840), ui::px(9390)));
     setFont(ui::arialBold(9));
     setMouseTracking(true);
+    addPictures();
+    addScrollBars();
+    addButtons();
 
+    // Outside the client area: never seen, even before the set-up hides it.
+    Zoom_Ori = new preview::PictureBox(this);
+    Zoom_Ori->setObjectName(QStringLiteral("Zoom_Ori"));
+    Zoom_Ori->SetBackColor(app::systemButtonFace());
+    placeBox(Zoom_Ori, 10320, 480, 735, 375);
+
+    for (preview::PictureBox* box : {Picture2, Picture1, Zoom_Ori})
+        box->setFocusPolicy(Qt::StrongFocus);
+    describeForScreenReaders();
+
+    const QList<QWidget*> order{HScroll1, VScroll1,    Picture2,    Picture1,    Frame1,
+                                Zoom_Ori, PushButton1, PushButton2, PushButton6, PushButton8};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        QWidget::setTabOrder(order[i], order[i + 1]);
+}
+
+void Form2::addPictures() {
     // The viewport has a sunken two-pixel border, so its inner size is 60
     // twips smaller than its outer size each way.
     Picture2 = new preview::PictureBox(this, 30);
@@ -70,7 +90,9 @@ void Form2::buildLayout() {
     connect(Picture1, &preview::PictureBox::MouseDown, this, &Form2::picture1_MouseDown);
     connect(Picture1, &preview::PictureBox::MouseMove, this, &Form2::picture1_MouseMove);
     connect(Picture1, &preview::PictureBox::MouseUp, this, &Form2::Picture1_MouseUp);
+}
 
+void Form2::addScrollBars() {
     auto scrollBar = [this](const char* name, Qt::Orientation o, QRect r) {
         auto* s = new QScrollBar(o, this);
         s->setObjectName(QString::fromLatin1(name));
@@ -88,7 +110,10 @@ void Form2::buildLayout() {
     // valueChanged is raised inside the assignment, and only for a real change.
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form2::HScroll1_Change);
     connect(VScroll1, &QScrollBar::valueChanged, this, &Form2::VScroll1_Change);
+}
 
+// The zoom buttons in their frame, and the two below it.
+void Form2::addButtons() {
     Frame1 = new ui::Frame(QStringLiteral("Zoom:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(pxRect(120, 7860, 9600, 855));
@@ -119,17 +144,10 @@ void Form2::buildLayout() {
     connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
     connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+}
 
-    // Outside the client area: never seen, even before the set-up hides it.
-    Zoom_Ori = new preview::PictureBox(this);
-    Zoom_Ori->setObjectName(QStringLiteral("Zoom_Ori"));
-    Zoom_Ori->SetBackColor(app::systemButtonFace());
-    placeBox(Zoom_Ori, 10320, 480, 735, 375);
-
-    for (preview::PictureBox* box : {Picture2, Picture1, Zoom_Ori})
-        box->setFocusPolicy(Qt::StrongFocus);
-
-    // What a screen reader says about the parts that carry no caption.
+// What a screen reader says about the parts that carry no caption.
+void Form2::describeForScreenReaders() {
     Picture2->setAccessibleName(QStringLiteral("Preview"));
     Picture1->SetAccessibleRole(QAccessible::Graphic);
     Picture1->setAccessibleName(QStringLiteral("Filled warning notice"));
@@ -139,11 +157,6 @@ void Form2::buildLayout() {
                        "dragging it with the mouse, move it."));
     HScroll1->setAccessibleName(QStringLiteral("Move the notice left or right"));
     VScroll1->setAccessibleName(QStringLiteral("Move the notice up or down"));
-
-    const QList<QWidget*> order{HScroll1, VScroll1,    Picture2,    Picture1,    Frame1,
-                                Zoom_Ori, PushButton1, PushButton2, PushButton6, PushButton8};
-    for (qsizetype i = 0; i + 1 < order.size(); ++i)
-        QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void Form2::setPicture1(const QImage& picture) {

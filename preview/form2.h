@@ -89,6 +89,10 @@ class Form2 : public QWidget {
     friend struct Form2Probe; // tests and benchmarks read the viewport state
 
     void buildLayout();
+    void addPictures();
+    void addScrollBars();
+    void addButtons();
+    void describeForScreenReaders();
     void scheduleSetUp();
     void RedrawImage();
     void ResetToNaturalSize(app::ErrorTrap& trap);

@@ -56,7 +56,6 @@ class PictureBox : public QWidget {
     // With AutoSize on, the box takes the natural size of its picture, at once
     // and at every later assignment.
     void SetAutoSize(bool on);
-    bool AutoSize() const { return mAutoSize; }
     // Setting the background starts the backing image afresh, too.
     void SetBackColor(const QColor& color);
     QColor BackColor() const { return mBackColor; }

@@ -53,7 +53,6 @@ class TextBox : public QWidget {
     void SetSelStart(int start);
     void SetSelLength(int length);
 
-    bool isMultiLine() const { return mMulti != nullptr; }
     QWidget* editor() const;
 
   signals:

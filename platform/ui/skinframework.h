@@ -15,7 +15,6 @@ class SkinFramework {
     automation::Variant invoke(int dispId, automation::CallKind kind,
                                const QList<automation::Variant>& args = {});
 
-    QString loadedSkin() const { return mSheet; }
     int options() const { return mOptions; }
     bool applyColorsToForms() const { return mSwitch5; }
     bool applyMetricsToForms() const { return mSwitch10; }
