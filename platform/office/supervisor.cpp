@@ -158,14 +158,6 @@ void Supervisor::adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> lefto
     mWake.notify_all();
 }
 
-bool Supervisor::waitReaped(pid_t pid, Millis bound) {
-    std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, bound, [&] {
-        return std::none_of(mChildren.begin(), mChildren.end(),
-                            [pid](const Child& c) { return c.pid == pid; });
-    });
-}
-
 bool Supervisor::drain(Millis bound) {
     std::unique_lock lock(mMutex);
     const auto deadline = Clock::now() + bound;

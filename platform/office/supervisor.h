@@ -59,9 +59,6 @@ class Supervisor {
     // whole group is killed; once reaped, its leftovers are tidied.
     void adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers = nullptr);
 
-    // Waits up to bound for one adopted child to be reaped. Returns true when it is.
-    bool waitReaped(pid_t pid, Millis bound);
-
     // Waits up to bound for every adopted child to be reaped, killing the
     // stragglers at the end. Returns true when none is left.
     bool drain(Millis bound);
