@@ -1,8 +1,14 @@
-// Times one generation, from the click to the preview painted, and the start-up
-// to the main window shown, against a yardstick measured in the same run: a
-// bare `soffice.bin --convert-to doc` of the template with a seeded profile.
+// Times generations, from the click to the preview painted, and the start-up to
+// the main window shown, against a yardstick measured in the same run: a bare
+// `soffice.bin --convert-to doc` of the template with a seeded profile.
 //
-// Usage: bench_generation [runs]   (default 5)
+// Every sample is a fresh run of the program, as a user has it: the main
+// window, two seconds before the first click, then the following generations,
+// then the preview closed. The bench starts itself again for each run.
+//
+// Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
+//        bench_generation --memory [generations]         (default 80)
+//          resident memory and open files of the program and of its office
 
 #include "app/files.h"
 #include "app/form1.h"
@@ -12,18 +18,25 @@
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 #include "preview/form2.h"
+#include "process_probe.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLibrary>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <malloc.h>
+#include <signal.h>
 
 namespace {
 
@@ -60,10 +73,12 @@ class TimingProxy : public automation::Dispatch {
     std::shared_ptr<automation::Dispatch> mInner;
 };
 
+// Registering a server of its own turns off the program's early warm-up of the
+// plugin's, so this goes in only once the window has been shown.
 void installTimingProxy(const QString& plugin) {
     using CreateFn = void (*)(std::shared_ptr<automation::Dispatch>*);
-    auto* lib = new QLibrary(plugin);
-    auto create = reinterpret_cast<CreateFn>(lib->resolve("veltrane_create_word_application"));
+    static QLibrary lib(plugin); // the plugin stays loaded for the run anyway
+    auto create = reinterpret_cast<CreateFn>(lib.resolve("veltrane_create_word_application"));
     if (!create)
         return;
     automation::registerServer(QStringLiteral("Word.Application"), [create] {
@@ -77,9 +92,15 @@ void installTimingProxy(const QString& plugin) {
 }
 
 double median(QList<double> v) {
+    if (v.isEmpty())
+        return 0;
     std::sort(v.begin(), v.end());
     const qsizetype n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double msSince(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e6;
 }
 
 QString officeVersion() {
@@ -119,18 +140,221 @@ double yardstick(const QString& dot, const QString& profile, const QString& out)
          QStringLiteral("-env:UserInstallation=file://") + profile, QStringLiteral("--convert-to"),
          QStringLiteral("doc"), QStringLiteral("--outdir"), out, dot});
     p.waitForFinished(120000);
-    return static_cast<double>(t.elapsed());
+    return msSince(t);
 }
 
-} // namespace
+// Lets the event loop run, as it does while a user reads or types.
+void idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
-int main(int argc, char** argv) {
-    QTemporaryDir sandbox;
-    prepareBenchEnvironment(sandbox);
-    QApplication application(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+QByteArray listed(const QList<ProcessId>& processes) {
+    QByteArray out;
+    for (const ProcessId& p : processes)
+        out += ' ' + QByteArray::number(p.pid) + ':' + QByteArray::number(p.started);
+    return out;
+}
+
+QList<ProcessId> parseListed(const QList<QByteArray>& words) {
+    QList<ProcessId> out;
+    for (const QByteArray& w : words) {
+        const QList<QByteArray> parts = w.split(':');
+        if (parts.size() == 2)
+            out << ProcessId{pid_t(parts[0].toInt()), parts[1].toULongLong()};
+    }
+    return out;
+}
+
+Form1* startProgram() {
+    Form1* form = Form1::create();
+    if (app::programEnded()) {
+        std::fprintf(stderr, "no word processor: cannot measure\n");
+        return nullptr;
+    }
+    form->show();
+    QCoreApplication::processEvents();
+    return form;
+}
+
+// One click on "Start Creating Template", to the preview painted; false when
+// no preview of a saved document came up.
+bool generate(Form1* form, double* ms) {
+    QElapsedTimer t;
+    t.start();
+    form->PushButton6->click();
+    QCoreApplication::processEvents(); // the preview's set-up and first paint
+    Form2* preview = Form2::loaded();
+    if (preview)
+        preview->repaint();
+    *ms = msSince(t);
+    return preview && preview->isVisible() && QFile::exists(preview->mWordFile);
+}
+
+void back() {
+    if (Form2* preview = Form2::loaded())
+        preview->PushButton8->click();
+    QCoreApplication::processEvents();
+}
+
+// ---- one fresh run, in a child process --------------------------------------------
+
+void say(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Reports on stdout, a fact a line. With no generations it idles until killed.
+int freshRun(int generations) {
+    QApplication::setApplicationName(QStringLiteral("Veltrane"));
     answerBenchBoxes();
+    QElapsedTimer t;
+    t.start();
+    Form1* form = startProgram();
+    if (!form)
+        return 1;
+    say("shown " + QByteArray::number(msSince(t), 'f', 1));
+    form->PushButton4->click();
+    idle(2000);
+    say("idle-offices" + listed(officesUnder(getpid())));
+    if (generations == 0)
+        return QApplication::exec();
+#ifdef VELTRANE_OFFICE_PLUGIN
+    installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+#endif
+    for (int i = 0; i < generations; ++i) {
+        if (i > 0)
+            back();
+        gMemberMs.clear();
+        double ms = 0;
+        if (!generate(form, &ms)) {
+            say("failed " + QByteArray::number(i));
+            return 2;
+        }
+        say("generation " + QByteArray::number(ms, 'f', 1));
+        for (auto it = gMemberMs.constBegin(); it != gMemberMs.constEnd(); ++it)
+            say("member " + it.key().toUtf8() + ' ' + QByteArray::number(it.value(), 'f', 2));
+    }
+    say("end-offices" + listed(officesUnder(getpid())));
+    // Ends as a user ends it: the preview window closed.
+    QTimer::singleShot(0, [] { Form2::loaded()->close(); });
+    return QApplication::exec();
+}
 
+// ---- the table, in the parent ---------------------------------------------------------
+
+struct Run {
+    double processToShown = -1;
+    double createToShown = -1;
+    QList<double> generations;
+    QMap<QString, double> firstMembers, followingMembers;
+    QList<ProcessId> idleOffices, endOffices;
+    QString failure;
+};
+
+// A run of its own TEMP and settings, so nothing carries over but what a
+// user's next run would keep (the office profiles in the cache folder).
+QProcessEnvironment runEnvironment(const QString& dir) {
+    QDir().mkpath(dir + QStringLiteral("/tmp"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TEMP"), dir + QStringLiteral("/tmp"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/config"));
+    return env;
+}
+
+bool readLine(QProcess& p, QByteArray* line) {
+    while (!p.canReadLine())
+        if (!p.waitForReadyRead(300000))
+            return false;
+    *line = p.readLine().trimmed();
+    return true;
+}
+
+void startChild(QProcess& p, const QString& dir, int generations) {
+    p.setProcessEnvironment(runEnvironment(dir));
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--fresh-run"), QString::number(generations)});
+}
+
+Run freshRunInChild(const QString& dir, int generations) {
+    Run run;
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    startChild(p, dir, generations);
+    QByteArray line;
+    while (readLine(p, &line)) {
+        const QList<QByteArray> w = line.split(' ');
+        if (w[0] == "shown") {
+            run.processToShown = msSince(t);
+            run.createToShown = w.value(1).toDouble();
+        } else if (w[0] == "idle-offices") {
+            run.idleOffices = parseListed(w.mid(1));
+        } else if (w[0] == "generation") {
+            run.generations << w.value(1).toDouble();
+        } else if (w[0] == "member" && w.size() == 3) {
+            auto& members = run.generations.size() == 1 ? run.firstMembers : run.followingMembers;
+            members[QString::fromUtf8(w[1])] += w[2].toDouble();
+        } else if (w[0] == "end-offices") {
+            run.endOffices = parseListed(w.mid(1));
+        } else if (w[0] == "failed") {
+            run.failure = QStringLiteral("generation %1 failed").arg(w.value(1).toInt() + 1);
+        }
+    }
+    if (p.state() != QProcess::NotRunning && !p.waitForFinished(60000))
+        run.failure = QStringLiteral("the program did not end");
+    else if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        run.failure += QStringLiteral(" (exit %1)").arg(p.exitCode());
+    return run;
+}
+
+// Milliseconds until none of the processes is left, polling up to bound; -1
+// when some are still there at the bound.
+double goneWithin(const QList<ProcessId>& processes, int boundMs) {
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        if (std::none_of(processes.begin(), processes.end(), alive))
+            return msSince(t);
+        if (t.elapsed() > boundMs)
+            return -1;
+        QThread::msleep(10);
+    }
+}
+
+QStringList leftIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                               QDir::NoDotAndDotDot);
+}
+
+// The program killed with SIGKILL while it idles with its office: what is left.
+double officesAfterKill(const QString& dir, int* offices) {
+    QProcess p;
+    startChild(p, dir, 0);
+    QByteArray line;
+    QList<ProcessId> seen;
+    while (readLine(p, &line))
+        if (line.startsWith("idle-offices")) {
+            seen = parseListed(line.split(' ').mid(1));
+            break;
+        }
+    *offices = int(seen.size());
+    const pid_t program = pid_t(p.processId());
+    if (program > 0) // 0 would be our own process group
+        ::kill(program, SIGKILL);
+    p.waitForFinished(10000);
+    return goneWithin(seen, 10000);
+}
+
+QString gone(double ms) {
+    return ms < 0 ? QStringLiteral("STILL THERE after 10 s")
+                  : QStringLiteral("all gone %1 ms after the program").arg(ms, 0, 'f', 0);
+}
+
+int table(const QTemporaryDir& sandbox, int runs, int generations) {
     const QString dot = sandbox.path() + QStringLiteral("/template.dot");
     {
         QFile f(dot);
@@ -138,58 +362,143 @@ int main(int argc, char** argv) {
         f.write(generate::LoadResData(101, QStringLiteral("CUSTOM")));
     }
     const QString profile = sandbox.path() + QStringLiteral("/yardstick-profile");
+    const QString out = sandbox.path() + QStringLiteral("/out");
     seed(profile);
-    yardstick(dot, profile, sandbox.path() + QStringLiteral("/out")); // first start of the profile
+    yardstick(dot, profile, out); // first start of the profile
+    // A first run of its own: the program's office profiles seeded, once per user.
+    freshRunInChild(sandbox.path() + QStringLiteral("/run-0"), 1);
 
-    QList<double> yard, startUp, generation;
-    Form1* form = nullptr;
-    for (int i = 0; i < runs; ++i) {
-        yard << yardstick(dot, profile, sandbox.path() + QStringLiteral("/out"));
-
-        QElapsedTimer t;
-        t.start();
-        Form1* f = Form1::create();
-        if (app::programEnded()) {
-            std::fprintf(stderr, "no word processor: cannot measure\n");
-            return 1;
-        }
-        f->show();
-        QCoreApplication::processEvents();
-        startUp << static_cast<double>(t.elapsed());
-        if (form)
-            delete f;
-        else
-            form = f;
+    QList<double> yard, process, create, first, following;
+    QMap<QString, double> firstMembers, followingMembers;
+    QStringList problems;
+    int idleOne = 0;
+    double slowestExit = 0; // -1 once an office outlived its program
+    for (int i = 1; i <= runs; ++i) {
+        yard << yardstick(dot, profile, out);
+        const QString dir = sandbox.path() + QStringLiteral("/run-%1").arg(i);
+        const Run run = freshRunInChild(dir, generations);
+        if (!run.failure.isEmpty())
+            problems << QStringLiteral("run %1: %2").arg(i).arg(run.failure);
+        if (run.generations.isEmpty())
+            continue;
+        process << run.processToShown;
+        create << run.createToShown;
+        first << run.generations.first();
+        following << run.generations.mid(1);
+        for (auto it = run.firstMembers.constBegin(); it != run.firstMembers.constEnd(); ++it)
+            firstMembers[it.key()] += it.value();
+        for (auto it = run.followingMembers.constBegin(); it != run.followingMembers.constEnd();
+             ++it)
+            followingMembers[it.key()] += it.value();
+        idleOne += run.idleOffices.size() == 1;
+        const double exit = goneWithin(run.idleOffices + run.endOffices, 10000);
+        if (exit < 0)
+            problems << QStringLiteral("run %1: an office outlived the program").arg(i);
+        slowestExit = exit < 0 || slowestExit < 0 ? -1 : std::max(slowestExit, exit);
+        if (!leftIn(dir + QStringLiteral("/tmp")).isEmpty())
+            problems << QStringLiteral("run %1 left in TEMP: %2")
+                            .arg(i)
+                            .arg(leftIn(dir + QStringLiteral("/tmp")).join(QLatin1Char(' ')));
     }
-
-    form->PushButton4->click();
-#ifdef VELTRANE_OFFICE_PLUGIN
-    installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-#endif
-    for (int i = 0; i < runs; ++i) {
-        form->show();
-        QCoreApplication::processEvents();
-        QElapsedTimer t;
-        t.start();
-        form->PushButton6->click();
-        QCoreApplication::processEvents(); // the preview's set-up and first paint
-        Form2::loaded()->repaint();
-        generation << static_cast<double>(t.elapsed());
-        app::DeleteFileQuietly(Form2::loaded()->mWordFile);
+    if (first.isEmpty()) {
+        std::fprintf(stderr, "no generation succeeded: %s\n", qPrintable(problems.join("; ")));
+        return 1;
     }
+    int killedOffices = 0;
+    const double afterKill =
+        officesAfterKill(sandbox.path() + QStringLiteral("/run-killed"), &killedOffices);
 
     const double y = median(yard);
-    std::printf("runs: %d\n", runs);
-    std::printf("yardstick (soffice --convert-to doc, seeded): median %.0f ms\n", y);
-    std::printf(
-        "start-up to main window shown:               median %.0f ms  ratio %.2f (target <= 1.2)\n",
-        median(startUp), median(startUp) / y);
-    std::printf(
-        "generation, click to preview painted:        median %.0f ms  ratio %.2f (target <= 2.0)\n",
-        median(generation), median(generation) / y);
-    std::printf("time per generation in word-processor calls, by member:\n");
-    for (auto it = gMemberMs.constBegin(); it != gMemberMs.constEnd(); ++it)
-        if (it.value() / runs >= 1.0)
-            std::printf("  %-20s %7.0f ms\n", qPrintable(it.key()), it.value() / runs);
+    const auto row = [y](const char* what, const QList<double>& v, const char* target) {
+        std::printf("  %-44s %7.0f ms  %5.2f  %s\n", what, median(v), median(v) / y, target);
+    };
+    std::printf("%d fresh program runs, %d generations each; LibreOffice %s\n", runs, generations,
+                qPrintable(officeVersion()));
+    std::printf("  %-44s %10s  %5s\n", "", "median", "ratio");
+    row("yardstick: soffice --convert-to doc, seeded", yard, "");
+    row("start-up: process start to main window", process, "(target <= 1.2)");
+    row("start-up: Form1 created to shown", create, "");
+    row("1st generation, click 2 s after the window", first, "(target <= 1.2, stretch <= 1.0)");
+    row("following generations, click to painted", following, "(target <= 1.2, stretch <= 1.0)");
+    std::printf("time per generation in word-processor calls, by member (mean ms):\n");
+    std::printf("  %-20s %8s %10s\n", "", "1st", "following");
+    QStringList names = firstMembers.keys() + followingMembers.keys();
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end());
+    const double firstCount = double(first.size());
+    const double followingCount = std::max<double>(1, double(following.size()));
+    for (const QString& name : names) {
+        const double a = firstMembers.value(name) / firstCount;
+        const double b = followingMembers.value(name) / followingCount;
+        if (a >= 1.0 || b >= 1.0)
+            std::printf("  %-20s %8.0f %10.0f\n", qPrintable(name), a, b);
+    }
+    std::printf("office processes while the program idles: exactly 1 in %d of %d runs\n", idleOne,
+                int(first.size()));
+    std::printf("after the program ended normally: %s\n", qPrintable(gone(slowestExit)));
+    std::printf("after kill -9 of the program (%d office idle): %s\n", killedOffices,
+                qPrintable(gone(afterKill)));
+    for (const QString& p : problems)
+        std::printf("PROBLEM %s\n", qPrintable(p));
+    return problems.isEmpty() && afterKill >= 0 ? 0 : 1;
+}
+
+// ---- memory, in this process ----------------------------------------------------------
+
+void memoryRow(int generations) {
+    const struct mallinfo2 heap = mallinfo2();
+    std::printf("  %5d %9.1f %8.1f %6d", generations, residentMiB(getpid()),
+                double(heap.uordblks + heap.hblkhd) / 1048576.0, openFiles(getpid()));
+    const QList<ProcessId> offices = officesUnder(getpid());
+    for (const ProcessId& o : offices)
+        std::printf("   %7d %8.1f %6d", int(o.pid), residentMiB(o.pid), openFiles(o.pid));
+    if (offices.isEmpty())
+        std::printf("   (no office)");
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int memory(int generations) {
+    QApplication::setApplicationName(QStringLiteral("Veltrane"));
+    answerBenchBoxes();
+    Form1* form = startProgram();
+    if (!form)
+        return 1;
+    form->PushButton4->click();
+    idle(2000);
+    std::printf("resident memory (MiB) and open files, at the main window after N generations\n");
+    std::printf("  %5s %9s %8s %6s   %7s %8s %6s\n", "N", "program", "heap", "fds", "office",
+                "office", "fds");
+    memoryRow(0);
+    for (int n = 1; n <= generations; ++n) {
+        double ms = 0;
+        if (!generate(form, &ms)) {
+            std::fprintf(stderr, "generation %d failed\n", n);
+            return 1;
+        }
+        back();
+        if (n == 1 || n == 2 || n % 10 == 0 || n == generations) {
+            idle(500); // a user's pause: the host's background work settles
+            memoryRow(n);
+        }
+    }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    const auto number = [&args](qsizetype i, int fallback) {
+        return std::max(args.size() > i ? args[i].toInt() : fallback, 0);
+    };
+    // A fresh run keeps the TEMP and settings its parent gave it.
+    if (args.value(0) == QLatin1String("--fresh-run"))
+        return freshRun(number(1, 1));
+    QTemporaryDir sandbox;
+    prepareBenchEnvironment(sandbox);
+    if (args.value(0) == QLatin1String("--memory"))
+        return memory(std::max(1, number(1, 80)));
+    return table(sandbox, std::max(1, number(0, 5)), std::max(1, number(1, 5)));
 }
