@@ -6,6 +6,7 @@
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -19,6 +20,12 @@ OfficeHost& OfficeHost::instance() {
     // Never destroyed: its worker may still run while static destructors do.
     static OfficeHost* host = [] {
         gHostStarted = true;
+        // The office goes when the application object does, while the UNO
+        // runtime is whole: its bridge's threads must be over before the
+        // runtime's own statics are destroyed.
+        if (QCoreApplication::instance())
+            qAddPostRoutine(
+                [] { OfficeHost::instance().shutdown(Millis(5000), OfficeProcess::Ask::Signal); });
         // Sockets that offices of earlier, ended runs left behind.
         sweepOrphanedPipes();
         return new OfficeHost;
@@ -230,7 +237,7 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
 
 // ---- ending -------------------------------------------------------------------------
 
-bool OfficeHost::shutdown(Millis bound, bool programEnds) {
+bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock lock(mMutex);
     mWarmWanted = false;
@@ -240,15 +247,13 @@ bool OfficeHost::shutdown(Millis bound, bool programEnds) {
     lock.unlock();
     if (office) {
         qCInfo(lcOffice) << "office" << office->pid() << "ends with the program";
-        if (programEnds) {
-            office->retire(OfficeProcess::Ask::Signal);
+        office->retire(ask);
+        if (ask == OfficeProcess::Ask::SignalOnly) {
             // Kept, never released: releasing its references would call into a
             // UNO runtime that may already be torn down.
             new std::shared_ptr<OfficeProcess>(std::move(office));
-        } else {
-            office->retire();
-            office.reset();
         }
+        office.reset();
     }
     const auto left =
         std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());

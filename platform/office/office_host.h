@@ -31,10 +31,10 @@ class OfficeHost {
     // host are warmed too.
     void warmUp();
 
-    // Retires the idle office and waits up to bound for the background work
-    // and every exit. Returns true when nothing is left. The host can be used
-    // again afterwards. While the program ends, no call is made into the office.
-    bool shutdown(Millis bound, bool programEnds = false);
+    // Retires the idle office (asked as ask says) and waits up to bound for
+    // the background work and every exit. Returns true when nothing is left.
+    // The host can be used again afterwards.
+    bool shutdown(Millis bound, OfficeProcess::Ask ask = OfficeProcess::Ask::Call);
 
     // Test seams: how many sessions an office serves before it is replaced,
     // and the idle office's process once the background work is done.

@@ -115,9 +115,37 @@ void OfficeProcess::Link::disposeBridge() {
     }
 }
 
+// Killing the office closes its end of the pipe, so the bridge's own reader
+// sees the end and fails the waiting call, as when an office dies. Disposing
+// the bridge from this thread while that call still waits races LibreOffice's
+// thread pool (the waiting thread frees its queue as the disposal walks it),
+// so that is only the backstop, for an office whose pipe outlives it.
+void OfficeProcess::Link::strike() {
+    killAndHandOver();
+    std::weak_ptr<Link> weak = weak_from_this();
+    const uint64_t id = Supervisor::instance().arm(callBounds().bridgeGrace, [weak] {
+        if (auto link = weak.lock()) {
+            pid_t killed;
+            {
+                std::lock_guard lock(link->mutex);
+                killed = link->pid;
+            }
+            qCWarning(lcOffice) << "office" << killed
+                                << "was killed but its bridge stayed open; disposed";
+            link->disposeBridge();
+        }
+    });
+    backstop = id;
+}
+
+void OfficeProcess::Link::settle() {
+    if (const uint64_t id = backstop.exchange(0))
+        Supervisor::instance().disarm(id);
+}
+
 // ---- Watch ---------------------------------------------------------------------
 
-OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) {
+OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) : mLink(o.mLink) {
     const Millis bound = boundOf(b);
     std::weak_ptr<Link> weak = o.mLink;
     mId = Supervisor::instance().arm(bound, [weak, bound, member] {
@@ -128,10 +156,7 @@ OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) {
             link->hungAfter = bound;
             link->hung = true;
             link->dead = true;
-            // Killing first frees the pipe at once; disposing the bridge then
-            // wakes the call that is waiting for an answer that will never come.
-            link->killAndHandOver();
-            link->disposeBridge();
+            link->strike();
         }
     });
 }
@@ -140,6 +165,7 @@ OfficeProcess::Watch::~Watch() {
     // Waits for an expiry already under way, so a call that returned is
     // never followed by its office being killed for it.
     Supervisor::instance().disarm(mId);
+    mLink->settle();
 }
 
 // ---- errors --------------------------------------------------------------------
@@ -372,14 +398,17 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start() {
     const uint64_t alarm = Supervisor::instance().arm(callBounds().start, [weak] {
         if (auto link = weak.lock()) {
             link->hung = true;
-            link->killAndHandOver();
-            link->disposeBridge();
+            link->strike();
         }
     });
     struct Disarm {
         uint64_t id;
-        ~Disarm() { Supervisor::instance().disarm(id); }
-    } disarm{alarm};
+        Link& link;
+        ~Disarm() {
+            Supervisor::instance().disarm(id);
+            link.settle();
+        }
+    } disarm{alarm, *office->mLink};
 
     office->openBridge(office->connectWhenListening(launch));
     const pid_t pid = office->pid();
@@ -411,8 +440,8 @@ void OfficeProcess::retire(Ask ask) {
     const pid_t pid = this->pid();
     if (!running())
         mLink->dead = true; // stopped or gone: nothing to ask
-    if (!mLink->dead && ask == Ask::Signal) {
-        // No calls while the program ends: the UNO runtime may be gone already.
+    if (!mLink->dead && ask != Ask::Call) {
+        // No calls while the program ends: quick, and the runtime may be going.
         ::kill(-pid, SIGTERM);
     } else if (!mLink->dead && !mLink->hung && mDesktop.is()) {
         Watch watch(*this, Bound::Ordinary, QStringLiteral("terminate"));
@@ -425,8 +454,8 @@ void OfficeProcess::retire(Ask ask) {
     // The process exits on its own in a few hundredths of a second; the
     // supervisor reaps it, and kills it if it lingers past the grace.
     mLink->handOver(mLink->dead ? Millis(0) : callBounds().exitGrace);
-    if (ask == Ask::Signal)
-        return; // the bridge is left alone for the same reason
+    if (ask == Ask::SignalOnly)
+        return; // the bridge is left alone: the runtime may be gone already
     mLink->disposeBridge();
     mDesktop.clear();
     mContext.clear();

@@ -35,6 +35,9 @@ struct CallBounds {
     // The host's check that an idle office still answers, before handing it
     // out: an idle office answers at once, so a short wait is plenty.
     Millis probe{5000};
+    // After the watchdog kills an office, the time its bridge gets to see the
+    // pipe close and fail the waiting call on its own.
+    Millis bridgeGrace{3000};
 };
 CallBounds& callBounds();
 
@@ -72,10 +75,13 @@ class OfficeProcess {
     // The process has not ended and is not stopped (no call made).
     bool running() const;
 
-    // Asks the office to terminate, by a (bounded) call or, while the program
-    // ends, by SIGTERM, and hands it to the supervisor, which kills it after
-    // the grace. Never waits for the exit. Later calls fail.
-    enum class Ask { Call, Signal };
+    // Asks the office to terminate and hands it to the supervisor, which kills
+    // it after the grace. Never waits for the exit. Later calls fail.
+    //   Call:       by a (bounded) terminate call.
+    //   Signal:     by SIGTERM, while the program ends; the bridge is still
+    //               let go, so its threads end before the UNO runtime does.
+    //   SignalOnly: by SIGTERM alone, once the UNO runtime may be torn down.
+    enum class Ask { Call, Signal, SignalOnly };
     void retire(Ask ask = Ask::Call);
 
     // Releasing the drawing layer's text objects (shape texts and their
@@ -99,7 +105,7 @@ class OfficeProcess {
     struct Launch;
 
     // Shared with the watchdog alarm, which may outlive a call but never the process.
-    struct Link {
+    struct Link : std::enable_shared_from_this<Link> {
         std::mutex mutex;
         pid_t pid = -1;
         std::unique_ptr<Leftovers> leftovers = std::make_unique<Leftovers>();
@@ -115,6 +121,11 @@ class OfficeProcess {
         void killAndHandOver(); // kill the group now, let the supervisor reap
         void handOver(Millis grace);
         void disposeBridge();
+        // The watchdog's blow: kill now, dispose the bridge only if it has
+        // not failed the waiting call by itself within the grace.
+        void strike();
+        void settle(); // the call is over: no late disposal
+        std::atomic<uint64_t> backstop{0};
     };
 
     class Watch {
@@ -123,6 +134,7 @@ class OfficeProcess {
         ~Watch();
 
       private:
+        std::shared_ptr<Link> mLink;
         uint64_t mId;
     };
 

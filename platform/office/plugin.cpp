@@ -52,11 +52,14 @@ VELTRANE_EXPORT long veltrane_office_testing_idle_office(int waitMs) {
 
 namespace {
 // The host's office ends with the program, and one that has just been asked
-// to terminate gets its few tenths of a second to exit cleanly.
+// to terminate gets its few tenths of a second to exit cleanly. Normally the
+// application object's end has done this already; this is for a program
+// that ends without one.
 struct EndAtExit {
     ~EndAtExit() {
         if (office::OfficeHost::started())
-            office::OfficeHost::instance().shutdown(office::Millis(5000), true);
+            office::OfficeHost::instance().shutdown(office::Millis(5000),
+                                                    office::OfficeProcess::Ask::SignalOnly);
         else if (office::Supervisor::started())
             office::Supervisor::instance().drain(office::Millis(5000));
     }

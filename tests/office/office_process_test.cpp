@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 using automation::Error;
@@ -24,6 +25,18 @@ using automation::Variant;
 using namespace officetest;
 
 namespace {
+
+// This process's threads that belong to a UNO bridge (its reader and writer).
+int bridgeThreads() {
+    int n = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("binaryurp"))
+            ++n;
+    }
+    return n;
+}
 
 // Every soffice.bin whose profile lies in this test's private cache.
 QList<pid_t> ourOffices() {
@@ -111,10 +124,12 @@ class OfficeProcessTest : public QObject {
 
   private slots:
     void cleanup() {
+        // The host's worker reads the seams, so they change only once it is quiet.
+        const bool ended = endHost(15000);
         setProgram(nullptr);
         setBounds(0, 0, 0);
         setRecycleAfter(0);
-        QVERIFY(endHost(15000));
+        QVERIFY(ended);
         QCOMPARE(ourOffices(), QList<pid_t>{});
     }
 
@@ -318,8 +333,9 @@ class OfficeProcessTest : public QObject {
         helper.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(helper.waitForFinished(60000));
         QCOMPARE(helper.exitCode(), 0);
-        const QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
-        QVERIFY(lines.size() >= 2);
+        QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY(lines.size() >= 3);
+        QCOMPARE(lines.takeLast(), QByteArray("bridge threads at exit: 0"));
         const pid_t office = pid_t(lines[0].toInt());
         QVERIFY(office > 0);
         QVERIFY(!running(office));
@@ -382,6 +398,10 @@ int main(int argc, char** argv) {
             for (const QString& socket : office::listeningSockets(office))
                 std::printf("%s\n", qPrintable(socket));
             word.call("quit");
+            // Registered last, so it runs first once main has returned: by then
+            // the bridge's threads must be over, or they run on while the UNO
+            // runtime's statics are destroyed under them.
+            std::atexit([] { std::printf("bridge threads at exit: %d\n", bridgeThreads()); });
             return 0;
         }
         std::fflush(stdout);
