@@ -4,7 +4,12 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace app {
 
@@ -50,6 +55,21 @@ QIcon applicationIcon() {
     for (int size : {32, 48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/veltrane-%1.png").arg(size), QSize(size, size));
     return icon;
+}
+
+void releaseFreedMemorySoon() {
+    static bool pending = false;
+    if (pending)
+        return;
+    pending = true;
+    // Half a second: the preview is on screen by then, and trimming takes a
+    // few milliseconds that nobody waits for.
+    QTimer::singleShot(500, [] {
+        pending = false;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    });
 }
 
 void EndProgram(int exitCode) {

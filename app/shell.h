@@ -21,6 +21,12 @@ QString shortenTitle(const QString& name);
 // The program's own icon (32, 48, 128 and 256 pixel images).
 QIcon applicationIcon();
 
+// Page pictures pass through buffers of megabytes, and once they are freed
+// the allocator keeps that memory for itself: run after run the program would
+// hold tens of megabytes it does not use. Shortly after this is called (never
+// on the way to a painted preview) what is free goes back to the system.
+void releaseFreedMemorySoon();
+
 // Ends the program at once: every window is destroyed without its closing
 // handlers, and the event loop is left (or never entered).
 void EndProgram(int exitCode = 0);

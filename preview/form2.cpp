@@ -235,6 +235,8 @@ void Form2::showEvent(QShowEvent* e) {
     // Where the window system gives no activation to a window shown this way,
     // the set-up still runs, once, as soon as the showing is done.
     scheduleSetUp();
+    // The generation that led here has freed its working buffers.
+    app::releaseFreedMemorySoon();
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* e) {
