@@ -16,7 +16,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 using automation::Error;
 using automation::NamedArg;
@@ -75,6 +78,29 @@ QString profileOf(pid_t pid) {
         if (arg.startsWith("-env:UserInstallation="))
             return QString::fromUtf8(arg);
     return QString();
+}
+
+// Copies of every socket the office has open, held by this process, so that
+// the office's death does not close its end of the pipe. Empty where the
+// kernel does not let us take them.
+QList<int> holdSocketsOf(pid_t pid) {
+    QList<int> held;
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0)
+        return held;
+    const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
+    for (const QString& fd : QDir(fdDir).entryList(QDir::Files | QDir::System)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fdDir + '/' + fd);
+        if (::readlink(link.constData(), target, sizeof target - 1) <= 0 ||
+            std::strncmp(target, "socket:", 7) != 0)
+            continue;
+        const int copy = int(::syscall(SYS_pidfd_getfd, pidfd, fd.toInt(), 0));
+        if (copy >= 0)
+            held << copy;
+    }
+    ::close(pidfd);
+    return held;
 }
 
 Object openTemplate(const Object& word) {
@@ -276,6 +302,30 @@ class OfficeProcessTest : public QObject {
         word = createWord();
         QCOMPARE(officePid(word), replacement);
         word.call("quit");
+    }
+
+    void aKilledOfficeWhosePipeOutlivesItIsLetGo() {
+        // Something else holds the office's end of the pipe, so killing the
+        // office does not end the connection: the bridge is let go after its
+        // grace, and the call fails instead of waiting for good.
+        Object word = createWord();
+        const pid_t pid = officePid(word);
+        const Object doc = openTemplate(word);
+        const QList<int> held = holdSocketsOf(pid);
+        if (held.isEmpty())
+            QSKIP("the kernel does not let this test hold the office's sockets");
+        setBounds(0, 1500, 1500);
+        ::kill(pid, SIGSTOP);
+        QElapsedTimer t;
+        t.start();
+        const QString error =
+            errorOf([&] { doc.call("SaveAs", {testsupport::sandboxRoot() + "/tmp/held.doc"}); });
+        const qint64 took = t.elapsed();
+        for (int fd : held)
+            ::close(fd);
+        QVERIFY2(error.contains("did not answer within 1.5 seconds (SaveAs)"), qPrintable(error));
+        QVERIFY2(took >= 4000 && took < 20000, qPrintable(QString::number(took)));
+        errorOf([&] { word.call("quit"); });
     }
 
     void anOfficeIsReplacedAfterItsSessions() {
