@@ -115,11 +115,27 @@ void OfficeProcess::Link::disposeBridge() {
     }
 }
 
+void OfficeProcess::Link::closeConnection() {
+    Reference<css::connection::XConnection> c;
+    {
+        std::lock_guard lock(mutex);
+        c = connection;
+    }
+    if (!c.is())
+        return;
+    try {
+        c->close();
+    } catch (...) {
+        // Closed already.
+    }
+}
+
 // Killing the office closes its end of the pipe, so the bridge's own reader
 // sees the end and fails the waiting call, as when an office dies. Disposing
-// the bridge from this thread while that call still waits races LibreOffice's
-// thread pool (the waiting thread frees its queue as the disposal walks it),
-// so that is only the backstop, for an office whose pipe outlives it.
+// the bridge from this thread while that call still waits would race
+// LibreOffice's thread pool (the waiting thread frees its queue as the
+// disposal walks it). Where the office's end outlives it, closing our end
+// after a grace has the same effect: the reader sees the end.
 void OfficeProcess::Link::strike() {
     killAndHandOver();
     std::weak_ptr<Link> weak = weak_from_this();
@@ -131,8 +147,8 @@ void OfficeProcess::Link::strike() {
                 killed = link->pid;
             }
             qCWarning(lcOffice) << "office" << killed
-                                << "was killed but its bridge stayed open; disposed";
-            link->disposeBridge();
+                                << "was killed but its pipe stayed open; closed";
+            link->closeConnection();
         }
     });
     backstop = id;
@@ -335,6 +351,7 @@ void OfficeProcess::openBridge(const Reference<css::connection::XConnection>& co
         {
             std::lock_guard lock(mLink->mutex);
             mLink->bridge.set(bridge, UNO_QUERY);
+            mLink->connection = connection;
         }
         mContext.set(bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
         mDesktop = css::frame::Desktop::create(mContext);

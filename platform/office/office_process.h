@@ -111,6 +111,7 @@ class OfficeProcess {
         std::unique_ptr<Leftovers> leftovers = std::make_unique<Leftovers>();
         bool handedOver = false; // the supervisor reaps it now
         Reference<css::lang::XComponent> bridge;
+        Reference<css::connection::XConnection> connection;
         std::atomic<bool> hung{false};
         std::atomic<bool> dead{false};
         std::atomic<bool> retired{false};
@@ -121,8 +122,9 @@ class OfficeProcess {
         void killAndHandOver(); // kill the group now, let the supervisor reap
         void handOver(Millis grace);
         void disposeBridge();
-        // The watchdog's blow: kill now, dispose the bridge only if it has
-        // not failed the waiting call by itself within the grace.
+        void closeConnection();
+        // The watchdog's blow: kill now, and close this end of the pipe only
+        // if the bridge has not failed the waiting call by itself within the grace.
         void strike();
         void settle(); // the call is over: no late disposal
         std::atomic<uint64_t> backstop{0};
