@@ -100,33 +100,29 @@ void OfficeProcess::Link::handOver(Millis grace) {
     Supervisor::instance().adopt(pid, grace, std::move(leftovers));
 }
 
+// A reference read under the link's lock, so it is used outside it.
+template <class T> static Reference<T> underLock(std::mutex& mutex, const Reference<T>& ref) {
+    std::lock_guard lock(mutex);
+    return ref;
+}
+
 void OfficeProcess::Link::disposeBridge() {
-    Reference<css::lang::XComponent> b;
-    {
-        std::lock_guard lock(mutex);
-        b = bridge;
-    }
-    if (!b.is())
-        return;
-    try {
-        b->dispose();
-    } catch (...) {
-        // Already gone with the office; nothing left to release.
+    if (const auto b = underLock(mutex, bridge); b.is()) {
+        try {
+            b->dispose();
+        } catch (...) {
+            // Already gone with the office; nothing left to release.
+        }
     }
 }
 
 void OfficeProcess::Link::closeConnection() {
-    Reference<css::connection::XConnection> c;
-    {
-        std::lock_guard lock(mutex);
-        c = connection;
-    }
-    if (!c.is())
-        return;
-    try {
-        c->close();
-    } catch (...) {
-        // Closed already.
+    if (const auto c = underLock(mutex, connection); c.is()) {
+        try {
+            c->close();
+        } catch (...) {
+            // Closed already.
+        }
     }
 }
 

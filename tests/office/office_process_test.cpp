@@ -80,6 +80,14 @@ QString profileOf(pid_t pid) {
     return QString();
 }
 
+// This test program run again as a helper that starts an office (see main).
+void startHelper(QProcess& helper, const char* mode) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("OFFICE_TEST_HELPER", mode);
+    helper.setProcessEnvironment(env);
+    helper.start(QCoreApplication::applicationFilePath(), {});
+}
+
 // Copies of every socket the office has open, held by this process, so that
 // the office's death does not close its end of the pipe. Empty where the
 // kernel does not let us take them.
@@ -377,10 +385,7 @@ class OfficeProcessTest : public QObject {
     void anOfficeEndsWithTheProgram() {
         // Ending normally with the office idle: it goes, and so do its sockets.
         QProcess helper;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("OFFICE_TEST_HELPER", "exit");
-        helper.setProcessEnvironment(env);
-        helper.start(QCoreApplication::applicationFilePath(), {});
+        startHelper(helper, "exit");
         QVERIFY(helper.waitForFinished(60000));
         QCOMPARE(helper.exitCode(), 0);
         QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
@@ -395,10 +400,7 @@ class OfficeProcessTest : public QObject {
 
     void anOfficeDiesWithTheProgram() {
         QProcess helper;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("OFFICE_TEST_HELPER", "1");
-        helper.setProcessEnvironment(env);
-        helper.start(QCoreApplication::applicationFilePath(), {});
+        startHelper(helper, "1");
         QVERIFY(helper.waitForReadyRead(60000));
         const pid_t office = pid_t(helper.readLine().trimmed().toInt());
         QVERIFY(running(office));
