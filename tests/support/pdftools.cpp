@@ -28,10 +28,12 @@ int pdfPageCount(const QString& path) {
     return ok && m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
-QString pdfText(const QString& path) {
-    return run(QStringLiteral("pdftotext"),
-               {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")})
-        .simplified();
+QString pdfText(const QString& path, int page) {
+    QStringList args{QStringLiteral("-enc"), QStringLiteral("UTF-8")};
+    if (page > 0)
+        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
+             << QString::number(page);
+    return run(QStringLiteral("pdftotext"), args << path << QStringLiteral("-")).simplified();
 }
 
 QStringList pdfFontsNotEmbedded(const QString& path) {

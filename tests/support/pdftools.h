@@ -9,8 +9,9 @@ namespace testsupport {
 // Pages as pdfinfo counts them; -1 when it cannot read the file.
 int pdfPageCount(const QString& path);
 
-// The text pdftotext finds, runs of white space folded to one blank.
-QString pdfText(const QString& path);
+// The text pdftotext finds (of one page, when page > 0), runs of white space
+// folded to one blank.
+QString pdfText(const QString& path, int page = 0);
 
 // The fonts pdffonts lists as not embedded (an unreadable file gives "?").
 QStringList pdfFontsNotEmbedded(const QString& path);
