@@ -2,6 +2,7 @@
 
 #include "platform/automation/automation.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLoggingCategory>
 
@@ -18,14 +19,13 @@ namespace {
 Q_LOGGING_CATEGORY(lcPrint, "veltrane.print")
 
 // How long the window may wait for the printing system: to connect, and for
-// each answer after that.
+// all its answers on one connection together.
 constexpr int kConnectMs = 5000;
-constexpr double kAnswerSeconds = 15.0;
+constexpr int kAnswersMs = 10000;
 
 struct HttpClose {
     void operator()(http_t* h) const { httpClose(h); }
 };
-using Connection = std::unique_ptr<http_t, HttpClose>;
 
 // A list of destinations, freed with it.
 class Destinations {
@@ -82,22 +82,32 @@ QString lastCupsError() {
             .arg(serverName(), why));
 }
 
-// Gives up on an answer that does not come in time.
-int giveUp(http_t*, void*) {
-    return 0;
-}
-
-Connection connectToCups() {
-    int err = 0;
-    // Blocking, but every wait is bounded: the connection by kConnectMs and
-    // each answer by the time-out below.
-    Connection http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+// A connection to CUPS. Blocking, but every wait is bounded: the connection
+// by kConnectMs, and everything after it by one deadline, however many
+// requests libcups makes on it.
+class Connection {
+  public:
+    Connection() {
+        int err = 0;
+        mHttp.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                  kConnectMs, &err));
-    if (!http)
-        throwUnreachable(QString::fromLocal8Bit(std::strerror(err ? err : errno)));
-    httpSetTimeout(http.get(), kAnswerSeconds, giveUp, nullptr);
-    return http;
-}
+        if (!mHttp)
+            throwUnreachable(QString::fromLocal8Bit(std::strerror(err ? err : errno)));
+        mDeadline.setRemainingTime(kAnswersMs);
+        // Asked each second that passes without an answer: wait on, or give up.
+        httpSetTimeout(mHttp.get(), 1.0, stillWaiting, &mDeadline);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    http_t* get() const { return mHttp.get(); }
+
+  private:
+    static int stillWaiting(http_t*, void* deadline) {
+        return static_cast<QDeadlineTimer*>(deadline)->hasExpired() ? 0 : 1;
+    }
+    QDeadlineTimer mDeadline;
+    std::unique_ptr<http_t, HttpClose> mHttp;
+};
 
 // True when the last request failed for want of an answer, not by refusal.
 bool noAnswer() {
@@ -127,7 +137,7 @@ const char* sidesValue(ui::PrintChoice::Sides s) {
 } // namespace
 
 Printers ListPrinters() {
-    Connection http = connectToCups();
+    const Connection http;
     const Destinations dests(http.get());
     if (dests.count() == 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING && noAnswer())
         throwUnreachable(lastCupsError());
@@ -152,10 +162,8 @@ int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintCh
     options.set(CUPS_SIDES, sidesValue(choice.sides));
     if (!choice.pageRanges.isEmpty())
         options.set("page-ranges", choice.pageRanges.toLatin1());
-    if (choice.grayscale)
-        options.set(CUPS_PRINT_COLOR_MODE, CUPS_PRINT_COLOR_MODE_MONOCHROME);
 
-    Connection http = connectToCups();
+    const Connection http;
     {
         // A saved instance brings its own defaults, as lp does.
         const Destinations dests(http.get());

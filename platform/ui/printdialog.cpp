@@ -50,7 +50,6 @@ PrintChoice ShowPrintDialog(QWidget* owner, const PrintDialogRequest& request) {
     default:
         choice.sides = PrintChoice::Sides::OneSided;
     }
-    choice.grayscale = printer.colorMode() == QPrinter::GrayScale;
     return choice;
 }
 

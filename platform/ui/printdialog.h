@@ -25,7 +25,6 @@ struct PrintChoice {
     bool collate = true;
     QString pageRanges; // "1-2,4"; empty for every page
     Sides sides = Sides::OneSided;
-    bool grayscale = false;
 };
 
 // Shows the dialog, modal to owner. Printing to a file is not offered there:

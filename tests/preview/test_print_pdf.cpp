@@ -12,16 +12,23 @@
 #include "tests/support/testenv.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
 #include <QPointer>
 #include <QProcess>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstring>
 #include <cups/cups.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using testsupport::MsgBoxRecorder;
@@ -398,6 +405,26 @@ class PrintPdfTest : public QObject {
             QCOMPARE(dialog.seen.size(), 0);
         }
         {
+            // A printing system that takes the connection and never answers:
+            // the window waits a bounded time, then says so.
+            const QByteArray silent = QFile::encodeName(cups.path("silent.sock"));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::strncpy(addr.sun_path, silent.constData(), sizeof(addr.sun_path) - 1);
+            QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0);
+            QVERIFY(::listen(fd, 4) == 0);
+            MsgBoxRecorder boxes;
+            cupsSetServer(silent.constData());
+            preview->mnuPrint->trigger();
+            cupsSetServer(nullptr);
+            ::close(fd);
+            QCOMPARE(boxes.seen.size(), 1);
+            QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
+                     qPrintable(boxes.seen[0].prompt));
+            QCOMPARE(dialog.seen.size(), 0);
+        }
+        {
             // A printer that takes no jobs.
             MsgBoxRecorder boxes;
             QVERIFY(cups.tool(QStringLiteral("cupsreject"), {QStringLiteral("vtest")}));
@@ -417,6 +444,47 @@ class PrintPdfTest : public QObject {
             QVERIFY(cups.jobsDone());
             QVERIFY(!QFile::exists(cups.printed()));
         }
+    }
+
+    // The real dialog, filled in as a user would; what it gives back is what
+    // goes to the printer.
+    void theSystemDialogGivesTheChoices() {
+        if (!cupsMissing.isEmpty())
+            QSKIP(qPrintable(cupsMissing));
+        QVERIFY(cups.addPrinter());
+        QStringList offered;
+        QTimer::singleShot(0, this, [&] {
+            QWidget* dlg = QApplication::activeModalWidget();
+            QVERIFY(dlg);
+            auto* printers = dlg->findChild<QComboBox*>(QStringLiteral("printers"));
+            QVERIFY(printers);
+            for (int i = 0; i < printers->count(); ++i)
+                offered << printers->itemText(i);
+            printers->setCurrentText(QStringLiteral("vtest"));
+            dlg->findChild<QSpinBox*>(QStringLiteral("copies"))->setValue(3);
+            dlg->findChild<QCheckBox*>(QStringLiteral("collate"))->setChecked(false);
+            dlg->findChild<QRadioButton*>(QStringLiteral("printRange"))->setChecked(true);
+            dlg->findChild<QSpinBox*>(QStringLiteral("to"))->setValue(3);
+            dlg->findChild<QSpinBox*>(QStringLiteral("from"))->setValue(2);
+            QMetaObject::invokeMethod(dlg, "accept");
+        });
+        const ui::PrintChoice c = ui::ShowPrintDialog(
+            preview,
+            ui::PrintDialogRequest{
+                QStringLiteral("Print"), {QStringLiteral("vtest")}, QStringLiteral("vtest"), 4});
+        // Printing to a file is saving as PDF's business.
+        QCOMPARE(offered, QStringList{"vtest"});
+        QVERIFY(c.accepted);
+        QCOMPARE(c.printer, QStringLiteral("vtest"));
+        QCOMPARE(c.copies, 3);
+        QVERIFY(!c.collate);
+        QCOMPARE(c.pageRanges, QStringLiteral("2-3"));
+
+        QTimer::singleShot(0, this, [] {
+            QVERIFY(QApplication::activeModalWidget());
+            QMetaObject::invokeMethod(QApplication::activeModalWidget(), "reject");
+        });
+        QVERIFY(!ui::ShowPrintDialog(preview, {}).accepted);
     }
 
     // Every page, also past the ten the preview shows, with the dialog's
