@@ -65,6 +65,13 @@ const char* const kPdfQueuePpd = R"ppd(*PPD-Adobe: "4.3"
 *TTRasterizer: Type42
 *cupsManualCopies: True
 *cupsFilter2: "application/vnd.cups-pdf application/pdf 0 -"
+*OpenUI *Duplex/2-Sided Printing: PickOne
+*OrderDependency: 10 AnySetup *Duplex
+*DefaultDuplex: None
+*Duplex None/Off: "<</Duplex false>>setpagedevice"
+*Duplex DuplexNoTumble/Long Edge: "<</Duplex true/Tumble false>>setpagedevice"
+*Duplex DuplexTumble/Short Edge: "<</Duplex true/Tumble true>>setpagedevice"
+*CloseUI: *Duplex
 *OpenUI *PageSize/Page Size: PickOne
 *OrderDependency: 10 AnySetup *PageSize
 *DefaultPageSize: Letter
@@ -466,6 +473,7 @@ class PrintPdfTest : public QObject {
             dlg->findChild<QRadioButton*>(QStringLiteral("printRange"))->setChecked(true);
             dlg->findChild<QSpinBox*>(QStringLiteral("to"))->setValue(3);
             dlg->findChild<QSpinBox*>(QStringLiteral("from"))->setValue(2);
+            dlg->findChild<QRadioButton*>(QStringLiteral("duplexLong"))->setChecked(true);
             QMetaObject::invokeMethod(dlg, "accept");
         });
         const ui::PrintChoice c = ui::ShowPrintDialog(
@@ -479,6 +487,7 @@ class PrintPdfTest : public QObject {
         QCOMPARE(c.copies, 3);
         QVERIFY(!c.collate);
         QCOMPARE(c.pageRanges, QStringLiteral("2-3"));
+        QVERIFY(c.sides == ui::PrintChoice::Sides::LongEdge);
 
         QTimer::singleShot(0, this, [] {
             QVERIFY(QApplication::activeModalWidget());
