@@ -237,6 +237,14 @@ class PrintPdfTest : public QObject {
                QFile::exists(preview->mWordFile);
     }
 
+    // A command of the picture's menu, as the window names it.
+    QAction* command(const char* name) const {
+        QAction* a = preview->findChild<QAction*>(QLatin1String(name));
+        if (!a)
+            qFatal("no command %s", name);
+        return a;
+    }
+
     void press(const QKeySequence& keys) {
         preview->activateWindow();
         QApplication::setActiveWindow(preview);
@@ -289,9 +297,6 @@ class PrintPdfTest : public QObject {
         QCOMPARE(entries, (QStringList{"Print...\tCtrl+P", "Save as PDF...\tCtrl+Shift+S", "-",
                                        "Save Results To Word File\tCtrl+S", "Zoom In\tCtrl++",
                                        "Zoom Out\tCtrl+-"}));
-        for (QAction* a : {preview->mnuPrint, preview->mnuSaveAsPdf, preview->mnuSaveResults,
-                           preview->mnuZoomIn, preview->mnuZoomOut})
-            QVERIFY(a->isShortcutVisibleInContextMenu());
     }
 
     // The menu and the shortcuts do what the buttons do.
@@ -308,7 +313,7 @@ class PrintPdfTest : public QObject {
         QCOMPARE(Form2Probe::zoom(preview), 0.5f);
         press(QKeySequence::ZoomIn);
         QCOMPARE(Form2Probe::zoom(preview), 0.75f);
-        preview->mnuZoomIn->trigger();
+        command("mnuZoomIn")->trigger();
         QCOMPARE(Form2Probe::zoom(preview), 1.0f);
 
         const QString word = saved + QStringLiteral("/notice.doc");
@@ -352,7 +357,7 @@ class PrintPdfTest : public QObject {
         SaveDialogRecorder dialog(pdf);
         {
             MsgBoxRecorder no(ui::vbNo);
-            preview->mnuSaveAsPdf->trigger();
+            command("mnuSaveAsPdf")->trigger();
             QCOMPARE(no.prompts(), QStringList{"Are you sure you wish to overwrite " + pdf + " ?"});
             QCOMPARE(testsupport::readFile(pdf), old);
         }
@@ -362,7 +367,7 @@ class PrintPdfTest : public QObject {
             const QString doc = preview->mWordFile;
             const QString aside = doc + QStringLiteral(".aside");
             QVERIFY(QFile::rename(doc, aside));
-            preview->mnuSaveAsPdf->trigger();
+            command("mnuSaveAsPdf")->trigger();
             QVERIFY(QFile::rename(aside, doc));
             QCOMPARE(yes.seen.size(), 2);
             QCOMPARE(yes.seen[1].title, QStringLiteral("Application Error"));
@@ -372,7 +377,7 @@ class PrintPdfTest : public QObject {
         }
         {
             MsgBoxRecorder yes(ui::vbYes);
-            preview->mnuSaveAsPdf->trigger();
+            command("mnuSaveAsPdf")->trigger();
             QCOMPARE(yes.prompts(),
                      (QStringList{"Are you sure you wish to overwrite " + pdf + " ?", "Done."}));
             QCOMPARE(testsupport::pdfaClaim(pdf), QStringLiteral("2B"));
@@ -380,7 +385,7 @@ class PrintPdfTest : public QObject {
         {
             MsgBoxRecorder none;
             SaveDialogRecorder cancel{QString()};
-            preview->mnuSaveAsPdf->trigger();
+            command("mnuSaveAsPdf")->trigger();
             QCOMPARE(cancel.seen.size(), 1);
             QCOMPARE(none.prompts(), QStringList());
         }
@@ -404,7 +409,7 @@ class PrintPdfTest : public QObject {
             // The printing system not there at all.
             MsgBoxRecorder boxes;
             cupsSetServer(QFile::encodeName(cups.path("no-such.sock")).constData());
-            preview->mnuPrint->trigger();
+            command("mnuPrint")->trigger();
             cupsSetServer(nullptr);
             QCOMPARE(boxes.seen.size(), 1);
             QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
@@ -423,7 +428,7 @@ class PrintPdfTest : public QObject {
             QVERIFY(::listen(fd, 4) == 0);
             MsgBoxRecorder boxes;
             cupsSetServer(silent.constData());
-            preview->mnuPrint->trigger();
+            command("mnuPrint")->trigger();
             cupsSetServer(nullptr);
             ::close(fd);
             QCOMPARE(boxes.seen.size(), 1);
@@ -435,7 +440,7 @@ class PrintPdfTest : public QObject {
             // A printer that takes no jobs.
             MsgBoxRecorder boxes;
             QVERIFY(cups.tool(QStringLiteral("cupsreject"), {QStringLiteral("vtest")}));
-            preview->mnuPrint->trigger();
+            command("mnuPrint")->trigger();
             QVERIFY(cups.tool(QStringLiteral("cupsaccept"), {QStringLiteral("vtest")}));
             QCOMPARE(dialog.seen.size(), 1);
             QCOMPARE(boxes.seen.size(), 1);
@@ -445,7 +450,7 @@ class PrintPdfTest : public QObject {
         {
             MsgBoxRecorder boxes;
             dialog.choice.accepted = false;
-            preview->mnuPrint->trigger();
+            command("mnuPrint")->trigger();
             QCOMPARE(dialog.seen.size(), 2);
             QCOMPARE(boxes.prompts(), QStringList());
             QVERIFY(cups.jobsDone());
@@ -513,7 +518,7 @@ class PrintPdfTest : public QObject {
         {
             MsgBoxRecorder boxes;
             SaveDialogRecorder to(whole);
-            preview->mnuSaveAsPdf->trigger();
+            command("mnuSaveAsPdf")->trigger();
             QCOMPARE(boxes.prompts(), QStringList{"Done."});
         }
         const int pages = testsupport::pdfPageCount(whole);
@@ -535,7 +540,7 @@ class PrintPdfTest : public QObject {
 
         QFile::remove(cups.printed());
         dialog.choice = printTo(QStringLiteral("vtest"), 1, QStringLiteral("12-12"));
-        preview->mnuPrint->trigger();
+        command("mnuPrint")->trigger();
         QCOMPARE(boxes.prompts(), QStringList());
         QVERIFY(cups.jobsDone());
         QCOMPARE(testsupport::pdfPageCount(cups.printed()), 1);
