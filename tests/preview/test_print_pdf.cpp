@@ -24,8 +24,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <cstring>
 #include <cups/cups.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -144,6 +146,8 @@ class PrivateCups {
                                    .toUtf8());
         testsupport::writeFile(path("vtest.ppd"), kPdfQueuePpd);
         mCupsd.setProcessChannelMode(QProcess::MergedChannels);
+        // A test that is killed takes its cupsd with it.
+        mCupsd.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         mCupsd.start(QStringLiteral("/usr/sbin/cupsd"),
                      {QStringLiteral("-f"), QStringLiteral("-c"), path("cupsd.conf"),
                       QStringLiteral("-s"), path("cups-files.conf")});
