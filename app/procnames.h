@@ -29,6 +29,9 @@ inline constexpr const char* Form2_PushButton6_Click =
     "in Veltrane2021/08/31.Form2.PushButton6_Click ";
 inline constexpr const char* Form2_PushButton8_Click =
     "in Veltrane2021/08/31.Form2.PushButton8_Click ";
+inline constexpr const char* Form2_mnuPrint_Click = "in Veltrane2021/08/31.Form2.mnuPrint_Click ";
+inline constexpr const char* Form2_mnuSaveAsPdf_Click =
+    "in Veltrane2021/08/31.Form2.mnuSaveAsPdf_Click ";
 inline constexpr const char* Form2_Form_QueryUnload =
     "in Veltrane2021/08/31.Form2.Form_QueryUnload ";
 

@@ -78,6 +78,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libreoffice-writer-nogui | libreoffice-writer,
 # show as nothing in the preview.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "fonts-dejavu-core | fonts-noto-core, fonts-lohit-deva | fonts-noto-core, fonts-wqy-microhei | fonts-noto-cjk, fonts-symbola")
+# Printing goes to CUPS (libcups itself comes from dpkg-shlibdeps); the server
+# may as well be another machine's.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups")
 # CPack adds ldconfig maintainer scripts for any .so under usr/lib, but the
 # plugin is private; those scripts would only keep the removed package in
 # dpkg's "rc" state. Naming (absent) scripts of our own turns them off; CPack

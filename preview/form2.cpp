@@ -10,6 +10,7 @@
 #include "platform/ui/twips.h"
 #include "preview/viewmath.h"
 
+#include <QAction>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
@@ -57,6 +58,7 @@ void Form2::buildLayout() {
     addPictures();
     addScrollBars();
     addButtons();
+    addContextMenu();
 
     // Outside the client area: never seen, even before the set-up hides it.
     Zoom_Ori = new preview::PictureBox(this);
@@ -144,6 +146,36 @@ void Form2::addButtons() {
     connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form2::PushButton6_Click);
     connect(PushButton8, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+}
+
+// Right-click on the picture (or the menu key); the shortcuts work anywhere in
+// the window.
+void Form2::addContextMenu() {
+    auto entry = [this](const char* name, const char* text, const QKeySequence& keys) {
+        auto* a = new QAction(QString::fromUtf8(text), Picture2);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcut(keys);
+        a->setShortcutVisibleInContextMenu(true);
+        Picture2->addAction(a);
+        return a;
+    };
+    mnuPrint = entry("mnuPrint", "Print...", QKeySequence::Print);
+    mnuSaveAsPdf =
+        entry("mnuSaveAsPdf", "Save as PDF...", QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    auto* line = new QAction(Picture2);
+    line->setSeparator(true);
+    Picture2->addAction(line);
+    mnuSaveResults = entry("mnuSaveResults", "Save Results To Word File", QKeySequence::Save);
+    mnuZoomIn = entry("mnuZoomIn", "Zoom In", QKeySequence::ZoomIn);
+    mnuZoomOut = entry("mnuZoomOut", "Zoom Out", QKeySequence::ZoomOut);
+    Picture2->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    connect(mnuPrint, &QAction::triggered, this, &Form2::mnuPrint_Click);
+    connect(mnuSaveAsPdf, &QAction::triggered, this, &Form2::mnuSaveAsPdf_Click);
+    // Exactly what the buttons do.
+    connect(mnuSaveResults, &QAction::triggered, PushButton6, &QPushButton::click);
+    connect(mnuZoomIn, &QAction::triggered, PushButton1, &QPushButton::click);
+    connect(mnuZoomOut, &QAction::triggered, PushButton2, &QPushButton::click);
 }
 
 // What a screen reader says about the parts that carry no caption.

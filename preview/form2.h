@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <cstdint>
 
+class QAction;
 class QScrollBar;
 
 namespace app {
@@ -78,6 +79,16 @@ class Form2 : public QWidget {
     void Form_QueryUnload(int& Cancel, int UnloadMode);
     void Form_Unload();
 
+    // The picture's context menu, each entry with its shortcut: print, save
+    // as PDF, and what the buttons do.
+    QAction* mnuPrint = nullptr;
+    QAction* mnuSaveAsPdf = nullptr;
+    QAction* mnuSaveResults = nullptr;
+    QAction* mnuZoomIn = nullptr;
+    QAction* mnuZoomOut = nullptr;
+    void mnuPrint_Click();
+    void mnuSaveAsPdf_Click();
+
   protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -92,6 +103,7 @@ class Form2 : public QWidget {
     void addPictures();
     void addScrollBars();
     void addButtons();
+    void addContextMenu();
     void describeForScreenReaders();
     void scheduleSetUp();
     void RedrawImage();

@@ -2,6 +2,8 @@
 
 #include "word_objects.h"
 
+#include <com/sun/star/frame/XController.hpp>
+#include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <com/sun/star/util/XModifiable.hpp>
@@ -13,15 +15,23 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace office {
 
 namespace {
 
+// Word's numbers for the export's format and range, and for the page count.
+constexpr int kExportFormatPdf = 17;
+constexpr int kExportAllDocument = 0;
+constexpr int kExportFromTo = 3;
+constexpr int kStatisticPages = 2;
+
 // Moves a file the office wrote in its own folder to where the caller wants
 // it, whole: renamed when it can be, else copied through a file that only
 // takes the target's name once complete.
-void moveIntoPlace(const QString& from, const QString& to) {
+void moveIntoPlace(const QString& from, const QString& to, const char* member) {
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return;
     const int renameError = errno;
@@ -34,7 +44,7 @@ void moveIntoPlace(const QString& from, const QString& to) {
                                 ? QString::fromLocal8Bit(std::strerror(renameError))
                                 : target.errorString();
         QFile::remove(from);
-        throw Error(QStringLiteral("SaveAs: cannot write %1: %2").arg(to, why));
+        throw Error(QStringLiteral("%1: cannot write %2: %3").arg(QLatin1String(member), to, why));
     }
     QFile::remove(from);
 }
@@ -56,6 +66,10 @@ class Document final : public InDocument {
             return call(name, Bound::Ordinary, [&] { return shapes(); });
         if (sameName(name, "SaveAs"))
             return call(name, Bound::Lengthy, [&] { return saveAs(args, named); });
+        if (sameName(name, "ExportAsFixedFormat"))
+            return call(name, Bound::Lengthy, [&] { return exportAsFixedFormat(args, named); });
+        if (sameName(name, "ComputeStatistics"))
+            return call(name, Bound::Lengthy, [&] { return computeStatistics(args, named); });
         if (sameName(name, "Close"))
             return call(name, Bound::Lengthy, [&] { return close(args, named); });
         automation::throwNoMember(name);
@@ -106,26 +120,104 @@ class Document final : public InDocument {
         return Variant();
     }
 
-    // Written in the office's own folder, then moved into place: nothing of
-    // the office's (no lock, no temporary file) ever lies beside the target,
-    // even when it is killed while saving.
     void saveTo(const QString& path) {
-        mDoc->releaseLayout();
-        const QString staging =
-            mSession->privateTemp() +
-            QStringLiteral("/saving-%1.doc")
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
-        st->storeAsURL(
-            toOU(fileUrl(staging)),
-            properties({
-                office::property("FilterName", css::uno::Any(rtl::OUString("MS Word 97"))),
-                office::property("Overwrite", css::uno::Any(true)),
-            }));
-        moveIntoPlace(staging, QFileInfo(path).absoluteFilePath());
+        storeStaged("SaveAs", path, QStringLiteral("doc"), "MS Word 97", {});
         Reference<css::util::XModifiable> m(mDoc->doc, UNO_QUERY);
         if (m.is())
             m->setModified(false);
+    }
+
+    // Written in the office's own folder, then moved into place: nothing of
+    // the office's (no lock, no temporary file) ever lies beside the target,
+    // even when it is killed while writing.
+    void storeStaged(std::string_view member, const QString& path, const QString& suffix,
+                     const char* filterName,
+                     const css::uno::Sequence<css::beans::PropertyValue>& filterData) {
+        mDoc->releaseLayout();
+        const QString staging =
+            mSession->privateTemp() +
+            QStringLiteral("/saving-%1.%2")
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+                .arg(suffix);
+        std::vector<css::beans::PropertyValue> props{
+            office::property("FilterName",
+                             css::uno::Any(rtl::OUString::createFromAscii(filterName))),
+            office::property("Overwrite", css::uno::Any(true)),
+        };
+        if (filterData.hasElements())
+            props.push_back(office::property("FilterData", css::uno::Any(filterData)));
+        const css::uno::Sequence<css::beans::PropertyValue> args(props.data(),
+                                                                 sal_Int32(props.size()));
+        Reference<css::frame::XStorable> st(mDoc->doc, UNO_QUERY_THROW);
+        // Saving makes the file the document's own; an export leaves the
+        // document as it was.
+        if (member == "SaveAs")
+            st->storeAsURL(toOU(fileUrl(staging)), args);
+        else
+            st->storeToURL(toOU(fileUrl(staging)), args);
+        moveIntoPlace(staging, QFileInfo(path).absoluteFilePath(), member.data());
+    }
+
+    // PDF through the office's own export: vector, every page (or those asked
+    // for), laid out as the document itself. Word's archival flag names
+    // PDF/A-1; the office writes PDF/A-2b, which keeps transparency and is
+    // what archives take today. Either way every font is embedded.
+    Variant exportAsFixedFormat(const QList<Variant>& positional, const QList<NamedArg>& named) {
+        const Args a(positional, named,
+                     {"OutputFileName", "ExportFormat", "OpenAfterExport", "OptimizeFor", "Range",
+                      "From", "To", "Item", "IncludeDocProps", "KeepIRM", "CreateBookmarks",
+                      "DocStructureTags", "BitmapMissingFonts", "UseISO19005_1"});
+        if (!a.has(0) || a.at(0).toString().isEmpty())
+            throw Error(QStringLiteral("ExportAsFixedFormat: a file name is needed"));
+        if (!a.has(1))
+            throw Error(QStringLiteral("ExportAsFixedFormat: an export format is needed"));
+        const int format = a.at(1).toInt();
+        if (format != kExportFormatPdf)
+            throw Error(QStringLiteral("ExportAsFixedFormat: export format %1 is not supported")
+                            .arg(format));
+        if (a.has(2) && a.at(2).toBool())
+            throw Error(QStringLiteral("ExportAsFixedFormat: nothing can be opened after export"));
+        const int range = a.has(4) ? a.at(4).toInt() : kExportAllDocument;
+        QString pages;
+        if (range == kExportFromTo) {
+            const int from = a.has(5) ? a.at(5).toInt() : 0;
+            const int to = a.has(6) ? a.at(6).toInt() : 0;
+            if (from < 1 || to < from)
+                throw Error(QStringLiteral("ExportAsFixedFormat: pages %1 to %2 are no range")
+                                .arg(from)
+                                .arg(to));
+            pages = QStringLiteral("%1-%2").arg(from).arg(to);
+        } else if (range != kExportAllDocument) {
+            throw Error(
+                QStringLiteral("ExportAsFixedFormat: range %1 is not supported").arg(range));
+        }
+        const bool archival = a.has(13) && a.at(13).toBool();
+
+        std::vector<css::beans::PropertyValue> filter;
+        if (!pages.isEmpty())
+            filter.push_back(office::property("PageRange", css::uno::Any(toOU(pages))));
+        if (archival)
+            filter.push_back(office::property("SelectPdfVersion", css::uno::Any(sal_Int32(2))));
+        storeStaged(
+            "ExportAsFixedFormat", a.at(0).toString(), QStringLiteral("pdf"), "writer_pdf_Export",
+            css::uno::Sequence<css::beans::PropertyValue>(filter.data(), sal_Int32(filter.size())));
+        return Variant();
+    }
+
+    // Only the page count, as Writer has laid the document out.
+    Variant computeStatistics(const QList<Variant>& positional, const QList<NamedArg>& named) {
+        const Args a(positional, named, {"Statistic", "IncludeFootnotesAndEndnotes"});
+        const int statistic = a.has(0) ? a.at(0).toInt() : -1;
+        if (statistic != kStatisticPages)
+            throw Error(
+                QStringLiteral("ComputeStatistics: statistic %1 is not supported").arg(statistic));
+        mDoc->releaseLayout();
+        Reference<css::frame::XModel> model(mDoc->doc, UNO_QUERY_THROW);
+        Reference<css::beans::XPropertySet> view(model->getCurrentController(), UNO_QUERY_THROW);
+        sal_Int32 count = 0;
+        if (!(view->getPropertyValue("PageCount") >>= count))
+            throw Error(QStringLiteral("ComputeStatistics: the page count cannot be read"));
+        return Variant(int32_t(count));
     }
 
     Variant close(const QList<Variant>& positional, const QList<NamedArg>& named) {

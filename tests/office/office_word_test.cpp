@@ -2,6 +2,7 @@
 // independent .doc readers where it matters.
 
 #include "officetest.h"
+#include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
 
 #include <QClipboard>
@@ -295,6 +296,44 @@ class OfficeWordTest : public QObject {
         QCOMPARE(mWord["Documents"].get("Count").toInt(), 0);
     }
 
+    void exportAsFixedFormatWritesTheLaidOutPages() {
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        QCOMPARE(doc.call("ComputeStatistics", {Variant(int32_t(2))}).toInt(), 1);
+        const QString ff(QChar(0x0c));
+        replaceInStories(doc, "[Infraction]", "first" + ff + "second page" + ff + "third");
+        replaceInStories(doc, "[Story]", QString::fromUtf8("Ardmoor Ökonomie"));
+        const int pages = doc.call("ComputeStatistics", {Variant(int32_t(2))}).toInt();
+        QCOMPARE(pages, 3);
+
+        // Every page, archival: PDF/A-2b with every font embedded.
+        const QString archive = tempPath(QString::fromUtf8("export ü/notice.pdf"));
+        QVERIFY(QDir().mkpath(QFileInfo(archive).path()));
+        doc.call("ExportAsFixedFormat", {archive, Variant(int32_t(17))}, {{"UseISO19005_1", true}});
+        QCOMPARE(testsupport::pdfPageCount(archive), pages);
+        QCOMPARE(testsupport::pdfaClaim(archive), QString("2B"));
+        QCOMPARE(testsupport::pdfFontsNotEmbedded(archive), QStringList());
+        const QString text = testsupport::pdfText(archive);
+        QVERIFY2(text.contains(QString::fromUtf8("Body Ardmoor Ökonomie")), qPrintable(text));
+        QVERIFY(!text.contains("[Story]"));
+
+        // A page range, plain PDF; the document itself is not turned into the PDF.
+        const QString middle = tempPath("middle-page.pdf");
+        doc.call("ExportAsFixedFormat",
+                 {middle, Variant(int32_t(17)), false, kMissing, Variant(int32_t(3)),
+                  Variant(int32_t(2)), Variant(int32_t(2))});
+        QCOMPARE(testsupport::pdfPageCount(middle), 1);
+        QVERIFY(testsupport::pdfaClaim(middle).isEmpty());
+        const QString middleText = testsupport::pdfText(middle);
+        QVERIFY2(middleText.contains("second page") && !middleText.contains("third") &&
+                     !middleText.contains("Body"),
+                 qPrintable(middleText));
+        const QString out = tempPath("after-export.doc");
+        doc.call("SaveAs", {out});
+        QCOMPARE(wordHeaderFlags(out) & 1, 0);
+        doc.call("Close");
+        QCOMPARE(QDir(tempPath("")).entryList({"saving-*"}, QDir::Files), QStringList());
+    }
+
     void misuseFailsWithAClearError() {
         auto failsWith = [](const std::function<void()>& f, const QString& part) {
             try {
@@ -322,6 +361,26 @@ class OfficeWordTest : public QObject {
         const Object range = doc["RANGE"];
         const Object find = range["find"];
         QVERIFY(failsWith([&] { doc.call("SaveAs", {"/proc/no/such/folder/x.doc"}); }, "SaveAs"));
+        const QString pdf = tempPath("never.pdf");
+        QVERIFY(failsWith(
+            [&] {
+                doc.call("ExportAsFixedFormat", {pdf, Variant(int32_t(18))});
+            },
+            "format 18"));
+        QVERIFY(failsWith(
+            [&] {
+                doc.call("ExportAsFixedFormat", {pdf, Variant(int32_t(17))},
+                         {{"Range", Variant(int32_t(3))}, {"From", 2}, {"To", 1}});
+            },
+            "no range"));
+        QVERIFY(failsWith(
+            [&] {
+                doc.call("ExportAsFixedFormat", {"/proc/no/x.pdf", 17});
+            },
+            "ExportAsFixedFormat"));
+        QVERIFY(failsWith([&] { doc.call("ComputeStatistics", {Variant(int32_t(0))}); },
+                          "statistic 0"));
+        QVERIFY(!QFile::exists(pdf));
         doc.call("close");
         QVERIFY(failsWith([&] { doc.get("StoryRanges"); }, "closed"));
         QVERIFY(failsWith(

@@ -76,6 +76,17 @@ SaveDialogRecorder::~SaveDialogRecorder() {
     ui::setSaveDialogHandler({});
 }
 
+PrintDialogRecorder::PrintDialogRecorder(ui::PrintChoice c) : choice(std::move(c)) {
+    ui::setPrintDialogHandler([this](const ui::PrintDialogRequest& r) {
+        seen.append(r);
+        return choice;
+    });
+}
+
+PrintDialogRecorder::~PrintDialogRecorder() {
+    ui::setPrintDialogHandler({});
+}
+
 QString writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);

@@ -5,6 +5,7 @@
 
 #include "platform/ui/commondialog.h"
 #include "platform/ui/msgbox.h"
+#include "platform/ui/printdialog.h"
 
 #include <QApplication>
 #include <QList>
@@ -36,6 +37,16 @@ class SaveDialogRecorder {
     ~SaveDialogRecorder();
     QString path;
     QList<ui::SaveDialogRequest> seen;
+};
+
+// Answers the print dialog with a fixed choice (accepted false = cancel) and
+// keeps the requests.
+class PrintDialogRecorder {
+  public:
+    explicit PrintDialogRecorder(ui::PrintChoice choice);
+    ~PrintDialogRecorder();
+    ui::PrintChoice choice;
+    QList<ui::PrintDialogRequest> seen;
 };
 
 // Writes a file with the given bytes (creating folders); returns its path.
