@@ -12,6 +12,7 @@ packages=(
   fonts-dejavu-core fonts-lohit-deva fonts-wqy-microhei fonts-symbola
   poppler-utils python3-uno
   fusefat dosfstools
+  zlib1g-dev lintian man-db
 )
 
 missing=()

@@ -74,7 +74,7 @@ done
 
 # Nothing lands anywhere a package removal would not clean up.
 stray=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -Ev \
-  '^(bin/veltrane|lib/veltrane/.*|share/applications/veltrane\.desktop|share/icons/hicolor/[0-9]+x[0-9]+/apps/veltrane\.png|share/metainfo/[^/]+\.metainfo\.xml|share/doc/veltrane/.*)$' || true)
+  '^(bin/veltrane|lib/veltrane/.*|share/applications/veltrane\.desktop|share/icons/hicolor/[0-9]+x[0-9]+/apps/veltrane\.png|share/metainfo/[^/]+\.metainfo\.xml|share/doc/veltrane/.*|share/man/man1/veltrane\.1\.gz|share/lintian/overrides/veltrane)$' || true)
 [ -z "$stray" ] || fail "unexpected installed files: $stray"
 
 # Start the installed program through its link. It should be up until killed
