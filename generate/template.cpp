@@ -77,6 +77,9 @@ class CompoundFile {
             }
             if (!u32(mB, offset(d) + 4 * (perSector - 1), d))
                 return {};
+            // A table longer than the file is a damaged (or hostile) one.
+            if (qint64(fatSectors.size()) > mB.size() >> shift)
+                return {};
         }
         for (quint32 s : fatSectors)
             for (quint32 i = 0; i < perSector; ++i) {
@@ -181,9 +184,13 @@ QList<ZipEntry> zipEntries(const QByteArray& b) {
     return out;
 }
 
-// An entry's content, at most kMaxTemplateSize * 4 of it (a template's text is
-// small; a file that inflates without end is not one). Null when unreadable.
-QByteArray zipRead(const QByteArray& b, const ZipEntry& e) {
+// What all parts of one archive may inflate to: a template's text is small,
+// and a file that inflates without end is not one.
+constexpr qint64 kMaxInflated = 4 * kMaxTemplateSize;
+
+// An entry's content, at most budget bytes of it, which it uses up. Null when
+// unreadable.
+QByteArray zipRead(const QByteArray& b, const ZipEntry& e, qint64& budget) {
     quint32 sig = 0, nameLen = 0, extraLen = 0;
     if (!u32(b, e.local, sig) || sig != 0x04034b50 || !u16(b, e.local + 26, nameLen) ||
         !u16(b, e.local + 28, extraLen))
@@ -191,8 +198,11 @@ QByteArray zipRead(const QByteArray& b, const ZipEntry& e) {
     const qint64 data = qint64(e.local) + 30 + nameLen + extraLen;
     if (data + e.packed > b.size())
         return {};
-    if (e.method == 0)
-        return b.mid(data, e.packed);
+    if (e.method == 0) {
+        const QByteArray stored = b.mid(data, qMin(qint64(e.packed), qMax(budget, qint64(0))));
+        budget -= stored.size();
+        return stored;
+    }
     if (e.method != 8)
         return {};
     z_stream z{};
@@ -203,7 +213,7 @@ QByteArray zipRead(const QByteArray& b, const ZipEntry& e) {
     QByteArray out;
     char buf[1 << 16];
     int rc = Z_OK;
-    while (rc == Z_OK && out.size() < kMaxTemplateSize * 4) {
+    while (rc == Z_OK && out.size() < budget) {
         z.next_out = reinterpret_cast<Bytef*>(buf);
         z.avail_out = sizeof buf;
         rc = inflate(&z, Z_NO_FLUSH);
@@ -212,6 +222,7 @@ QByteArray zipRead(const QByteArray& b, const ZipEntry& e) {
             break;
     }
     inflateEnd(&z);
+    budget -= out.size();
     return rc == Z_STREAM_END || rc == Z_OK ? out : QByteArray();
 }
 
@@ -248,13 +259,16 @@ Kind examine(const QByteArray& bytes, QByteArray* text) {
     if (!bytes.startsWith(QByteArray("PK\x03\x04", 4)))
         return Kind::None;
     const QList<ZipEntry> entries = zipEntries(bytes);
+    qint64 budget = kMaxInflated;
     Kind kind = Kind::None;
     for (const ZipEntry& e : entries) {
         if (e.name == QLatin1String("mimetype") &&
-            zipRead(bytes, e).trimmed().startsWith("application/vnd.oasis.opendocument.text"))
+            zipRead(bytes, e, budget)
+                .trimmed()
+                .startsWith("application/vnd.oasis.opendocument.text"))
             kind = Kind::OpenDocument;
         if (e.name == QLatin1String("[Content_Types].xml") &&
-            zipRead(bytes, e).contains("wordprocessingml"))
+            zipRead(bytes, e, budget).contains("wordprocessingml"))
             kind = Kind::OpenXml;
     }
     if (kind == Kind::None || !text)
@@ -265,7 +279,7 @@ Kind examine(const QByteArray& bytes, QByteArray* text) {
                                                      : (e.name.startsWith(QLatin1String("word/")) &&
                                                         e.name.endsWith(QLatin1String(".xml")));
         if (part)
-            *text += xmlText(zipRead(bytes, e)) + '\n';
+            *text += xmlText(zipRead(bytes, e, budget)) + '\n';
     }
     return kind;
 }

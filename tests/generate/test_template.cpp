@@ -190,6 +190,34 @@ class TemplateTest : public QObject {
         QCOMPARE(generate::missingPlaceholders(bytes), missing);
     }
 
+    // A damaged file of each format is judged without reading outside it
+    // (the sanitizer build sees any stray read) and never taken for whole.
+    void damagedFilesAreJudgedSafely() {
+        const QStringList names{QStringLiteral("ardmoor.dot"), QStringLiteral("ardmoor.docx"),
+                                QStringLiteral("partial.odt")};
+        for (const QString& name : names) {
+            const QByteArray whole = testsupport::readFile(fixture(name));
+            QVERIFY(!whole.isEmpty());
+            for (qsizetype cut = 0; cut < whole.size(); cut += 97) {
+                const QByteArray part = whole.left(cut);
+                generate::documentProblem(part);
+                generate::missingPlaceholders(part);
+            }
+            // Every 4-byte word of the first 4 KiB (headers, tables, the directory)
+            // set to values that point everywhere and nowhere.
+            for (qsizetype at = 0; at + 4 <= qMin<qsizetype>(whole.size(), 4096); at += 4)
+                for (const char* v : {"\xFF\xFF\xFF\x7F", "\x00\x00\x00\x00", "\x10\x00\x00\x00"}) {
+                    QByteArray bad = whole;
+                    bad.replace(at, 4, QByteArray(v, 4));
+                    generate::documentProblem(bad);
+                    generate::missingPlaceholders(bad);
+                }
+            // Cut short inside its signature, nothing is a document.
+            QVERIFY(!generate::documentProblem(whole.left(7)).isEmpty());
+            QCOMPARE(generate::missingPlaceholders(whole.left(7)).size(), 9);
+        }
+    }
+
     void aTemplateLackingPlaceholdersIsUsedAndSaysWhatTheNoticeLacks() {
         const QByteArray partial = testsupport::readFile(fixture(QStringLiteral("partial.odt")));
         put(own(systemB), partial);
