@@ -388,12 +388,15 @@ TemplateFile inspectTemplate(const QString& path) {
                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return t;
     }
-    QFile f;
-    const bool opened = f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (!opened)
+    QFile f; // owns the descriptor once open
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-    if (!opened || ::fstat(fd, &st) != 0) {
-        t.refusal = QStringLiteral("it cannot be read");
+        t.refusal = QStringLiteral("it cannot be read (%1)").arg(f.errorString());
+        return t;
+    }
+    if (::fstat(fd, &st) != 0) {
+        t.refusal = QStringLiteral("it cannot be read (%1)")
+                        .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return t;
     }
     if (S_ISDIR(st.st_mode)) {
