@@ -22,8 +22,7 @@ sys.path.insert(0, SOURCE)
 import uno  # noqa: E402
 from lo import Office, props, url  # noqa: E402
 
-MACRO = '''<?xml version="1.0" encoding="UTF-8"?>
-Sub Main
+MACRO = '''Sub Main
   Dim f As Integer
   f = FreeFile
   Open Environ("VELTRANE_MACRO_PROOF") For Output As #f
@@ -80,7 +79,7 @@ def main():
         company(doc, "Macro Test Ltd")
         libs = doc.BasicLibraries
         lib = libs.getByName("Standard") if libs.hasByName("Standard") else libs.createLibrary("Standard")
-        lib.insertByName("Proof", MACRO.split("\n", 1)[1])
+        lib.insertByName("Proof", MACRO)
         event = uno.Any("[]com.sun.star.beans.PropertyValue", props(
             EventType="Script",
             Script="vnd.sun.star.script:Standard.Proof.Main?language=Basic&location=document"))
