@@ -184,19 +184,36 @@ class OwnTemplateOfficeTest : public QObject {
         QFile::remove(ownTemplate());
     }
 
-    // The macro is live (the office runs it on opening when macros are allowed),
-    // yet a generation from its template never runs it and the notice carries none.
-    void aTemplatesMacroNeverRunsAndIsNotInTheNotice() {
+    // Each template's macros are live: the Basic one runs on opening when macros
+    // are allowed, and the office's own defaults carry the Word one into a saved
+    // .doc. Yet a generation never runs them and the notice carries none.
+    void aTemplatesMacrosNeverRunAndAreNotInTheNotice_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("company");
+        QTest::newRow("OpenDocument Basic") << QStringLiteral("macro.ott") << "Macro Test Ltd";
+        QTest::newRow("Word macro project") << QStringLiteral("vba.dot") << "Ardmoor Widgets Ltd";
+    }
+    void aTemplatesMacrosNeverRunAndAreNotInTheNotice() {
+        QFETCH(QString, file);
+        QFETCH(QString, company);
+        const QString control = testsupport::sandboxRoot() + QStringLiteral("/control.doc");
+        const bool basic = file.endsWith(QLatin1String(".ott"));
         QProcess p;
         p.start(QStringLiteral("/usr/bin/python3"),
-                {fixture(QStringLiteral("make-own-templates.py")), QStringLiteral("--run-macro"),
-                 fixture(QStringLiteral("macro.ott"))});
+                basic ? QStringList{fixture(QStringLiteral("make-own-templates.py")),
+                                    QStringLiteral("--run-macro"), fixture(file)}
+                      : QStringList{fixture(QStringLiteral("make-own-templates.py")),
+                                    QStringLiteral("--convert"), fixture(file), control});
         QVERIFY(p.waitForFinished(120000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-        QVERIFY2(QFile::exists(proofFile()), "the fixture's macro did not run");
+        if (basic)
+            QVERIFY2(QFile::exists(proofFile()), "the fixture's macro did not run");
+        else
+            QVERIFY2(rawCount(testsupport::readFile(control), "_VBA_PROJECT") > 0,
+                     "the office's defaults did not keep the fixture's macros");
         QFile::remove(proofFile());
 
-        install(testsupport::readFile(fixture(QStringLiteral("macro.ott"))));
+        install(testsupport::readFile(fixture(file)));
         MsgBoxRecorder boxes;
         const QString doc = generate();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
@@ -204,9 +221,10 @@ class OwnTemplateOfficeTest : public QObject {
         QTest::qWait(500); // a macro started by the open would have finished
         QVERIFY(!QFile::exists(proofFile()));
         verifySampleValues(doc);
-        QVERIFY(catdoc(doc).contains(QStringLiteral("Macro Test Ltd")));
+        QVERIFY(catdoc(doc).contains(company));
         const QByteArray bytes = testsupport::readFile(doc);
-        for (const char* trace : {"VELTRANE_MACRO_PROOF", "Macros", "_VBA_PROJECT", "Proof"})
+        for (const char* trace :
+             {"VELTRANE_MACRO_PROOF", "Macros", "_VBA_PROJECT", "Proof", "AutoOpen"})
             QVERIFY2(rawCount(bytes, trace) == 0, trace);
         QFile::remove(ownTemplate());
     }

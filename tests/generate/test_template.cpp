@@ -171,6 +171,7 @@ class TemplateTest : public QObject {
         const QStringList none;
         QTest::newRow("built-in") << builtIn() << none;
         QTest::newRow("Word 97 template") << testsupport::readFile(fixture("ardmoor.dot")) << none;
+        QTest::newRow("Word 97 with macros") << testsupport::readFile(fixture("vba.dot")) << none;
         QTest::newRow("Office Open XML") << testsupport::readFile(fixture("ardmoor.docx")) << none;
         QTest::newRow("OpenDocument template")
             << testsupport::readFile(fixture("macro.ott")) << none;
