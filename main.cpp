@@ -1,11 +1,14 @@
 // Veltrane: employee warning notices, filled in by a real word processor.
 
+#include "app/commandline.h"
 #include "app/form1.h"
 #include "app/shell.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    if (const int status = app::runCommandLine(argc, argv); status >= 0)
+        return status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
     QApplication::setDesktopFileName(QStringLiteral("veltrane"));

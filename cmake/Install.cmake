@@ -48,11 +48,15 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veltrane)
 set(CPACK_PACKAGE_VENDOR "Veltrane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision: a packaged upstream version, so its changelog is changelog.Debian.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Veltrane maintainers <${VELTRANE_SUPPORT_EMAIL}>")
-set(CPACK_DEBIAN_PACKAGE_SECTION office)
+# Debian has no office section; text is where document tools go.
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write employee warning notices as Word documents")
 # CPack puts the summary first and indents these lines itself.
@@ -87,4 +91,23 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups")
 # then warns "missing file", which is expected.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_BINARY_DIR}/packaging/none/postinst ${PROJECT_BINARY_DIR}/packaging/none/postrm)
+
+# What Debian asks of every package: a changelog and a manual page, both
+# compressed without a time stamp (gzip -9n) so the package is reproducible,
+# and the reason for the plugin's run path, told to lintian.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in
+               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/veltrane.1
+               ${PROJECT_BINARY_DIR}/packaging/veltrane.1 @ONLY)
+foreach(doc changelog.Debian veltrane.1)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/${doc}.gz
+    COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/packaging/${doc} > ${PROJECT_BINARY_DIR}/packaging/${doc}.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/${doc} VERBATIM)
+endforeach()
+add_custom_target(veltrane_package_docs ALL DEPENDS
+  ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz ${PROJECT_BINARY_DIR}/packaging/veltrane.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz DESTINATION share/doc/veltrane)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/veltrane.1.gz DESTINATION share/man/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME veltrane)
 include(CPack)

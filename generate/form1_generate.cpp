@@ -26,9 +26,10 @@ void Form1::PushButton6_Click() {
     trap.at(102, [&] { mBusy = true; });
     trap.at(104, [&] { Pointer.SetMousePointer(ui::vbHourglass); });
 
-    // The template goes to the temporary folder, unless a file of that name is there.
+    // The template goes to the temporary folder, unless a file of that name is
+    // there: the organisation's own where one is installed, else the built-in one.
     QByteArray templateBytes;
-    trap.at(106, [&] { templateBytes = generate::LoadResData(101, QStringLiteral("CUSTOM")); });
+    trap.at(106, [&] { templateBytes = generate::TemplateBytes(); });
     trap.at(108, [&] {
         const QString p = app::TempPath(QStringLiteral("template.dot"));
         if (!app::FileExists(p))

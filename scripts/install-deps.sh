@@ -13,6 +13,7 @@ packages=(
   poppler-utils python3-uno
   fusefat dosfstools
   libcups2-dev cups
+  zlib1g-dev lintian man-db
 )
 
 missing=()

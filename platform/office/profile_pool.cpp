@@ -88,6 +88,11 @@ bool seedProfile(const QString& profileDir, const QString& version) {
     changed |= setXcuValue(xcu, misc, "UseLocking", QStringLiteral("false"));
     changed |= setXcuValue(xcu, misc, "UseDocumentSystemFileLocking", QStringLiteral("false"));
     changed |= setXcuValue(xcu, misc, "UseDocumentOOoLockFile", QStringLiteral("false"));
+    // A template is untrusted: the Word macros in it are neither loaded nor
+    // kept, so none of them reaches the saved document.
+    const char* vba = "/org.openoffice.Office.Writer/Filter/Import/VBA";
+    for (const char* prop : {"Load", "Save", "Executable"})
+        changed |= setXcuValue(xcu, vba, prop, QStringLiteral("false"));
     if (!changed)
         return true;
     QSaveFile out(path);

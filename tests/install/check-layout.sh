@@ -74,8 +74,18 @@ done
 
 # Nothing lands anywhere a package removal would not clean up.
 stray=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -Ev \
-  '^(bin/veltrane|lib/veltrane/.*|share/applications/veltrane\.desktop|share/icons/hicolor/[0-9]+x[0-9]+/apps/veltrane\.png|share/metainfo/[^/]+\.metainfo\.xml|share/doc/veltrane/.*)$' || true)
+  '^(bin/veltrane|lib/veltrane/.*|share/applications/veltrane\.desktop|share/icons/hicolor/[0-9]+x[0-9]+/apps/veltrane\.png|share/metainfo/[^/]+\.metainfo\.xml|share/doc/veltrane/.*|share/man/man1/veltrane\.1\.gz|share/lintian/overrides/veltrane)$' || true)
 [ -z "$stray" ] || fail "unexpected installed files: $stray"
+
+# The command line answers without a display, and the installed program
+# carries the template the sources hold.
+if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$link" --write-template "$root/start.dot" 2>&1); then
+  fail "installed veltrane --write-template failed: $out"
+elif ! cmp -s "$root/start.dot" "$source/resources/template/template.dot"; then
+  fail "installed veltrane --write-template wrote other bytes than resources/template/template.dot"
+fi
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$link" --version 2>&1) || fail "installed veltrane --version failed: $version"
+case "$version" in "veltrane "[0-9]*) ;; *) fail "installed veltrane --version says '$version'" ;; esac
 
 # Start the installed program through its link. It should be up until killed
 # (timeout's 124), having looked in its own folder for its files.

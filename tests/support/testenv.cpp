@@ -38,6 +38,11 @@ void isolateEnvironment() {
     ::setenv("XDG_CACHE_HOME", QFile::encodeName(gRoot + QStringLiteral("/cache")).constData(), 1);
     ::setenv("TEMP", QFile::encodeName(gRoot + QStringLiteral("/tmp")).constData(), 1);
     ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(gRoot).constData(), 1);
+    // An own template that someone installed on the machine for every user
+    // (/usr/local/share/veltrane) must not stand in for the built-in one. The
+    // office still needs the system's shared data.
+    ::setenv("XDG_DATA_HOME", QFile::encodeName(gRoot + QStringLiteral("/data")).constData(), 1);
+    ::setenv("XDG_DATA_DIRS", "/usr/share", 1);
     ::unsetenv("temp");
     ::unsetenv("Temp");
 }

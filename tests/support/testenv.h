@@ -15,7 +15,7 @@
 
 namespace testsupport {
 
-// Points HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and TEMP at a fresh folder that
+// Points HOME, the XDG folders and TEMP at a fresh folder that
 // is removed when the process ends. Call first thing in main.
 void isolateEnvironment();
 QString sandboxRoot();

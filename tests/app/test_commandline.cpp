@@ -1,0 +1,114 @@
+// The program's command line, run as a user runs it: the options answer in
+// the terminal and exit, without a display, a settings store or an office.
+
+#include "generate/template.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+// Runs the program without a display and with a HOME of its own; anything it
+// would start (an office, a window) would show up as a hang or in that HOME.
+Run veltrane(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(testsupport::sandboxRoot());
+    p.start(QStringLiteral(VELTRANE_EXECUTABLE), args);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+    Q_OBJECT
+    QString dir;
+
+  private slots:
+    void init() {
+        dir = testsupport::sandboxRoot() + QStringLiteral("/out");
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+    }
+
+    void writeTemplateWritesTheBuiltInTemplateByteForByte() {
+        const QString file = dir + QStringLiteral("/start.dot");
+        const Run r = veltrane({QStringLiteral("--write-template"), file});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        const QByteArray written = testsupport::readFile(file);
+        QCOMPARE(written, generate::LoadResData(101, QStringLiteral("CUSTOM")));
+        QCOMPARE(written, testsupport::readFile(QStringLiteral(
+                              VELTRANE_SOURCE_DIR "/resources/template/template.dot")));
+        QVERIFY(r.out.contains(QStringLiteral("~/.local/share/veltrane/template.dot")));
+        // Nothing else was started or written.
+        QCOMPARE(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{QStringLiteral("start.dot")});
+        QVERIFY(
+            !QFile::exists(testsupport::sandboxRoot() + QStringLiteral("/config/Ardmoor.conf")));
+    }
+
+    void anExistingFileIsReplacedOnlyWithForce() {
+        const QString file = dir + QStringLiteral("/mine.dot");
+        testsupport::writeFile(file, "the user's own work");
+        Run r = veltrane({QStringLiteral("--write-template"), file});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(file) && r.err.contains(QStringLiteral("--force")),
+                 qPrintable(r.err));
+        QCOMPARE(testsupport::readFile(file), QByteArray("the user's own work"));
+
+        // A link is something there too; what it points at stays as it was.
+        const QString link = dir + QStringLiteral("/link.dot");
+        QVERIFY(QFile::link(file, link));
+        QCOMPARE(veltrane({QStringLiteral("--write-template=") + link}).status, 1);
+        QCOMPARE(testsupport::readFile(file), QByteArray("the user's own work"));
+
+        r = veltrane({QStringLiteral("--force"), QStringLiteral("--write-template"), file});
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QCOMPARE(testsupport::readFile(file), generate::LoadResData(101, QStringLiteral("CUSTOM")));
+    }
+
+    void helpVersionAndMistakesAnswerInTheTerminal() {
+        Run r = veltrane({QStringLiteral("--help")});
+        QCOMPARE(r.status, 0);
+        for (const char* word : {"--write-template", "--force", "--version", "XDG_DATA_HOME",
+                                 "XDG_DATA_DIRS", "veltrane/template.dot"})
+            QVERIFY2(r.out.contains(QLatin1String(word)), word);
+        QCOMPARE(veltrane({QStringLiteral("-h")}).out, r.out);
+
+        r = veltrane({QStringLiteral("--version")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("veltrane " VELTRANE_VERSION "\n"));
+
+        r = veltrane({QStringLiteral("--write-template")});
+        QCOMPARE(r.status, 2);
+        QVERIFY(r.out.isEmpty() && !r.err.isEmpty());
+
+        r = veltrane(
+            {QStringLiteral("--write-template"), dir + QStringLiteral("/no/such/folder/t.dot")});
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(QStringLiteral("cannot write")));
+    }
+};
+
+VELTRANE_TEST_MAIN(CommandLineTest)
+#include "test_commandline.moc"

@@ -1,0 +1,240 @@
+// Which template a generation uses: the organisation's own from the XDG data
+// folders, or the built-in one, and what the user is told about a bad one.
+
+#include "generate/template.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <unistd.h>
+
+using testsupport::MsgBoxRecorder;
+
+namespace {
+
+QString fixture(const QString& name) {
+    return QStringLiteral(VELTRANE_SOURCE_DIR "/tests/generate/data/") + name;
+}
+
+QByteArray builtIn() {
+    return generate::LoadResData(101, QStringLiteral("CUSTOM"));
+}
+
+// The built-in template with one UTF-16 text swapped for another of its length.
+QByteArray builtInWith(const char* from, const char* to) {
+    auto wide = [](const char* s) {
+        QByteArray w;
+        for (; *s; ++s)
+            w.append(*s).append('\0');
+        return w;
+    };
+    QByteArray b = builtIn();
+    const qsizetype at = b.indexOf(wide(from));
+    if (at < 0)
+        return {};
+    b.replace(at, wide(to).size(), wide(to));
+    return b;
+}
+
+} // namespace
+
+class TemplateTest : public QObject {
+    Q_OBJECT
+    QString user, systemA, systemB;
+
+    QString own(const QString& folder) { return folder + QStringLiteral("/veltrane/template.dot"); }
+
+    void put(const QString& path, const QByteArray& bytes) {
+        QFile::remove(path);
+        QDir(path).removeRecursively();
+        testsupport::writeFile(path, bytes);
+    }
+
+  private slots:
+    void init() {
+        const QString root = testsupport::sandboxRoot() + QStringLiteral("/lookup");
+        QDir(root).removeRecursively();
+        user = root + QStringLiteral("/user");
+        systemA = root + QStringLiteral("/local");
+        systemB = root + QStringLiteral("/system");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(user));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(systemA + QLatin1Char(':') + systemB));
+        generate::resetTemplateMessagesForTests();
+    }
+
+    void theLookupFollowsTheXdgFolders() {
+        QCOMPARE(generate::ownTemplateCandidates(),
+                 QStringList({own(user), own(systemA), own(systemB)}));
+
+        // Unset or relative folders fall back to the defaults.
+        qputenv("XDG_DATA_HOME", "relative/data");
+        qunsetenv("XDG_DATA_DIRS");
+        QCOMPARE(
+            generate::ownTemplateCandidates(),
+            QStringList({QDir::homePath() + QStringLiteral("/.local/share/veltrane/template.dot"),
+                         QStringLiteral("/usr/local/share/veltrane/template.dot"),
+                         QStringLiteral("/usr/share/veltrane/template.dot")}));
+    }
+
+    void theUsersTemplateComesBeforeTheSystemsBeforeTheBuiltIn() {
+        MsgBoxRecorder boxes;
+        const QByteArray userBytes = testsupport::readFile(fixture(QStringLiteral("ardmoor.dot")));
+        const QByteArray systemBytes =
+            testsupport::readFile(fixture(QStringLiteral("ardmoor.docx")));
+        QVERIFY(!userBytes.isEmpty() && !systemBytes.isEmpty());
+        put(own(systemB), systemBytes);
+        put(own(user), userBytes);
+        QCOMPARE(generate::TemplateBytes(), userBytes);
+        QFile::remove(own(user));
+        QCOMPARE(generate::TemplateBytes(), systemBytes);
+        QFile::remove(own(systemB));
+        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+    }
+
+    void aRefusedFileIsToldOnceAndTheBuiltInServes_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("kind"); // file, folder, sparse, dangling
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("garbage") << QByteArray("This is no document at all.\n") << "file"
+                                 << "is not a word-processor document";
+        QTest::newRow("empty") << QByteArray() << "file"
+                               << "is empty";
+        QTest::newRow("too large") << QByteArray() << "sparse"
+                                   << "is larger than 20 MiB";
+        QTest::newRow("folder") << QByteArray() << "folder"
+                                << "is a folder";
+        QTest::newRow("dangling link") << QByteArray() << "dangling"
+                                       << "cannot be read";
+        QTest::newRow("a compound file that is no Word document")
+            << builtInWith("WordDocument", "WordDokument") << "file"
+            << "is not a word-processor document";
+        QByteArray notText = testsupport::readFile(fixture(QStringLiteral("partial.odt")));
+        notText.replace("opendocument.text", "opendocument.base");
+        QTest::newRow("an OpenDocument database") << notText << "file"
+                                                  << "is not a word-processor document";
+        QTest::newRow("a truncated compound file") << builtIn().left(512) << "file"
+                                                   << "is not a word-processor document";
+    }
+    void aRefusedFileIsToldOnceAndTheBuiltInServes() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = own(user);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (kind == QLatin1String("file")) {
+            put(path, bytes);
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == QLatin1String("sparse")) {
+            put(path, QByteArray());
+            QVERIFY(::truncate(QFile::encodeName(path).constData(),
+                               generate::kMaxTemplateSize + 1) == 0);
+        } else {
+            QVERIFY(QFile::link(path + QStringLiteral(".gone"), path));
+        }
+
+        MsgBoxRecorder boxes;
+        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QCOMPARE(boxes.seen.size(), 1);
+        const QString prompt = boxes.seen[0].prompt;
+        QVERIFY2(prompt.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(prompt));
+        QVERIFY2(prompt.contains(reason), qPrintable(prompt));
+        QVERIFY2(prompt.contains(QStringLiteral("built-in template")), qPrintable(prompt));
+        QCOMPARE(boxes.seen[0].title, QString()); // the application title
+        QVERIFY(boxes.seen[0].style & ui::vbExclamation);
+
+        // Once per run: the next generation says nothing more.
+        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QCOMPARE(boxes.seen.size(), 1);
+    }
+
+    void aRefusedUsersTemplateGivesWayToTheSystemsOne() {
+        const QByteArray systemBytes =
+            testsupport::readFile(fixture(QStringLiteral("ardmoor.dot")));
+        put(own(user), QByteArray("garbage"));
+        put(own(systemA), systemBytes);
+        MsgBoxRecorder boxes;
+        QCOMPARE(generate::TemplateBytes(), systemBytes);
+        QCOMPARE(boxes.seen.size(), 1);
+        QVERIFY(boxes.seen[0].prompt.contains(own(user)));
+        QVERIFY2(boxes.seen[0].prompt.contains(
+                     QStringLiteral("made from the template \"%1\"").arg(own(systemA))),
+                 qPrintable(boxes.seen[0].prompt));
+    }
+
+    void theMissingPlaceholdersAreFoundInEveryFormat_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("missing");
+        const QStringList none;
+        QTest::newRow("built-in") << builtIn() << none;
+        QTest::newRow("Word 97 template") << testsupport::readFile(fixture("ardmoor.dot")) << none;
+        QTest::newRow("Word 97 with macros") << testsupport::readFile(fixture("vba.dot")) << none;
+        QTest::newRow("Office Open XML") << testsupport::readFile(fixture("ardmoor.docx")) << none;
+        QTest::newRow("OpenDocument template")
+            << testsupport::readFile(fixture("macro.ott")) << none;
+        // [Manager] is there, split across a bold and a plain run.
+        QTest::newRow("OpenDocument, two taken out")
+            << testsupport::readFile(fixture("partial.odt"))
+            << QStringList{QStringLiteral("[JobTitle]"), QStringLiteral("[EmployeeID]")};
+        QTest::newRow("Word 97, one renamed") << builtInWith("[Department]", "[Departmant]")
+                                              << QStringList{QStringLiteral("[Department]")};
+        QTest::newRow("any case is a match") << builtInWith("[Department]", "[DEPARTMENT]") << none;
+    }
+    void theMissingPlaceholdersAreFoundInEveryFormat() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, missing);
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(generate::documentProblem(bytes), QString());
+        QCOMPARE(generate::missingPlaceholders(bytes), missing);
+    }
+
+    // A damaged file of each format is judged without reading outside it
+    // (the sanitizer build sees any stray read) and never taken for whole.
+    void damagedFilesAreJudgedSafely() {
+        const QStringList names{QStringLiteral("ardmoor.dot"), QStringLiteral("ardmoor.docx"),
+                                QStringLiteral("partial.odt")};
+        for (const QString& name : names) {
+            const QByteArray whole = testsupport::readFile(fixture(name));
+            QVERIFY(!whole.isEmpty());
+            for (qsizetype cut = 0; cut < whole.size(); cut += 97) {
+                const QByteArray part = whole.left(cut);
+                generate::documentProblem(part);
+                generate::missingPlaceholders(part);
+            }
+            // Every 4-byte word of the first 4 KiB (headers, tables, the directory)
+            // set to values that point everywhere and nowhere.
+            for (qsizetype at = 0; at + 4 <= qMin<qsizetype>(whole.size(), 4096); at += 4)
+                for (const char* v : {"\xFF\xFF\xFF\x7F", "\x00\x00\x00\x00", "\x10\x00\x00\x00"}) {
+                    QByteArray bad = whole;
+                    bad.replace(at, 4, QByteArray(v, 4));
+                    generate::documentProblem(bad);
+                    generate::missingPlaceholders(bad);
+                }
+            // Cut short inside its signature, nothing is a document.
+            QVERIFY(!generate::documentProblem(whole.left(7)).isEmpty());
+            QCOMPARE(generate::missingPlaceholders(whole.left(7)).size(), 9);
+        }
+    }
+
+    void aTemplateLackingPlaceholdersIsUsedAndSaysWhatTheNoticeLacks() {
+        const QByteArray partial = testsupport::readFile(fixture(QStringLiteral("partial.odt")));
+        put(own(systemB), partial);
+        MsgBoxRecorder boxes;
+        QCOMPARE(generate::TemplateBytes(), partial);
+        QCOMPARE(boxes.seen.size(), 1);
+        const QString prompt = boxes.seen[0].prompt;
+        QVERIFY2(prompt.contains(own(systemB)), qPrintable(prompt));
+        QVERIFY2(
+            prompt.contains(QStringLiteral("[JobTitle] (Job Title)\r\n[EmployeeID] (Employee ID)")),
+            qPrintable(prompt));
+        QVERIFY(!prompt.contains(QStringLiteral("[Manager]")));
+        QCOMPARE(generate::TemplateBytes(), partial);
+        QCOMPARE(boxes.seen.size(), 1);
+    }
+};
+
+VELTRANE_TEST_MAIN(TemplateTest)
+#include "test_template.moc"
