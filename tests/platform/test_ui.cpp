@@ -13,12 +13,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextLayout>
 #include <QTimer>
 #include <QtEndian>
 
@@ -199,6 +201,71 @@ class UiTest : public QObject {
             [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); }, stuck);
         QVERIFY(!stuck);
         QCOMPARE(seen.title, QStringLiteral("Application Error"));
+    }
+
+    // A long path, with or without places to break, is shown whole: every
+    // line of the visible text fits the box, and the box's text is unchanged.
+    void messageBoxShowsALongPathWhole_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("one long name") << QStringLiteral("/srv/shared/") + QString(250, 'a');
+        QTest::newRow("long folders") << QStringLiteral("/srv/") + QString(120, 'b') +
+                                             QStringLiteral("/") + QString(120, 'c') +
+                                             QStringLiteral(".doc");
+        QTest::newRow("CJK") << QStringLiteral("/home/") + QString(84, QChar(0x8B66));
+    }
+    void messageBoxShowsALongPathWhole() {
+        QFETCH(QString, path);
+        const QString prompt =
+            QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
+        QString text;
+        QStringList cut;
+        bool stuck = false;
+        BoxSeen seen;
+        answerBox(
+            prompt, ui::vbYesNo, QString(), seen,
+            [&](QMessageBox* box) {
+                // As the user sees it: shown and laid out.
+                QVERIFY(QTest::qWaitForWindowExposed(box));
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                for (QLabel* label : box->findChildren<QLabel*>()) {
+                    QString plain = label->text();
+                    plain.remove(QChar(0x200B));
+                    if (!label->isVisible() || plain != prompt)
+                        continue;
+                    text = plain;
+                    // Lay the label's text out as the label does, at its width.
+                    QTextLayout layout(label->text(), label->font());
+                    QTextOption option;
+                    option.setWrapMode(QTextOption::WordWrap);
+                    layout.setTextOption(option);
+                    const QRect inside = label->contentsRect();
+                    qreal height = 0;
+                    layout.beginLayout();
+                    for (QTextLine line = layout.createLine(); line.isValid();
+                         line = layout.createLine()) {
+                        line.setLineWidth(inside.width());
+                        if (line.naturalTextWidth() > inside.width() + 0.5)
+                            cut << QStringLiteral("too wide %1 > %2")
+                                       .arg(line.naturalTextWidth())
+                                       .arg(inside.width());
+                        height += line.height();
+                    }
+                    layout.endLayout();
+                    if (height > inside.height() + 0.5)
+                        cut << QStringLiteral("too short %1 > %2 at %3")
+                                   .arg(height)
+                                   .arg(inside.height())
+                                   .arg(inside.width());
+                    if (!box->rect().contains(label->geometry()))
+                        cut << QStringLiteral("outside the box");
+                }
+                box->button(QMessageBox::No)->click();
+            },
+            stuck);
+        QVERIFY(!stuck);
+        QCOMPARE(seen.text, prompt);
+        QCOMPARE(text, prompt);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
     }
 
     // Qt's dialog is given "Description (pattern)", never the pattern twice.
