@@ -94,7 +94,7 @@ void Form2::addPictures() {
 
 void Form2::addScrollBars() {
     auto scrollBar = [this](const char* name, Qt::Orientation o, QRect r) {
-        auto* s = new QScrollBar(o, this);
+        auto* s = new ui::ScrollBar(o, this);
         s->setObjectName(QString::fromLatin1(name));
         s->setGeometry(r);
         s->setRange(0, 0);

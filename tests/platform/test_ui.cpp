@@ -268,6 +268,24 @@ class UiTest : public QObject {
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
     }
 
+    // A disabled bar shows no thumb: wherever its value stands, it looks the
+    // same. Enabled, the thumb moves with the value.
+    void disabledScrollBarDrawsNoThumb() {
+        for (Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
+            ui::ScrollBar bar(o);
+            bar.resize(o == Qt::Horizontal ? QSize(300, 17) : QSize(17, 300));
+            bar.setRange(0, 300);
+            auto at = [&](int value) {
+                bar.setValue(value);
+                return bar.grab().toImage();
+            };
+            QVERIFY(at(0) != at(300));
+            bar.setEnabled(false);
+            QCOMPARE(at(0), at(300));
+            QCOMPARE(at(150), at(300));
+        }
+    }
+
     // Qt's dialog is given "Description (pattern)", never the pattern twice.
     void saveDialogFilter_data() {
         QTest::addColumn<QString>("filter");
