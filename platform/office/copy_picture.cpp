@@ -133,7 +133,7 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     const int shown = int(pages.size());
     if (document->numPages() > shown)
         endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
-    QImage picture = stackPages(pages, kPageGapPx, endText);
+    QImage picture = stackPages(pages, kPageGapPx, endText, previewFrame(kDpi));
     if (picture.isNull())
         throw automation::Error(QStringLiteral("CopyAsPicture: the document has no pages"));
     return picture;
