@@ -15,7 +15,9 @@
 #include <QWidget>
 #include <cstdint>
 
+class QKeyEvent;
 class QScrollBar;
+class QWheelEvent;
 
 namespace app {
 class ErrorTrap;
@@ -83,6 +85,7 @@ class Form2 : public QWidget {
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     Form2();
@@ -100,6 +103,11 @@ class Form2 : public QWidget {
     void SetZoom(const float& zoom);
     void ZoomStep(const int32_t& direction);
 
+    // The wheel and keys over the picture.
+    bool viewerWheel(QWheelEvent* e);
+    bool viewerKey(QKeyEvent* e);
+    void scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips);
+
     // The viewport state.
     float mDragStartX = 0;
     float mDragStartY = 0;
@@ -112,6 +120,9 @@ class Form2 : public QWidget {
     float mZoom = 1.0f;
     bool mFirstActivate = false;
 
+    double mWheelRestX = 0; // wheel turns smaller than one scroll step, kept
+    double mWheelRestY = 0;
+    int mWheelZoom = 0;
     bool mCentred = false;
     bool mInActivate = false;
 };
