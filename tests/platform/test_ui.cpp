@@ -270,9 +270,18 @@ class UiTest : public QObject {
 
     // A disabled bar shows no thumb: wherever its value stands, it looks the
     // same. Enabled, the thumb moves with the value.
+    void disabledScrollBarDrawsNoThumb_data() {
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("plain") << QString();
+        QFile skin(QStringLiteral(VELTRANE_SOURCE_DIR "/resources/skin/o.cjs"));
+        QVERIFY(skin.open(QIODevice::ReadOnly));
+        QTest::newRow("the shipped skin") << QString::fromUtf8(skin.readAll());
+    }
     void disabledScrollBarDrawsNoThumb() {
+        QFETCH(QString, sheet);
         for (Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
             ui::ScrollBar bar(o);
+            bar.setStyleSheet(sheet);
             bar.resize(o == Qt::Horizontal ? QSize(300, 17) : QSize(17, 300));
             bar.setRange(0, 300);
             auto at = [&](int value) {
