@@ -230,6 +230,10 @@ class ShellTest : public QObject {
             automation::Error, app::CopyFileWhole(app::TempPath(QStringLiteral("gone.doc")), dst));
         QCOMPARE(testsupport::readFile(dst), QByteArray("old"));
         QVERIFY(!QFile::exists(dst + QStringLiteral(".veltrane-partial")));
+        // Nor is the hidden copy beside it left behind.
+        QCOMPARE(
+            QDir(app::TempFolder()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden),
+            QStringList());
     }
 
     // A replacement keeps who may read the old file; a new file gets what
