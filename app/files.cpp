@@ -11,11 +11,13 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -84,14 +86,32 @@ int copyInto(QFile& in, int fd) {
     }
 }
 
-// A new file beside target whose name belongs to this copy alone, so nothing
-// of the user's that happens to carry a similar name is touched.
-int openPartialBeside(const QByteArray& target, QByteArray& name) {
+testing::ReserveCall gReserve = nullptr;
+
+// Room for `length` bytes from the start of fd, taken now, without changing
+// the file's size; 0 or the error.
+int reserve(int fd, off_t length) {
+    if (gReserve)
+        return gReserve(fd, static_cast<long long>(length));
+    return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length) == 0 ? 0 : errno;
+}
+
+// A file system that cannot reserve room says so with one of these.
+bool cannotReserve(int err) {
+    return err == EOPNOTSUPP || err == ENOSYS || err == EINVAL;
+}
+
+// A new hidden file with a short random name in target's folder, so nothing
+// of the user's is touched. The name does not grow with the target's, so
+// every name the folder takes can be saved, and a copy left by a crash stays
+// out of the folder's listing.
+int openCopyBeside(const QByteArray& target, mode_t mode, QByteArray& name) {
+    const QByteArray folder = target.left(target.lastIndexOf('/') + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = target + ".veltrane-partial-" +
-               QByteArray::number(QRandomGenerator::system()->generate64() % 2176782336u, 36);
+        name = folder + ".~vt" +
+               QByteArray::number(QRandomGenerator::system()->generate64() % 2821109907456u, 36);
         const int fd =
-            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -99,34 +119,152 @@ int openPartialBeside(const QByteArray& target, QByteArray& name) {
     return -1;
 }
 
+// Gives the copy the owner, group and permissions of the file it replaces, as
+// far as this user may set them; permissions last, as a change of owner can
+// clear some.
+void takeOverAttributes(int fd, const struct stat& old, const QByteArray& target) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+        qCInfo(lcFiles, "the group of %s cannot be kept (%s)", target.constData(),
+               std::strerror(errno));
+    if (::fchmod(fd, old.st_mode & 0777) != 0)
+        qCWarning(lcFiles, "the permissions of %s cannot be kept (%s)", target.constData(),
+                  std::strerror(errno));
+}
+
+int writeAllAt(int fd, const char* data, qint64 size, off_t at) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t w = ::pwrite(fd, data + done, static_cast<size_t>(size - done), at + done);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return w < 0 ? errno : EIO;
+        done += w;
+    }
+    return 0;
+}
+
+int readAllAt(int fd, QByteArray& into, qint64 size) {
+    into.resize(size);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t r = ::pread(fd, into.data() + done, static_cast<size_t>(size - done), done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return r < 0 ? errno : EIO;
+        done += r;
+    }
+    return 0;
+}
+
 bool isRegularFile(const QByteArray& path) {
     struct stat st {};
     return ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Writes the whole of in over the existing file at target (never through a
-// link), then cuts it to length; 0 or the error. A failure part way leaves
-// the file damaged, and is reported like any failed copy.
-int overwriteInPlace(QFile& in, const QByteArray& target) {
-    const int fd = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    struct stat st {};
-    int err = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
-    if (err == 0 && !in.seek(0))
-        err = EIO;
-    if (err == 0)
-        err = copyInto(in, fd);
-    if (err == 0 && ::ftruncate(fd, static_cast<off_t>(in.pos())) != 0)
-        err = errno;
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    return err;
+// An existing file written over where it is (never through a link). Until
+// the new bytes are all there the old ones can be put back: room for the new
+// length is reserved before the first byte is written, and the bytes about
+// to be overwritten are kept.
+class InPlaceWrite {
+  public:
+    explicit InPlaceWrite(const QByteArray& target) : mTarget(target) {
+        mFd = ::open(target.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        mReadable = mFd >= 0;
+        // A file the user may write but not read relies on the reservation.
+        if (mFd < 0 && errno == EACCES)
+            mFd = ::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        mOpenError = mFd < 0 ? errno : 0;
+    }
+    ~InPlaceWrite() {
+        if (mFd >= 0)
+            ::close(mFd);
+    }
+    InPlaceWrite(const InPlaceWrite&) = delete;
+    InPlaceWrite& operator=(const InPlaceWrite&) = delete;
+
+    int openError() const { return mOpenError; }
+
+    // 0 or the error; after an error the file holds what it held before.
+    int write(const QByteArray& bytes) {
+        struct stat st {};
+        if (::fstat(mFd, &st) != 0)
+            return errno;
+        if (!S_ISREG(st.st_mode))
+            return EINVAL;
+        const off_t oldSize = st.st_size;
+        const qint64 size = bytes.size();
+        QByteArray kept;
+        if (mReadable) {
+            if (const int err = readAllAt(mFd, kept, std::min<qint64>(oldSize, size)))
+                return err;
+        }
+        if (size > 0) {
+            const int err = reserve(mFd, size);
+            if (err != 0 && !(cannotReserve(err) && mReadable))
+                return err; // nothing written yet
+            if (err != 0)
+                qCInfo(lcFiles, "%s: no room can be reserved here (%s); the old bytes are kept",
+                       mTarget.constData(), std::strerror(err));
+        }
+        int err = writeAllAt(mFd, bytes.constData(), size, 0);
+        if (err == 0 && size < oldSize && ::ftruncate(mFd, size) != 0)
+            err = errno;
+        if (err == 0 && ::fsync(mFd) != 0 && errno != EINVAL)
+            err = errno;
+        if (err != 0 && mReadable)
+            putBack(kept, oldSize);
+        return err;
+    }
+
+    int close() {
+        const int fd = std::exchange(mFd, -1);
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+  private:
+    // The old bytes go back where they were, into room they already had.
+    void putBack(const QByteArray& kept, off_t oldSize) {
+        if (writeAllAt(mFd, kept.constData(), kept.size(), 0) != 0 ||
+            ::ftruncate(mFd, oldSize) != 0)
+            qCWarning(lcFiles, "%s: the old contents could not be put back (%s)",
+                      mTarget.constData(), std::strerror(errno));
+        else
+            ::fsync(mFd);
+    }
+
+    QByteArray mTarget;
+    int mFd = -1;
+    bool mReadable = false;
+    int mOpenError = 0;
+};
+
+// Writes the whole of in over the existing file at target; 0 or the error,
+// with `opened` telling whether the file could be opened for writing at all.
+int overwriteInPlace(QFile& in, const QByteArray& target, bool& opened) {
+    InPlaceWrite file(target);
+    opened = file.openError() == 0;
+    if (!opened)
+        return file.openError();
+    if (!in.seek(0))
+        return EIO;
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        return EIO;
+    const int err = file.write(bytes);
+    const int closed = file.close();
+    return err != 0 ? err : closed;
 }
 
 } // namespace
+
+namespace testing {
+void setReserveForTests(ReserveCall reserve) {
+    gReserve = reserve;
+}
+} // namespace testing
 
 bool FileExists(const QString& path) {
     if (path.isEmpty())
@@ -153,32 +291,41 @@ void CopyFileWhole(const QString& source, const QString& target) {
     if (!in.open(QIODevice::ReadOnly))
         throw automation::Error(QStringLiteral("File not found: %1").arg(source));
     const QByteArray t = QFile::encodeName(target);
-    QByteArray partial;
-    const int fd = openPartialBeside(t, partial);
-    if (fd < 0) {
-        const int err = errno;
-        // A folder that takes no new file may still hold a file the user can
-        // write: the old document is then written over where it is.
-        if ((err == EACCES || err == EPERM) && isRegularFile(t)) {
-            qCInfo(lcFiles, "cannot write beside %s (%s); writing over it in place", t.constData(),
-                   std::strerror(err));
-            if (const int failed = overwriteInPlace(in, t))
-                ui::throwFileError(failed, target);
+    struct stat old {};
+    const bool replacing = ::lstat(t.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    // A new file gets the usual permissions through the umask; a replacement
+    // starts private and takes over the old file's before any byte is in it.
+    QByteArray copy;
+    const int fd = openCopyBeside(t, replacing ? 0600 : 0666, copy);
+    int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (replacing)
+            takeOverAttributes(fd, old, t);
+        err = copyInto(in, fd);
+        if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
+            err = errno;
+        if (::close(fd) != 0 && err == 0)
+            err = errno;
+        if (err == 0 && ::rename(copy.constData(), t.constData()) != 0)
+            err = errno;
+        if (err == 0)
             return;
-        }
-        ui::throwFileError(err, target);
+        ::unlink(copy.constData());
     }
-    int err = copyInto(in, fd);
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL)
-        err = errno;
-    if (::close(fd) != 0 && err == 0)
-        err = errno;
-    if (err == 0 && ::rename(partial.constData(), t.constData()) != 0)
-        err = errno;
-    if (err != 0) {
-        ::unlink(partial.constData());
-        ui::throwFileError(err, target);
+    // A folder that takes no new file, or a shared folder whose sticky bit
+    // refuses replacing another's file, may still let the user write that
+    // file: the old document is then written over where it is.
+    if ((err == EACCES || err == EPERM) && isRegularFile(t)) {
+        qCInfo(lcFiles, "cannot replace %s (%s); writing over it in place", t.constData(),
+               std::strerror(err));
+        bool opened = false;
+        const int failed = overwriteInPlace(in, t, opened);
+        if (failed == 0)
+            return;
+        if (opened)
+            err = failed;
     }
+    ui::throwFileError(err, target);
 }
 
 QString TempFolder() {

@@ -19,9 +19,11 @@ void DeleteFileQuietly(const QString& path);
 void WriteBytesIfMissing(const QByteArray& bytes, const QString& path);
 
 // Copies a whole file. The target is replaced only once the copy is complete,
-// so a failed copy leaves an existing target exactly as it was. Where the
-// target's folder takes no new file, an existing target the user may write is
-// written over in place instead.
+// so a failed copy leaves an existing target exactly as it was; the
+// replacement keeps the old file's permissions, and its owner and group as
+// far as the user may set them. Where the target's folder takes no new file
+// or refuses the replacement, an existing target the user may write is
+// written over in place instead, again with nothing lost when that fails.
 void CopyFileWhole(const QString& source, const QString& target);
 
 // The temporary folder: TEMP (name matched without regard to case) when set
@@ -31,5 +33,13 @@ QString TempFolder();
 
 // TempFolder() + "/" + name.
 QString TempPath(const QString& name);
+
+namespace testing {
+// Stand-in for reserving room in a file (fallocate), so tests can take the
+// route of file systems that cannot. Returns 0 or the error; nullptr
+// restores the real call.
+using ReserveCall = int (*)(int fd, long long length);
+void setReserveForTests(ReserveCall reserve);
+} // namespace testing
 
 } // namespace app

@@ -8,6 +8,8 @@
 #include "app/procnames.h"
 #include "platform/ui/msgbox.h"
 
+#include <QFileInfo>
+
 using app::ErrorTrap;
 
 void Form2::PushButton6_Click() {
@@ -24,7 +26,8 @@ void Form2::PushButton6_Click() {
     trap.at(116, [&] { cancelled = target.isEmpty(); });
     if (!cancelled) {
         bool exists = false;
-        trap.at(118, [&] { exists = app::FileExists(target); });
+        // A link that points nowhere is still a name the user has there.
+        trap.at(118, [&] { exists = app::FileExists(target) || QFileInfo(target).isSymLink(); });
         if (exists) {
             trap.at(120, [&] {
                 answer = static_cast<int16_t>(

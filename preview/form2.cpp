@@ -92,11 +92,15 @@ void Form2::addPictures() {
     connect(Picture1, &preview::PictureBox::MouseDown, this, &Form2::picture1_MouseDown);
     connect(Picture1, &preview::PictureBox::MouseMove, this, &Form2::picture1_MouseMove);
     connect(Picture1, &preview::PictureBox::MouseUp, this, &Form2::Picture1_MouseUp);
+    // The wheel and keys over the picture.
+    for (QObject* o : {static_cast<QObject*>(Picture1), static_cast<QObject*>(Picture2),
+                       static_cast<QObject*>(Picture2->client())})
+        o->installEventFilter(this);
 }
 
 void Form2::addScrollBars() {
     auto scrollBar = [this](const char* name, Qt::Orientation o, QRect r) {
-        auto* s = new QScrollBar(o, this);
+        auto* s = new ui::ScrollBar(o, this);
         s->setObjectName(QString::fromLatin1(name));
         s->setGeometry(r);
         s->setRange(0, 0);

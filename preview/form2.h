@@ -16,7 +16,9 @@
 #include <cstdint>
 
 class QAction;
+class QKeyEvent;
 class QScrollBar;
+class QWheelEvent;
 
 namespace app {
 class ErrorTrap;
@@ -94,6 +96,7 @@ class Form2 : public QWidget {
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     Form2();
@@ -112,6 +115,11 @@ class Form2 : public QWidget {
     void SetZoom(const float& zoom);
     void ZoomStep(const int32_t& direction);
 
+    // The wheel and keys over the picture.
+    bool viewerWheel(QWheelEvent* e);
+    bool viewerKey(QKeyEvent* e);
+    void scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips);
+
     // The viewport state.
     float mDragStartX = 0;
     float mDragStartY = 0;
@@ -124,6 +132,9 @@ class Form2 : public QWidget {
     float mZoom = 1.0f;
     bool mFirstActivate = false;
 
+    double mWheelRestX = 0; // wheel turns smaller than one scroll step, kept
+    double mWheelRestY = 0;
+    int mWheelZoom = 0;
     bool mCentred = false;
     bool mInActivate = false;
 };

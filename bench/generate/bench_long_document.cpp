@@ -4,6 +4,15 @@
 //
 // Usage: bench_long_document [lines]   (default 1200; about 50 lines make a page)
 // Run one size per process: the peak is the process's own high-water mark.
+//
+// 1650 lines, 33 pages of which the preview shows 10, on the shared 2-core
+// build machine, runs alternated:
+//   pages rendered at twice the screen's resolution:  7.9 to 9.2 s, picture
+//     1434 x 19099 pixels (104.5 MiB), peak memory +308 MiB;
+//   at the screen's resolution, as a picture too tall to be enlarged is:
+//     6.2 to 7.4 s, 718 x 9562 pixels (26.2 MiB), peak memory +139 MiB.
+// Most of the rest is the word processor laying out all 33 pages: filling
+// (about 1.5 s), saving (1.5 s) and opening the saved document again (1.3 s).
 
 #include "app/files.h"
 #include "app/form1.h"

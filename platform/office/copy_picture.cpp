@@ -13,11 +13,13 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QScreen>
 #include <QThread>
 
 #include <poppler-qt6.h>
 
 #include <climits>
+#include <cmath>
 
 namespace office {
 
@@ -25,7 +27,9 @@ namespace {
 // Twice 96 dpi: the natural size is 1 pixel per 15 twips at 96 dpi, and the
 // extra detail keeps the preview sharp when zoomed in or on high-DPI screens.
 constexpr double kDpi = 192.0;
-constexpr int kPageGapPx = 48; // a quarter inch between pages
+constexpr double kPageGapInches = 0.25;
+// The preview's height cap: it enlarges no picture taller than this (twips).
+constexpr double kEnlargeableTwips = 13700;
 // A picture of a warning letter needs a page or two, and each page costs about
 // 10 MB in every copy of the picture; a pasted book would make one of gigabytes,
 // longer than the preview's scroll bars reach. The first pages stand for the
@@ -76,20 +80,35 @@ QByteArray pdfOfFirstPages(const Reference<css::uno::XComponentContext>& officeC
     return QByteArray(reinterpret_cast<const char*>(bytes.getConstArray()), bytes.getLength());
 }
 
-QImage renderPage(Poppler::Page& page, int number) {
-    QImage img = page.renderToImage(kDpi, kDpi);
+QImage renderPage(Poppler::Page& page, int number, double dpi) {
+    QImage img = page.renderToImage(dpi, dpi);
     if (img.isNull())
         throw automation::Error(
             QStringLiteral("CopyAsPicture: page %1 could not be rendered").arg(number));
-    const int dpm = qRound(kDpi / 0.0254);
+    const int dpm = qRound(dpi / 0.0254);
     img.setDotsPerMeterX(dpm);
     img.setDotsPerMeterY(dpm);
     return img;
 }
 
+// The resolution that shows a picture sharp at its natural size on every
+// screen: 96 dpi times the largest device pixel ratio, up to the full
+// resolution (which is also kept where the screens cannot be asked).
+double naturalSizeDpi() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return kDpi;
+    qreal ratio = 1.0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        ratio = std::max(ratio, screen->devicePixelRatio());
+    return std::min(kDpi, 96.0 * std::ceil(ratio));
+}
+
 // The pages from the first on, as many as the picture has room for (and at
 // least one).
-QList<QImage> renderFirstPages(Poppler::Document& document) {
+QList<QImage> renderFirstPages(Poppler::Document& document, double dpi) {
+    const int gapPx = qRound(kPageGapInches * dpi);
+    const qint64 noteRoomPx = qRound(kEndNoteRoomPx / kDpi * dpi);
     QList<QImage> pages;
     int left = INT_MAX, right = INT_MIN; // the stacked picture's extent so far
     qint64 rows = 0;
@@ -97,13 +116,13 @@ QList<QImage> renderFirstPages(Poppler::Document& document) {
         std::unique_ptr<Poppler::Page> page = document.page(i);
         if (!page)
             continue;
-        QImage img = renderPage(*page, i + 1);
+        QImage img = renderPage(*page, i + 1, dpi);
         const QRect box = pageContentBox(img);
         if (!box.isNull()) {
             const int l = std::min(left, box.left()), r = std::max(right, box.right());
-            const qint64 h = rows + box.height() + kPageGapPx;
-            const qint64 need = qint64(std::max(r - l + 1, qRound(4.5 * kDpi))) *
-                                (h + kEndNoteRoomPx) * qint64(sizeof(QRgb));
+            const qint64 h = rows + box.height() + gapPx;
+            const qint64 need = qint64(std::max(r - l + 1, qRound(4.5 * dpi))) * (h + noteRoomPx) *
+                                qint64(sizeof(QRgb));
             if (!pages.isEmpty() && need > kMaxPictureBytes)
                 break;
             left = l;
@@ -128,15 +147,30 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     document->setRenderHint(Poppler::Document::TextAntialiasing);
     document->setPaperColor(Qt::white);
 
-    const QList<QImage> pages = renderFirstPages(*document);
-    QString endText;
-    const int shown = int(pages.size());
-    if (document->numPages() > shown)
-        endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
-    QImage picture = stackPages(pages, kPageGapPx, endText);
-    if (picture.isNull())
+    auto picture = [&](double dpi) {
+        const QList<QImage> pages = renderFirstPages(*document, dpi);
+        QString endText;
+        const int shown = int(pages.size());
+        if (document->numPages() > shown)
+            endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
+        return stackPages(pages, qRound(kPageGapInches * dpi), endText, previewFrame(dpi));
+    };
+    // The extra detail is for enlarging, and the preview enlarges no picture
+    // taller than its height cap: a longer one is only ever seen at natural
+    // size, which needs the screen's resolution and no more. Its pages are
+    // rendered at that, a quarter of the work for each.
+    const double screenDpi = naturalSizeDpi();
+    QImage result;
+    if (screenDpi < kDpi && document->numPages() > 1) {
+        result = picture(screenDpi);
+        if (result.height() * 1440.0 / screenDpi < kEnlargeableTwips)
+            result = QImage(); // short after all (blank or small pages)
+    }
+    if (result.isNull())
+        result = picture(kDpi);
+    if (result.isNull())
         throw automation::Error(QStringLiteral("CopyAsPicture: the document has no pages"));
-    return picture;
+    return result;
 }
 
 void putPictureOnClipboard(const QImage& picture) {

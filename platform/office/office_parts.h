@@ -85,7 +85,17 @@ QRect pageContentBox(const QImage& page);
 // its first page untrimmed. The result carries the pages' resolution.
 // A non-empty endText is set in a band below the last page, the visible end
 // of a picture that leaves pages out.
-QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText = QString());
+struct PictureFrame {
+    int marginPx = 0;    // white paper all round the content
+    int noteWidthPx = 0; // the end note's text keeps within this width; 0: the whole
+};
+QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText = QString(),
+                  PictureFrame frame = {});
+
+// The frame of the preview's picture at a resolution: a margin that keeps the
+// notice clear of the viewer's edges at every zoom, and an end note that reads
+// whole in the width the viewer shows at natural size (about 6.4 inches).
+PictureFrame previewFrame(double dpi);
 
 // What the end of a picture that leaves pages out says. totalPages is 0 when
 // the document's length could not be told.

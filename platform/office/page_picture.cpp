@@ -59,31 +59,35 @@ QRect contentBox(const QImage& img) {
 struct EndBand {
     QFont font;
     int pad = 0;
+    int textWidth = 0;
     int textHeight = 0;
     int height() const { return textHeight + 2 * pad; }
 };
 
 constexpr int kBandFlags = Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap;
 
-EndBand layOutEndBand(const QString& text, int width, int dotsPerMeter) {
+// The text is set within textWidth from the band's left, the part of a wide
+// picture that shows first.
+EndBand layOutEndBand(const QString& text, int width, int textWidth, int dotsPerMeter) {
     EndBand b;
     const double dpi = dotsPerMeter > 0 ? dotsPerMeter * 0.0254 : 96.0;
     b.font = QFont(QStringLiteral("Arial"));
     b.font.setPixelSize(std::max(8, qRound(11.0 * dpi / 72.0)));
     b.font.setBold(true);
     b.pad = b.font.pixelSize();
-    const QRect area(0, 0, std::max(1, width - 2 * b.pad), 1 << 20);
+    b.textWidth = std::max(1, (textWidth > 0 ? std::min(width, textWidth) : width) - 2 * b.pad);
+    const QRect area(0, 0, b.textWidth, 1 << 20);
     b.textHeight = QFontMetrics(b.font).boundingRect(area, kBandFlags, text).height();
     return b;
 }
 
-void paintEndBand(QPainter& painter, const EndBand& b, const QString& text, int top, int width) {
-    painter.fillRect(QRect(0, top, width, b.height()), QColor(230, 230, 230));
-    painter.fillRect(QRect(0, top, width, std::max(2, b.pad / 6)), QColor(96, 96, 96));
+void paintEndBand(QPainter& painter, const EndBand& b, const QString& text, QPoint at, int width) {
+    painter.fillRect(QRect(at.x(), at.y(), width, b.height()), QColor(230, 230, 230));
+    painter.fillRect(QRect(at.x(), at.y(), width, std::max(2, b.pad / 6)), QColor(96, 96, 96));
     painter.setFont(b.font);
     painter.setPen(QColor(32, 32, 32));
-    painter.drawText(QRect(b.pad, top + b.pad, std::max(1, width - 2 * b.pad), b.textHeight),
-                     kBandFlags, text);
+    painter.drawText(QRect(at.x() + b.pad, at.y() + b.pad, b.textWidth, b.textHeight), kBandFlags,
+                     text);
 }
 
 } // namespace
@@ -99,7 +103,8 @@ QRect pageContentBox(const QImage& page) {
     }
 }
 
-QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText) {
+QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText,
+                  PictureFrame frame) {
     QList<QImage> rgb;
     QList<QRect> boxes;
     int left = INT_MAX, right = INT_MIN;
@@ -130,25 +135,35 @@ QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText)
     if (!endText.isEmpty()) {
         // Pages of narrow content still get an end that reads in a few lines.
         width = std::max(width, qRound(4.5 * (dpm > 0 ? dpm * 0.0254 : 96.0)));
-        band = layOutEndBand(endText, width, dpm);
+        band = layOutEndBand(endText, width, frame.noteWidthPx, dpm);
         height += gapPx + band.height();
     }
 
-    QImage out(width, height, QImage::Format_RGB32);
+    const int m = std::max(0, frame.marginPx);
+    QImage out(width + 2 * m, height + 2 * m, QImage::Format_RGB32);
     out.fill(Qt::white);
     out.setDotsPerMeterX(dpm);
     out.setDotsPerMeterY(pages.first().dotsPerMeterY());
     QPainter painter(&out);
-    int y = 0;
+    int y = m;
     for (qsizetype i = 0; i < rgb.size(); ++i) {
         const QRect src(left, boxes[i].top(), pagesWidth, boxes[i].height());
-        painter.drawImage(QPoint(0, y), rgb[i], src.intersected(rgb[i].rect()));
+        painter.drawImage(QPoint(m, y), rgb[i], src.intersected(rgb[i].rect()));
         y += boxes[i].height() + gapPx;
     }
     if (!endText.isEmpty())
-        paintEndBand(painter, band, endText, y, width);
+        paintEndBand(painter, band, endText, QPoint(m, y), width);
     painter.end();
     return out;
+}
+
+PictureFrame previewFrame(double dpi) {
+    // 150 twips: at half size still more than the viewer's sunken border
+    // hides, and the sample notice stays clear of the zoom caps.
+    PictureFrame f;
+    f.marginPx = qRound(150.0 / 1440.0 * dpi);
+    f.noteWidthPx = qRound(6.0 * dpi);
+    return f;
 }
 
 QString previewEndText(int shownPages, int totalPages) {

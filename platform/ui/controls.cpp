@@ -3,12 +3,29 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace ui {
+
+ScrollBar::ScrollBar(Qt::Orientation orientation, QWidget* parent)
+    : QScrollBar(orientation, parent) {}
+
+void ScrollBar::paintEvent(QPaintEvent* e) {
+    if (isEnabled()) {
+        QScrollBar::paintEvent(e);
+        return;
+    }
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    opt.subControls &= ~QStyle::SC_ScrollBarSlider;
+    QPainter p(this);
+    style()->drawComplexControl(QStyle::CC_ScrollBar, &opt, &p, this);
+}
 
 PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
     setMouseTracking(true);

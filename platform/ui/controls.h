@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QWidget>
 
 class QLineEdit;
@@ -35,6 +36,17 @@ class Frame : public QGroupBox {
 
   protected:
     void mouseMoveEvent(QMouseEvent* e) override;
+};
+
+// A scroll bar that, while disabled, draws no thumb: there is nothing to
+// scroll, whatever range and value it keeps.
+class ScrollBar : public QScrollBar {
+    Q_OBJECT
+  public:
+    explicit ScrollBar(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* e) override;
 };
 
 // A text box, single-line or multi-line with a vertical scroll bar. Text()

@@ -13,9 +13,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using testsupport::MsgBoxRecorder;
@@ -225,6 +230,158 @@ class ShellTest : public QObject {
             automation::Error, app::CopyFileWhole(app::TempPath(QStringLiteral("gone.doc")), dst));
         QCOMPARE(testsupport::readFile(dst), QByteArray("old"));
         QVERIFY(!QFile::exists(dst + QStringLiteral(".veltrane-partial")));
+        // Nor is the hidden copy beside it left behind.
+        QCOMPARE(
+            QDir(app::TempFolder()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden),
+            QStringList());
+    }
+
+    // A replacement keeps who may read the old file; a new file gets what
+    // the umask gives.
+    void copyKeepsTheReplacedFilesPermissions() {
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
+        const QString kept = testsupport::writeFile(app::TempPath(QStringLiteral("private.doc")),
+                                                    "an older, private notice");
+        const QByteArray k = QFile::encodeName(kept);
+        QCOMPARE(::chmod(k.constData(), 0600), 0);
+        const bool root = ::geteuid() == 0;
+        if (root) // someone else's file, in someone else's group
+            QCOMPARE(::chown(k.constData(), 65534, 65534), 0);
+        const QString fresh = app::TempPath(QStringLiteral("fresh.doc"));
+        const mode_t savedMask = ::umask(027);
+        app::CopyFileWhole(src, kept);
+        app::CopyFileWhole(src, fresh);
+        ::umask(savedMask);
+
+        struct stat st {};
+        QCOMPARE(::stat(k.constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
+        if (root) {
+            QCOMPARE(int(st.st_uid), 65534);
+            QCOMPARE(int(st.st_gid), 65534);
+        }
+        QCOMPARE(testsupport::readFile(kept), QByteArray("new"));
+        QCOMPARE(::stat(QFile::encodeName(fresh).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0640);
+    }
+
+    // The longest name a folder takes: the copy beside it must not need more.
+    void copySavesUnderTheLongestName() {
+        const QString dir = app::TempPath(QStringLiteral("long"));
+        QVERIFY(QDir().mkpath(dir));
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
+        const QString name = QString(84, QChar(0x8B66)) + QStringLiteral("abc"); // 255 bytes
+        QCOMPARE(QFile::encodeName(name).size(), 255);
+        const QString target = dir + QLatin1Char('/') + name;
+        app::CopyFileWhole(src, target);
+        testsupport::writeFile(src, "newer");
+        app::CopyFileWhole(src, target);
+        QCOMPARE(testsupport::readFile(target), QByteArray("newer"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{name});
+    }
+
+    // In a shared folder with the sticky bit another user's 0666 file may be
+    // written but not replaced: it is written over where it is.
+    void copyWritesInPlaceWhereTheStickyBitRefusesReplacing() {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (::geteuid() != 0 || setpriv.isEmpty())
+            QSKIP("needs root and setpriv to act as another user");
+        QTemporaryDir base(QDir::tempPath() + QStringLiteral("/sticky-XXXXXX"));
+        QVERIFY(base.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
+        const QString src =
+            testsupport::writeFile(base.filePath(QStringLiteral("src.doc")), QByteArray(5000, 'n'));
+        const QString shared = base.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString target =
+            testsupport::writeFile(shared + QStringLiteral("/theirs.doc"), QByteArray(9000, 'o'));
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0666), 0);
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &before), 0);
+
+        QProcess p;
+        p.start(setpriv,
+                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                 QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+                 p.readAllStandardError().constData());
+        QCOMPARE(testsupport::readFile(target), QByteArray(5000, 'n'));
+        struct stat after {};
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(QDir(shared).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("theirs.doc")});
+    }
+
+    // Writing in place when the disk fills part way: whether room can be
+    // reserved or not, the old file is left as it was.
+    void copyInPlaceOnAFullDiskKeepsTheOldFile_data() {
+        QTest::addColumn<bool>("canReserve");
+        QTest::newRow("room reserved first") << true;
+        QTest::newRow("no reservation, old bytes put back") << false;
+    }
+    void copyInPlaceOnAFullDiskKeepsTheOldFile() {
+        QFETCH(bool, canReserve);
+        const QString mount = app::TempPath(QStringLiteral("small-disk"));
+        QVERIFY(QDir().mkpath(mount));
+        const QByteArray m = QFile::encodeName(mount);
+        if (::mount("tmpfs", m.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("this machine does not let a small file system be mounted here");
+        struct Unmount {
+            QByteArray path;
+            ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+        } unmount{m};
+        const QString dir = mount + QStringLiteral("/shared");
+        const QString target =
+            testsupport::writeFile(dir + QStringLiteral("/notice.doc"), QByteArray(200000, 'o'));
+        struct statvfs fs {};
+        QCOMPARE(::statvfs(m.constData(), &fs), 0);
+        testsupport::writeFile(mount + QStringLiteral("/filler"),
+                               QByteArray(qsizetype(fs.f_bavail * fs.f_bsize) - 100000, 'f'));
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("big.doc")),
+                                                   QByteArray(600000, 'n'));
+        testsupport::Sealed folder(dir);
+        if (!folder.sealed)
+            QSKIP("this file system cannot seal a folder");
+        if (!canReserve)
+            app::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
+        QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, target));
+        app::testing::setReserveForTests(nullptr);
+        QCOMPARE(testsupport::readFile(target), QByteArray(200000, 'o'));
+    }
+
+    // The same where the write is cut short by the file size limit, which
+    // any user can set.
+    void copyInPlaceCutShortPutsTheOldBytesBack() {
+        const QString dir = app::TempPath(QStringLiteral("limited"));
+        const QString target =
+            testsupport::writeFile(dir + QStringLiteral("/notice.doc"), QByteArray(100000, 'o'));
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("big.doc")),
+                                                   QByteArray(300000, 'n'));
+        testsupport::Sealed folder(dir);
+        if (!folder.sealed)
+            QSKIP("this file system cannot seal a folder");
+        app::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
+        struct rlimit saved {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limited = saved;
+        limited.rlim_cur = 150000;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+        bool threw = false;
+        try {
+            app::CopyFileWhole(src, target);
+        } catch (const automation::Error&) {
+            threw = true;
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, oldHandler);
+        app::testing::setReserveForTests(nullptr);
+        QVERIFY(threw);
+        QCOMPARE(testsupport::readFile(target), QByteArray(100000, 'o'));
     }
 
     void tempFolderFollowsTempInAnyCase() {

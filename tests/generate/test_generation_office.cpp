@@ -228,6 +228,33 @@ class GenerationOfficeTest : public QObject {
         QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // 1.25 is beyond the height cap
         QCOMPARE(Form2Probe::zoom(preview), 1.0f);
         QCOMPARE(boxes.prompts(), QStringList());
+
+        // With both bars at their ends, at natural size and zoomed out, the
+        // notice's last line and last letter are in view, and the notice never
+        // touches the viewport's edges.
+        const QRect ink = office::pageContentBox(preview->Zoom_Ori->Picture());
+        const double twipsPerPixel = 1440.0 / 192.0;
+        for (int outSteps = 0; outSteps < 2; ++outSteps) {
+            const double zoom = Form2Probe::zoom(preview);
+            preview->HScroll1->setValue(preview->HScroll1->maximum());
+            preview->VScroll1->setValue(preview->VScroll1->maximum());
+            const double right = (ink.right() + 1) * twipsPerPixel * zoom;
+            const double bottom = (ink.bottom() + 1) * twipsPerPixel * zoom;
+            const double shownRight =
+                -double(preview->Picture1->Left()) + preview->Picture2->ScaleWidth();
+            const double shownBottom =
+                -double(preview->Picture1->Top()) + preview->Picture2->ScaleHeight();
+            QVERIFY2(right < shownRight && bottom < shownBottom,
+                     qPrintable(QStringLiteral("zoom %1: ink to %2 x %3, shown to %4 x %5")
+                                    .arg(zoom)
+                                    .arg(right)
+                                    .arg(bottom)
+                                    .arg(shownRight)
+                                    .arg(shownBottom)));
+            QVERIFY(ink.left() * twipsPerPixel * zoom >= 60 &&
+                    ink.top() * twipsPerPixel * zoom >= 60);
+            QTest::mouseClick(preview->PushButton2, Qt::LeftButton); // Zoom Out
+        }
     }
 
     // A word of each script a workplace writes: the page the preview is made from
@@ -337,21 +364,37 @@ class GenerationOfficeTest : public QObject {
         // The picture ends in the note that a page of the same width would get
         // for "the first 10 of N pages"; find N.
         const QImage pic = Form2::loaded()->picture1().convertToFormat(QImage::Format_RGB32);
-        QImage ink(pic.width(), 10, QImage::Format_RGB32);
+        // Far taller than the preview ever enlarges: made at the resolution its
+        // natural size needs on this (offscreen, 96 dpi) screen, not twice it.
+        QCOMPARE(pic.dotsPerMeterX(), qRound(96 / 0.0254));
+        const int dpi = 96;
+        const int gap = dpi / 4;
+        const office::PictureFrame frame = office::previewFrame(dpi);
+        const int m = frame.marginPx;
+        QImage ink(pic.width() - 2 * m, 10, QImage::Format_RGB32);
         ink.fill(Qt::black);
         ink.setDotsPerMeterX(pic.dotsPerMeterX());
         ink.setDotsPerMeterY(pic.dotsPerMeterY());
         int total = 0;
         for (int n = 11; n <= 200 && total == 0; ++n) {
-            const QImage ref = office::stackPages({ink}, 48, office::previewEndText(10, n));
-            const int band = ref.height() - 10 - 48;
+            const QImage ref = office::stackPages({ink}, gap, office::previewEndText(10, n), frame);
+            const int band = ref.height() - m - 10 - gap; // with the margin below it
             if (pic.height() > band && pic.copy(0, pic.height() - band, pic.width(), band) ==
-                                           ref.copy(0, 10 + 48, ref.width(), band))
+                                           ref.copy(0, m + 10 + gap, ref.width(), band))
                 total = n;
         }
         QVERIFY2(total >= 16 && total <= 33, qPrintable(QString::number(total)));
         // Ten pages above it, each at least a few inches of text.
-        QVERIFY2(pic.height() > 10 * 5 * 192, qPrintable(QString::number(pic.height())));
+        QVERIFY2(pic.height() > 10 * 5 * dpi, qPrintable(QString::number(pic.height())));
+        // The note's text reads whole in what the viewport shows at natural size.
+        int textRight = -1;
+        for (int y = pic.height() - 150; y < pic.height(); ++y)
+            for (int x = 0; x < pic.width(); ++x)
+                if (qGray(pic.pixel(x, y)) < 64)
+                    textRight = std::max(textRight, x);
+        QVERIFY(textRight > 0);
+        QVERIFY2((textRight + 1) * 1440 / dpi < Form2::loaded()->Picture2->ScaleWidth(),
+                 qPrintable(QString::number(textRight)));
     }
 
     void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {

@@ -153,6 +153,32 @@ class OfficePartsTest : public QObject {
         QVERIFY2(narrow.height() < 300 + 48 + 400, qPrintable(QString::number(narrow.height())));
     }
 
+    // The preview's frame: white all round the content, and the note's text
+    // within the width the viewer shows first, however wide the pages are.
+    void aFramedPictureKeepsClearOfTheEdges() {
+        const office::PictureFrame frame = office::previewFrame(192);
+        QVERIFY(frame.marginPx * 1440 / 192 >= 120); // twips
+        const int m = frame.marginPx;
+        const QImage wide = page(3000, 400, QRect(100, 50, 2600, 300));
+        const QImage out =
+            stackPages({wide, wide}, 48, previewEndText(2, 30), office::previewFrame(192));
+        const QImage bare = stackPages({wide, wide}, 48, previewEndText(2, 30));
+        // The note may take more lines in its narrower width.
+        QCOMPARE(out.width(), bare.width() + 2 * m);
+        QVERIFY(out.height() >= bare.height() + 2 * m);
+        QCOMPARE(out.copy(m, m, bare.width(), 300), bare.copy(0, 0, bare.width(), 300));
+        QCOMPARE(pageContentBox(out), QRect(m, m, bare.width(), out.height() - 2 * m));
+        // The note's text (darker than its rule) keeps within the note width
+        // from the picture's left.
+        int inkRight = -1;
+        for (int y = m + 2 * (300 + 48); y < out.height() - m; ++y)
+            for (int x = 0; x < out.width(); ++x)
+                if (qGray(out.pixel(x, y)) < 64)
+                    inkRight = std::max(inkRight, x);
+        QVERIFY2(inkRight > m && inkRight < m + frame.noteWidthPx,
+                 qPrintable(QString::number(inkRight)));
+    }
+
     void theNoteSaysHowManyPagesAreLeftOut() {
         QCOMPARE(previewEndText(10, 24),
                  QStringLiteral("The preview ends here: it shows the first 10 of 24 pages.\n"

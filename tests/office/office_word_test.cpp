@@ -3,6 +3,7 @@
 
 #include "officetest.h"
 #include "tests/support/pdftools.h"
+#include "platform/office/office_parts.h"
 #include "tests/support/testenv.h"
 
 #include <QClipboard>
@@ -272,20 +273,25 @@ class OfficeWordTest : public QObject {
         QCOMPARE(img.dotsPerMeterX(), 7559);
         QCOMPARE(img.dotsPerMeterY(), 7559);
         // Letter paper, one-inch side margins: the text is at most 6.5 inches wide;
-        // the header and footer span nearly the whole 11-inch height.
-        QVERIFY2(img.width() <= 6.5 * 192 + 2 && img.width() > 3 * 192,
+        // the header and footer span nearly the whole 11-inch height. Round it,
+        // the preview's white margin.
+        const int m = office::previewFrame(192).marginPx;
+        QVERIFY2(img.width() - 2 * m <= 6.5 * 192 + 2 && img.width() - 2 * m > 3 * 192,
                  qPrintable(QString::number(img.width())));
-        QVERIFY2(img.height() > 9 * 192 && img.height() < 10.5 * 192,
+        QVERIFY2(img.height() - 2 * m > 9 * 192 && img.height() - 2 * m < 10.5 * 192,
                  qPrintable(QString::number(img.height())));
 
-        // Trimmed: ink in the first row and column; and real text, not a blank sheet.
+        // Trimmed to the margin: ink in its first row and column, none in it;
+        // and real text, not a blank sheet.
         auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 128; };
+        QCOMPARE(office::pageContentBox(img),
+                 QRect(m, m, img.width() - 2 * m, img.height() - 2 * m));
         bool inkTop = false, inkLeft = false;
         qint64 inked = 0;
         for (int x = 0; x < img.width(); ++x)
-            inkTop |= qGray(img.pixel(x, 0)) < 250;
+            inkTop |= qGray(img.pixel(x, m)) < 250;
         for (int y = 0; y < img.height(); ++y)
-            inkLeft |= qGray(img.pixel(0, y)) < 250;
+            inkLeft |= qGray(img.pixel(m, y)) < 250;
         for (int y = 0; y < img.height(); y += 2)
             for (int x = 0; x < img.width(); x += 2)
                 inked += dark(x, y);

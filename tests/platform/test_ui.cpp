@@ -13,12 +13,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextLayout>
 #include <QTimer>
 #include <QtEndian>
 
@@ -199,6 +201,98 @@ class UiTest : public QObject {
             [](QMessageBox* box) { box->button(QMessageBox::Ok)->click(); }, stuck);
         QVERIFY(!stuck);
         QCOMPARE(seen.title, QStringLiteral("Application Error"));
+    }
+
+    // A long path, with or without places to break, is shown whole: every
+    // line of the visible text fits the box, and the box's text is unchanged.
+    void messageBoxShowsALongPathWhole_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("one long name") << QStringLiteral("/srv/shared/") + QString(250, 'a');
+        QTest::newRow("long folders") << QStringLiteral("/srv/") + QString(120, 'b') +
+                                             QStringLiteral("/") + QString(120, 'c') +
+                                             QStringLiteral(".doc");
+        QTest::newRow("CJK") << QStringLiteral("/home/") + QString(84, QChar(0x8B66));
+    }
+    void messageBoxShowsALongPathWhole() {
+        QFETCH(QString, path);
+        const QString prompt =
+            QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?");
+        QString text;
+        QStringList cut;
+        bool stuck = false;
+        BoxSeen seen;
+        answerBox(
+            prompt, ui::vbYesNo, QString(), seen,
+            [&](QMessageBox* box) {
+                // As the user sees it: shown and laid out.
+                QVERIFY(QTest::qWaitForWindowExposed(box));
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                for (QLabel* label : box->findChildren<QLabel*>()) {
+                    QString plain = label->text();
+                    plain.remove(QChar(0x200B));
+                    if (!label->isVisible() || plain != prompt)
+                        continue;
+                    text = plain;
+                    // Lay the label's text out as the label does, at its width.
+                    QTextLayout layout(label->text(), label->font());
+                    QTextOption option;
+                    option.setWrapMode(QTextOption::WordWrap);
+                    layout.setTextOption(option);
+                    const QRect inside = label->contentsRect();
+                    qreal height = 0;
+                    layout.beginLayout();
+                    for (QTextLine line = layout.createLine(); line.isValid();
+                         line = layout.createLine()) {
+                        line.setLineWidth(inside.width());
+                        if (line.naturalTextWidth() > inside.width() + 0.5)
+                            cut << QStringLiteral("too wide %1 > %2")
+                                       .arg(line.naturalTextWidth())
+                                       .arg(inside.width());
+                        height += line.height();
+                    }
+                    layout.endLayout();
+                    if (height > inside.height() + 0.5)
+                        cut << QStringLiteral("too short %1 > %2 at %3")
+                                   .arg(height)
+                                   .arg(inside.height())
+                                   .arg(inside.width());
+                    if (!box->rect().contains(label->geometry()))
+                        cut << QStringLiteral("outside the box");
+                }
+                box->button(QMessageBox::No)->click();
+            },
+            stuck);
+        QVERIFY(!stuck);
+        QCOMPARE(seen.text, prompt);
+        QCOMPARE(text, prompt);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(", ")));
+    }
+
+    // A disabled bar shows no thumb: wherever its value stands, it looks the
+    // same. Enabled, the thumb moves with the value.
+    void disabledScrollBarDrawsNoThumb_data() {
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("plain") << QString();
+        QFile skin(QStringLiteral(VELTRANE_SOURCE_DIR "/resources/skin/o.cjs"));
+        QVERIFY(skin.open(QIODevice::ReadOnly));
+        QTest::newRow("the shipped skin") << QString::fromUtf8(skin.readAll());
+    }
+    void disabledScrollBarDrawsNoThumb() {
+        QFETCH(QString, sheet);
+        for (Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
+            ui::ScrollBar bar(o);
+            bar.setStyleSheet(sheet);
+            bar.resize(o == Qt::Horizontal ? QSize(300, 17) : QSize(17, 300));
+            bar.setRange(0, 300);
+            auto at = [&](int value) {
+                bar.setValue(value);
+                return bar.grab().toImage();
+            };
+            QVERIFY(at(0) != at(300));
+            bar.setEnabled(false);
+            QCOMPARE(at(0), at(300));
+            QCOMPARE(at(150), at(300));
+        }
     }
 
     // Qt's dialog is given "Description (pattern)", never the pattern twice.

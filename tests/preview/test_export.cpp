@@ -191,6 +191,30 @@ class ExportTest : public QObject {
                                             QStringLiteral("notice.doc.veltrane-partial")}));
     }
 
+    // A link that points nowhere still holds the name: the user is asked,
+    // and only Yes replaces it (with the document, not what it points to).
+    void aLinkThatPointsNowhereIsAskedAbout() {
+        const QString target = dir + QStringLiteral("/notice.doc");
+        const QString nowhere = dir + QStringLiteral("/gone/away.doc");
+        QVERIFY(QFile::link(nowhere, target));
+        const QString question =
+            QStringLiteral("Are you sure you wish to overwrite ") + target + QStringLiteral(" ?");
+        {
+            SaveDialogRecorder dialog(target);
+            MsgBoxRecorder boxes(ui::vbNo);
+            save();
+            QCOMPARE(boxes.prompts(), QStringList({question, QStringLiteral("Done.")}));
+            QCOMPARE(QFileInfo(target).symLinkTarget(), nowhere);
+        }
+        SaveDialogRecorder dialog(target);
+        MsgBoxRecorder boxes(ui::vbYes);
+        save();
+        QCOMPARE(boxes.prompts(), QStringList({question, QStringLiteral("Done.")}));
+        QVERIFY(!QFileInfo(target).isSymLink());
+        QCOMPARE(readFile(target), doc);
+        QVERIFY(!QFileInfo::exists(nowhere));
+    }
+
     void backDeletesTheDocumentAndShowsTheMainWindow() {
         const QString target = dir + QStringLiteral("/kept.doc");
         SaveDialogRecorder dialog(target);

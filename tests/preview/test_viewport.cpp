@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <cstring>
 #include <memory>
@@ -307,6 +308,78 @@ class ViewportTest : public QObject {
         show(pictureOfTwips(9422, 3002));
         f->HScroll1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         QCOMPARE(box()->Left(), -1.0f);
+    }
+
+    // The wheel over the picture scrolls about three text lines a notch,
+    // Shift+wheel sideways, both through the bars; Ctrl+wheel zooms as the
+    // buttons do.
+    void theWheelScrollsAndZoomsTheView() {
+        show(pictureOfTwips(11002, 13002));
+        auto wheel = [&](QPoint angle, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+            const QPointF p(100, 100);
+            QWheelEvent e(p, box()->mapToGlobal(p), QPoint(), angle, Qt::NoButton, mods,
+                          Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(box(), &e);
+        };
+        wheel({0, -120}); // one notch towards the user: further down
+        const float down = -box()->Top();
+        QVERIFY2(down >= 700 && down <= 900, qPrintable(QString::number(down)));
+        QCOMPARE(box()->Top(), -10.0f * float(f->VScroll1->value()));
+        QCOMPARE(box()->Left(), 0.0f);
+        wheel({0, -60}); // half notches add up
+        wheel({0, -60});
+        QVERIFY(qAbs(-box()->Top() - 2 * down) <= 10);
+        wheel({0, 240});
+        QCOMPARE(f->VScroll1->value(), 0);
+        QCOMPARE(box()->Top(), 0.0f);
+
+        wheel({0, -120}, Qt::ShiftModifier);
+        QCOMPARE(box()->Top(), 0.0f);
+        QVERIFY(qAbs(-box()->Left() - down) <= 10);
+        QCOMPARE(box()->Left(), -10.0f * float(f->HScroll1->value()));
+        for (int i = 0; i < 10; ++i) // far past the end stops at it
+            wheel({-120, 0});
+        QCOMPARE(f->HScroll1->value(), f->HScroll1->maximum());
+
+        // Ctrl: a notch towards the user is Zoom Out, away is Zoom In.
+        wheel({0, -120}, Qt::ControlModifier);
+        QCOMPARE(Form2Probe::zoom(f), 0.75f);
+        const QSize out = size();
+        wheel({0, 120}, Qt::ControlModifier);
+        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        zoomOut();
+        QCOMPARE(size(), out);
+        QCOMPARE(at(), QPointF(0, 0));
+    }
+
+    // With the picture focused, the keys a viewer takes move the view.
+    void keysMoveTheFocusedView() {
+        show(pictureOfTwips(11002, 20002)); // beyond the caps: shown at natural size
+        QCOMPARE(size(), QSize(11002, 20002));
+        box()->setFocus();
+        QTest::keyClick(box(), Qt::Key_End);
+        QCOMPARE(f->VScroll1->value(), f->VScroll1->maximum());
+        QCOMPARE(box()->Top(), -10.0f * float(f->VScroll1->maximum()));
+        QTest::keyClick(box(), Qt::Key_Home);
+        QCOMPARE(box()->Top(), 0.0f);
+        QTest::keyClick(box(), Qt::Key_PageDown);
+        const float page = -box()->Top();
+        const float shown = float(f->Picture2->ScaleHeight());
+        QVERIFY2(page > shown * 0.8f && page <= shown, qPrintable(QString::number(page)));
+        QTest::keyClick(box(), Qt::Key_Down);
+        const float line = -box()->Top() - page;
+        QVERIFY2(line >= 200 && line <= 400, qPrintable(QString::number(line)));
+        QTest::keyClick(box(), Qt::Key_Up);
+        QTest::keyClick(box(), Qt::Key_PageUp);
+        QCOMPARE(box()->Top(), 0.0f);
+        QTest::keyClick(box(), Qt::Key_Right);
+        QCOMPARE(box()->Left(), -line);
+        QTest::keyClick(box(), Qt::Key_Left);
+        QCOMPARE(box()->Left(), 0.0f);
+        // The viewport focused (the picture smaller than it) takes them too.
+        f->Picture2->setFocus();
+        QTest::keyClick(f->Picture2, Qt::Key_End);
+        QCOMPARE(f->VScroll1->value(), f->VScroll1->maximum());
     }
 
     void zoomStepsInQuartersWithinTheLimits() {

@@ -1,0 +1,111 @@
+// What every document viewer does besides its scroll bars: the mouse wheel
+// scrolls the view (Shift+wheel sideways) and Ctrl+wheel zooms as the buttons
+// do; with the picture focused, the arrow keys, Page Up/Down and Home/End move
+// the view. All of it goes through the scroll bars' own values, so the bars
+// and the picture never disagree.
+
+#include "form2.h"
+
+#include "preview/viewmath.h"
+
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <cmath>
+
+namespace {
+
+// One line of the notice's text (11 to 12 point, single spaced) at natural size.
+constexpr double kLineTwips = 276.0;
+constexpr int kLinesPerNotch = 3;
+constexpr int kNotch = 120; // eighths of a degree
+
+} // namespace
+
+// Moves the view by `twips` at the current zoom through the bar's value; what
+// is less than one step is kept for the next move in the same direction.
+void Form2::scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips) {
+    if (!bar->isEnabled() || step <= 0)
+        return;
+    if ((remainder < 0) != (twips < 0))
+        remainder = 0;
+    const double units = (twips + remainder) / step;
+    const int whole = static_cast<int>(std::trunc(units));
+    remainder = (units - whole) * step;
+    if (whole != 0)
+        bar->setValue(std::clamp(bar->value() + whole, bar->minimum(), bar->maximum()));
+}
+
+bool Form2::viewerWheel(QWheelEvent* e) {
+    QPoint angle = e->angleDelta();
+    if (e->modifiers() & Qt::ControlModifier) {
+        mWheelZoom += angle.y() != 0 ? angle.y() : angle.x();
+        for (; mWheelZoom >= kNotch; mWheelZoom -= kNotch)
+            PushButton1_Click();
+        for (; mWheelZoom <= -kNotch; mWheelZoom += kNotch)
+            PushButton2_Click();
+        return true;
+    }
+    if ((e->modifiers() & Qt::ShiftModifier) && angle.x() == 0)
+        angle = QPoint(angle.y(), 0);
+    const double perNotch = kLinesPerNotch * kLineTwips * double(mZoom);
+    // Turning the wheel away from you shows what is further down (or right).
+    if (angle.y() != 0)
+        scrollView(VScroll1, mVStep, mWheelRestY, -angle.y() / double(kNotch) * perNotch);
+    if (angle.x() != 0)
+        scrollView(HScroll1, mHStep, mWheelRestX, -angle.x() / double(kNotch) * perNotch);
+    return true;
+}
+
+bool Form2::viewerKey(QKeyEvent* e) {
+    if (e->modifiers() & ~(Qt::KeypadModifier | Qt::ControlModifier))
+        return false;
+    const double line = kLineTwips * double(mZoom);
+    // A page is what the viewport shows, less a line kept for context.
+    const double page = std::max(line, double(Picture2->ScaleHeight()) - line);
+    double rest = 0;
+    switch (e->key()) {
+    case Qt::Key_Up:
+        scrollView(VScroll1, mVStep, rest, -line);
+        return true;
+    case Qt::Key_Down:
+        scrollView(VScroll1, mVStep, rest, line);
+        return true;
+    case Qt::Key_Left:
+        scrollView(HScroll1, mHStep, rest, -line);
+        return true;
+    case Qt::Key_Right:
+        scrollView(HScroll1, mHStep, rest, line);
+        return true;
+    case Qt::Key_PageUp:
+        scrollView(VScroll1, mVStep, rest, -page);
+        return true;
+    case Qt::Key_PageDown:
+        scrollView(VScroll1, mVStep, rest, page);
+        return true;
+    case Qt::Key_Home:
+        if (VScroll1->isEnabled())
+            VScroll1->setValue(VScroll1->minimum());
+        return true;
+    case Qt::Key_End:
+        if (VScroll1->isEnabled())
+            VScroll1->setValue(VScroll1->maximum());
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* e) {
+    // Over the picture, or the viewport around a small one.
+    if (watched == Picture1 || watched == Picture2 || watched == Picture2->client()) {
+        const bool handled =
+            (e->type() == QEvent::Wheel && viewerWheel(static_cast<QWheelEvent*>(e))) ||
+            (e->type() == QEvent::KeyPress && viewerKey(static_cast<QKeyEvent*>(e)));
+        if (handled) {
+            e->accept(); // and no further up
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, e);
+}
