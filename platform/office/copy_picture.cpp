@@ -13,10 +13,12 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QThread>
 
 #include <poppler-qt6.h>
 
+#include <atomic>
 #include <climits>
 
 namespace office {
@@ -139,7 +141,8 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     return picture;
 }
 
-void putPictureOnClipboard(const QImage& picture) {
+namespace {
+void ensureClipboardReachable() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app)
         throw automation::Error(
@@ -147,7 +150,32 @@ void putPictureOnClipboard(const QImage& picture) {
     if (QThread::currentThread() != app->thread())
         throw automation::Error(
             QStringLiteral("CopyAsPicture: the clipboard can only be used from the GUI thread"));
+}
+
+std::atomic<PictureHook> gPictureHook{nullptr};
+} // namespace
+
+void putPictureOnClipboard(const QImage& picture) {
+    ensureClipboardReachable();
     QGuiApplication::clipboard()->setImage(picture);
+}
+
+void dropPictureFromClipboard() {
+    ensureClipboardReachable();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard->mimeData();
+    if (data && data->hasImage()) {
+        clipboard->clear();
+    }
+}
+
+void setPictureHook(PictureHook hook) {
+    gPictureHook = hook;
+}
+
+void runPictureHook(long officePid) {
+    if (PictureHook hook = gPictureHook)
+        hook(officePid);
 }
 
 } // namespace office

@@ -6,12 +6,15 @@
 #include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/office/office_parts.h"
+#include "platform/office/office_testing.h"
 #include "preview/form2.h"
 #include "tests/support/testenv.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -395,6 +399,49 @@ class GenerationOfficeTest : public QObject {
         QVERIFY2(again.seen.isEmpty(), qPrintable(again.prompts().join('\n')));
         QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
         QVERIFY(onlyTheIdleOffice());
+    }
+
+    // An office killed while it renders: the generation reports the missing
+    // picture and shows none, whatever picture was on the clipboard before.
+    void aFailedCopyShowsNoPictureFromBefore() {
+        const auto onPicture = office::testing::resolve<void(void (*)(long))>(
+            QStringLiteral(VELTRANE_OFFICE_PLUGIN), "veltrane_office_testing_on_picture");
+        QVERIFY(onPicture);
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        QVERIFY(!generateOnce(boxes).isEmpty()); // its notice is on the clipboard now
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
+        QImage own(300, 200, QImage::Format_RGB32);
+        own.fill(Qt::red);
+
+        const QList<std::function<void()>> before{
+            [] {}, // the last notice stays on the clipboard
+            [&] { QGuiApplication::clipboard()->setImage(own); }, // a picture the user copied
+            [] { QGuiApplication::clipboard()->setText(QStringLiteral("the user's words")); },
+        };
+        for (const auto& putOnClipboard : before) {
+            putOnClipboard();
+            const QString text = QGuiApplication::clipboard()->text();
+            onPicture([](long pid) { ::kill(pid_t(pid), SIGKILL); });
+            MsgBoxRecorder failed;
+            generateOnce(failed);
+            onPicture(nullptr);
+            const QString seen = failed.prompts().join(QLatin1Char('\n'));
+            const auto reported = [&](const char* proc, int line) {
+                return seen.contains(QStringLiteral("%1 at line %2\r").arg(proc).arg(line));
+            };
+            QVERIFY2(reported("Form1.SaveDocAsJPG", 120), qPrintable(seen));
+            QVERIFY2(reported("Form1.SaveDocAsJPG", 122), qPrintable(seen));
+            QVERIFY2(reported("Form1.PushButton6_Click", 200), qPrintable(seen));
+            Form2* preview = Form2::loaded();
+            QVERIFY(preview && preview->isVisible());
+            QVERIFY(preview->picture1().isNull());
+            QVERIFY(!QFileInfo::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+            QCOMPARE(QGuiApplication::clipboard()->text(), text); // words the user copied stay
+            QVERIFY(!form->mBusy);
+            QVERIFY(onlyTheIdleOffice());
+        }
     }
 
     void anIdleOfficeKilledBetweenGenerationsIsReplaced() {
