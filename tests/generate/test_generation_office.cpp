@@ -94,6 +94,13 @@ QList<int> officeChildren() {
     return out;
 }
 
+void restoreTmpdir(const QByteArray& saved) {
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+}
+
 int darkPixels(const QImage& pic) {
     int dark = 0;
     for (int y = 0; y < pic.height(); y += 2)
@@ -457,17 +464,55 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(onlyTheIdleOffice());
     }
 
-    // Last: ending the program takes every window with it.
-    void anUnusableCacheFolderEndsInTheMessageNotACrash() {
+    // The user's cache folder cannot be written: the office profiles go to a
+    // private folder under the system's temporary folder, and the program starts.
+    void anUnusableCacheFolderFallsBackToAPrivateTemporaryFolder() {
         const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
         const QString plainFile = testsupport::writeFile(
-            testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
+            testsupport::sandboxRoot() + QStringLiteral("/cache-is-a-file"), "x");
+        const QString systemTemp = testsupport::sandboxRoot() + QStringLiteral("/system-temp");
+        QDir().mkpath(systemTemp);
         qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        qputenv("TMPDIR", QFile::encodeName(systemTemp));
         for (int pid : officeChildren()) // as in a program that starts now
             ::kill(pid, SIGKILL);
         MsgBoxRecorder boxes;
         QPointer<Form1> second = Form1::create();
         qputenv("XDG_CACHE_HOME", saved);
+        restoreTmpdir(savedTmp);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!app::programEnded());
+        QVERIFY(QFileInfo(systemTemp +
+                          QStringLiteral("/veltrane-cache-%1/office-profiles/0").arg(::getuid()))
+                    .isDir());
+        delete second.data();
+        QVERIFY(onlyTheIdleOffice());
+    }
+
+    // Last: ending the program takes every window with it.
+    void anUnusableCacheFolderEndsInTheMessageNotACrash() {
+        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        const QString plainFile = testsupport::writeFile(
+            testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
+        // Nor can the system's temporary folder take a private one.
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        qputenv("TMPDIR", QFile::encodeName(plainFile));
+        for (int pid : officeChildren()) // as in a program that starts now
+            ::kill(pid, SIGKILL);
+        MsgBoxRecorder boxes;
+        // The log names the folders and why they cannot serve.
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("^No folder for the office profiles can be "
+                                              "written: %1/veltrane/office-profiles \\(%1 is not a "
+                                              "folder\\); %1/veltrane-cache-%2 \\(.+\\)$")
+                                   .arg(QRegularExpression::escape(plainFile))
+                                   .arg(::getuid())));
+        QPointer<Form1> second = Form1::create();
+        qputenv("XDG_CACHE_HOME", saved);
+        restoreTmpdir(savedTmp);
         QVERIFY(app::programEnded());
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.startsWith(QStringLiteral("Error 842001.")));
