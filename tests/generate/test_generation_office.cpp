@@ -94,6 +94,17 @@ QList<int> officeChildren() {
     return out;
 }
 
+// This process's resident memory.
+double residentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> pages = statm.readAll().split(' ');
+    return pages.size() > 1
+               ? double(pages[1].toLongLong()) * double(::sysconf(_SC_PAGESIZE)) / 1048576.0
+               : -1;
+}
+
 void restoreTmpdir(const QByteArray& saved) {
     if (saved.isNull())
         qunsetenv("TMPDIR");
@@ -449,6 +460,42 @@ class GenerationOfficeTest : public QObject {
             QVERIFY(!form->mBusy);
             QVERIFY(onlyTheIdleOffice());
         }
+    }
+
+    // Run after run, and as worn-out offices are replaced and warmed, the
+    // program holds no more memory than after its first run: the buffers of
+    // the page pictures go back to the system.
+    void memoryStaysFlatAsOfficesAreReplaced() {
+        const QString plugin = QStringLiteral(VELTRANE_OFFICE_PLUGIN);
+        const auto recycleAfter = office::testing::resolve<void(int)>(
+            plugin, "veltrane_office_testing_set_recycle_after");
+        const auto idleOffice =
+            office::testing::resolve<long(int)>(plugin, "veltrane_office_testing_idle_office");
+        QVERIFY(recycleAfter && idleOffice);
+        const auto settled = [&] {
+            idleOffice(30000); // the host's warm-up is done
+            QTest::qWait(800); // and what the run freed is given back
+            return residentMiB();
+        };
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        generateOnce(boxes);
+        const double first = settled();
+        recycleAfter(4); // an office is replaced and warmed every other generation
+        QList<double> later;
+        for (int i = 0; i < 8; ++i) {
+            generateOnce(boxes);
+            if (i % 2)
+                later << settled();
+        }
+        recycleAfter(0);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QString figures = QString::number(first, 'f', 1);
+        for (double m : later)
+            figures += QStringLiteral(", ") + QString::number(m, 'f', 1);
+        qInfo("resident MiB after 1, 3, 5, 7 and 9 generations: %s", qPrintable(figures));
+        QVERIFY2(*std::max_element(later.begin(), later.end()) - first < 8, qPrintable(figures));
+        QVERIFY(onlyTheIdleOffice());
     }
 
     void anIdleOfficeKilledBetweenGenerationsIsReplaced() {
