@@ -153,11 +153,21 @@ void ensureClipboardReachable() {
 }
 
 std::atomic<PictureHook> gPictureHook{nullptr};
+
+// Marks the pictures this process puts on the clipboard, so that it can tell
+// them from pictures the user copied elsewhere.
+constexpr const char* kOwnPictureFormat = "application/x-veltrane-page-picture";
+QByteArray ownPictureMark() {
+    return QByteArray::number(QCoreApplication::applicationPid());
+}
 } // namespace
 
 void putPictureOnClipboard(const QImage& picture) {
     ensureClipboardReachable();
-    QGuiApplication::clipboard()->setImage(picture);
+    auto* data = new QMimeData;
+    data->setImageData(picture);
+    data->setData(QString::fromLatin1(kOwnPictureFormat), ownPictureMark());
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 void dropPictureFromClipboard() {
@@ -167,6 +177,17 @@ void dropPictureFromClipboard() {
     if (data && data->hasImage()) {
         clipboard->clear();
     }
+}
+
+void dropOwnPictureFromClipboard() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard->mimeData();
+    if (data && data->hasImage() &&
+        data->data(QString::fromLatin1(kOwnPictureFormat)) == ownPictureMark())
+        clipboard->clear();
 }
 
 void setPictureHook(PictureHook hook) {

@@ -10,6 +10,7 @@
 #define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
 
 VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation::Dispatch>* out) {
+    office::dropOwnPictureFromClipboard();
     *out = office::makeApplication(office::OfficeSession::begin());
 }
 

@@ -379,6 +379,9 @@ class GenerationOfficeTest : public QObject {
     void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {
         MsgBoxRecorder boxes;
         form->PushButton4->click();
+        // The last notice is on the clipboard: it must not be shown for this run.
+        QVERIFY(!generateOnce(boxes).isEmpty());
+        QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
         std::atomic<bool> stop{false};
         std::atomic<int> killed{0};
         // The office is already running and idle, so strike once the generation has
@@ -411,6 +414,11 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(!form->mBusy);
         QCOMPARE(officeLitter(), QStringList());
         QVERIFY(onlyTheIdleOffice());
+        // Struck before its copy, this run has no picture of its own to show.
+        const QString seen = boxes.prompts().join('\n');
+        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        if (seen.contains(QStringLiteral("Form1.SaveDocAsJPG at line 120\r")))
+            QVERIFY2(Form2::loaded()->picture1().isNull(), qPrintable(seen));
 
         MsgBoxRecorder again;
         const QString doc = generateOnce(again);
