@@ -154,19 +154,16 @@ void ensureClipboardReachable() {
 
 std::atomic<PictureHook> gPictureHook{nullptr};
 
-// Marks the pictures this process puts on the clipboard, so that it can tell
-// them from pictures the user copied elsewhere.
-constexpr const char* kOwnPictureFormat = "application/x-veltrane-page-picture";
-QByteArray ownPictureMark() {
-    return QByteArray::number(QCoreApplication::applicationPid());
-}
+// Marks the pictures the program puts on the clipboard, so that they can be
+// told from pictures the user copied elsewhere.
+const QString kOwnPictureFormat = QStringLiteral("application/x-veltrane-page-picture");
 } // namespace
 
 void putPictureOnClipboard(const QImage& picture) {
     ensureClipboardReachable();
     auto* data = new QMimeData;
     data->setImageData(picture);
-    data->setData(QString::fromLatin1(kOwnPictureFormat), ownPictureMark());
+    data->setData(kOwnPictureFormat, QByteArray::number(QCoreApplication::applicationPid()));
     QGuiApplication::clipboard()->setMimeData(data);
 }
 
@@ -174,9 +171,8 @@ void dropPictureFromClipboard() {
     ensureClipboardReachable();
     QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard->mimeData();
-    if (data && data->hasImage()) {
+    if (data && data->hasImage())
         clipboard->clear();
-    }
 }
 
 void dropOwnPictureFromClipboard() {
@@ -185,8 +181,8 @@ void dropOwnPictureFromClipboard() {
         return;
     QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard->mimeData();
-    if (data && data->hasImage() &&
-        data->data(QString::fromLatin1(kOwnPictureFormat)) == ownPictureMark())
+    // Only the list of formats is looked at, never another program's data.
+    if (data && data->hasFormat(kOwnPictureFormat))
         clipboard->clear();
 }
 

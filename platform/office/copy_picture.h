@@ -22,11 +22,11 @@ void putPictureOnClipboard(const QImage& picture);
 // an earlier document's nor one the user copied. Must run on the GUI thread.
 void dropPictureFromClipboard();
 
-// Takes the picture an earlier copy of this program left on the clipboard
-// off it, when it is still there; a picture another program put there stays.
-// For a new instance: whatever fails in it before its own copy, the last
-// document's picture is not there to be taken for its document's. Does
-// nothing off the GUI thread.
+// Takes a picture the program's earlier copy left on the clipboard off it,
+// when it is still there; a picture another program put there stays. For a
+// new instance: whatever fails in it before its own copy, the last document's
+// picture is not there to be taken for its document's. Does nothing off the
+// GUI thread.
 void dropOwnPictureFromClipboard();
 
 // Test seam: called with the office's process id while a copy is under way.
