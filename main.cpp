@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "app/singleinstance.h"
 
 #include <QApplication>
 
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
     QApplication::setDesktopFileName(QStringLiteral("veltrane"));
+
+    if (const auto handedOver = app::handOverToRunningProgram())
+        return *handedOver;
 
     Form1* form = Form1::create();
     if (app::programEnded())

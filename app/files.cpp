@@ -45,12 +45,15 @@ bool usablePrivateFolder(const QByteArray& p) {
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
 
+QString privateTempFolderBase() {
+    return QDir::tempPath() + QStringLiteral("/veltrane-") + QString::number(::getuid());
+}
+
 QString privateTempFolder() {
     static QString cached;
     if (!cached.isEmpty() && usablePrivateFolder(QFile::encodeName(cached)))
         return cached;
-    const QString base =
-        QDir::tempPath() + QStringLiteral("/veltrane-") + QString::number(::getuid());
+    const QString base = privateTempFolderBase();
     const QByteArray b = QFile::encodeName(base);
     if (::mkdir(b.constData(), 0700) == 0 || usablePrivateFolder(b)) {
         cached = base;
@@ -333,6 +336,11 @@ QString TempFolder() {
     if (!t.isEmpty())
         return t;
     return privateTempFolder();
+}
+
+QString TempFolderName() {
+    const QString t = tempFromEnvironment();
+    return t.isEmpty() ? privateTempFolderBase() : t;
 }
 
 QString TempPath(const QString& name) {

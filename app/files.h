@@ -31,6 +31,10 @@ void CopyFileWhole(const QString& source, const QString& target);
 // temporary folder.
 QString TempFolder();
 
+// The folder TempFolder() would give, found without creating or changing
+// anything: TEMP when set, else the usual private folder's name.
+QString TempFolderName();
+
 // TempFolder() + "/" + name.
 QString TempPath(const QString& name);
 

@@ -13,11 +13,13 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QMimeData>
 #include <QScreen>
 #include <QThread>
 
 #include <poppler-qt6.h>
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 
@@ -173,7 +175,8 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     return result;
 }
 
-void putPictureOnClipboard(const QImage& picture) {
+namespace {
+void ensureClipboardReachable() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app)
         throw automation::Error(
@@ -181,7 +184,49 @@ void putPictureOnClipboard(const QImage& picture) {
     if (QThread::currentThread() != app->thread())
         throw automation::Error(
             QStringLiteral("CopyAsPicture: the clipboard can only be used from the GUI thread"));
-    QGuiApplication::clipboard()->setImage(picture);
+}
+
+std::atomic<PictureHook> gPictureHook{nullptr};
+
+// Marks the pictures the program puts on the clipboard, so that they can be
+// told from pictures the user copied elsewhere.
+const QString kOwnPictureFormat = QStringLiteral("application/x-veltrane-page-picture");
+} // namespace
+
+void putPictureOnClipboard(const QImage& picture) {
+    ensureClipboardReachable();
+    auto* data = new QMimeData;
+    data->setImageData(picture);
+    data->setData(kOwnPictureFormat, QByteArray::number(QCoreApplication::applicationPid()));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void dropPictureFromClipboard() {
+    ensureClipboardReachable();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard->mimeData();
+    if (data && data->hasImage())
+        clipboard->clear();
+}
+
+void dropOwnPictureFromClipboard() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard->mimeData();
+    // Only the list of formats is looked at, never another program's data.
+    if (data && data->hasFormat(kOwnPictureFormat))
+        clipboard->clear();
+}
+
+void setPictureHook(PictureHook hook) {
+    gPictureHook = hook;
+}
+
+void runPictureHook(long officePid) {
+    if (PictureHook hook = gPictureHook)
+        hook(officePid);
 }
 
 } // namespace office

@@ -37,7 +37,10 @@ struct ProfileLease {
 // exhausted or cannot be created.
 ProfileLease leaseProfile(const QString& root, const QString& version, int poolSize = 16);
 
-// The pool's default place: $XDG_CACHE_HOME/veltrane/office-profiles.
+// The pool's default place: $XDG_CACHE_HOME/veltrane/office-profiles, made
+// when missing. Where that cannot be written, a folder private to the user
+// under the system's temporary folder. Throws automation::Error naming each
+// folder and why it cannot serve when neither can.
 QString defaultProfileRoot();
 
 // ---- pipe sockets -------------------------------------------------------------

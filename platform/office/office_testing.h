@@ -23,6 +23,9 @@ void veltrane_office_testing_set_recycle_after(int sessions);
 // Waits up to waitMs for the host's background work to finish; the idle
 // office's process then, or -1 when there is none.
 long veltrane_office_testing_idle_office(int waitMs);
+// Calls hook with the office's process id inside every CopyAsPicture, while
+// its call is under way; nullptr removes it.
+void veltrane_office_testing_on_picture(void (*hook)(long officePid));
 }
 
 namespace office::testing {

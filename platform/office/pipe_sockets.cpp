@@ -55,7 +55,8 @@ static bool isOwnSocket(const QByteArray& path) {
     return ::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::getuid();
 }
 
-// This user's socket at path that refuses connections.
+// This user's socket at path that refuses connections. Never waits: a
+// listener too busy to take one more connection counts as alive.
 static bool isStaleSocket(const QByteArray& path) {
     if (!isOwnSocket(path))
         return false;
@@ -64,7 +65,7 @@ static bool isStaleSocket(const QByteArray& path) {
         return false;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
-    UniqueFd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!s.valid())
         return false;
     return ::connect(s.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&

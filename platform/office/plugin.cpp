@@ -2,6 +2,7 @@
 // that lets it get ready in the background, and the seams tests use to make
 // hangs quick and to see the process.
 
+#include "copy_picture.h"
 #include "office_host.h"
 #include "office_testing.h"
 #include "word_model.h"
@@ -9,6 +10,7 @@
 #define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
 
 VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation::Dispatch>* out) {
+    office::dropOwnPictureFromClipboard();
     *out = office::makeApplication(office::OfficeSession::begin());
 }
 
@@ -48,6 +50,10 @@ VELTRANE_EXPORT void veltrane_office_testing_set_recycle_after(int sessions) {
 
 VELTRANE_EXPORT long veltrane_office_testing_idle_office(int waitMs) {
     return office::OfficeHost::instance().idleOffice(office::Millis(waitMs));
+}
+
+VELTRANE_EXPORT void veltrane_office_testing_on_picture(void (*hook)(long officePid)) {
+    office::setPictureHook(hook);
 }
 
 namespace {

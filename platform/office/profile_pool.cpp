@@ -1,9 +1,11 @@
 #include "office_parts.h"
 
+#include "office_log.h"
 #include "platform/automation/automation.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace office {
@@ -102,11 +105,87 @@ bool seedProfile(const QString& profileDir, const QString& version) {
     return out.commit();
 }
 
+namespace {
+
+QString errnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Makes path a folder, with its parents; empty when it is one we may write
+// into, else why not.
+QString makeWritableFolder(const QString& path) {
+    const QStringList parts = QFileInfo(path).absoluteFilePath().split(QLatin1Char('/'));
+    QString sofar;
+    for (const QString& part : parts) {
+        sofar += part.isEmpty() && sofar.isEmpty() ? QString() : QLatin1Char('/') + part;
+        if (sofar.isEmpty())
+            continue;
+        const QByteArray p = QFile::encodeName(sofar);
+        if (::mkdir(p.constData(), 0700) == 0)
+            continue;
+        const int err = errno;
+        struct stat st {};
+        if (::stat(p.constData(), &st) != 0)
+            return QStringLiteral("%1: %2").arg(sofar, errnoText(err));
+        if (!S_ISDIR(st.st_mode))
+            return QStringLiteral("%1 is not a folder").arg(sofar);
+    }
+    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
+        return errnoText(errno);
+    return QString();
+}
+
+// Makes path a folder of this user's alone, or accepts one that already is;
+// empty when it is, else why not. A folder someone else made, or that others
+// may write into, is never taken: what is in it could be theirs.
+QString makePrivateFolder(const QString& path) {
+    const QByteArray p = QFile::encodeName(path);
+    if (::mkdir(p.constData(), 0700) != 0 && errno != EEXIST)
+        return errnoText(errno);
+    struct stat st {};
+    if (::lstat(p.constData(), &st) != 0)
+        return errnoText(errno);
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("it is not a folder");
+    if (st.st_uid != ::getuid())
+        return QStringLiteral("it belongs to another user");
+    if ((st.st_mode & 022) != 0)
+        return QStringLiteral("other users may write into it");
+    if ((st.st_mode & 077) != 0 && ::chmod(p.constData(), 0700) != 0)
+        return errnoText(errno);
+    return QString();
+}
+
+} // namespace
+
 QString defaultProfileRoot() {
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty())
-        cache = QDir::tempPath() + QStringLiteral("/veltrane-cache-%1").arg(getuid());
-    return cache + QStringLiteral("/veltrane/office-profiles");
+    QStringList refused;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (!cache.isEmpty()) {
+        const QString root = cache + QStringLiteral("/veltrane/office-profiles");
+        const QString why = makeWritableFolder(root);
+        if (why.isEmpty())
+            return root;
+        refused << QStringLiteral("%1 (%2)").arg(root, why);
+    }
+    // The user's cache cannot hold the profiles: a private folder in the
+    // system's temporary folder can, for as long as it lasts.
+    const QString base = QDir::tempPath() + QStringLiteral("/veltrane-cache-%1").arg(::getuid());
+    QString why = makePrivateFolder(base);
+    const QString root = base + QStringLiteral("/office-profiles");
+    if (why.isEmpty())
+        why = makeWritableFolder(root);
+    if (why.isEmpty()) {
+        if (!refused.isEmpty())
+            qCWarning(lcOffice).noquote()
+                << "office profiles are kept in" << root << "instead of" << refused.join(", ");
+        return root;
+    }
+    refused << QStringLiteral("%1 (%2)").arg(base, why);
+    const QString message = QStringLiteral("No folder for the office profiles can be written: %1")
+                                .arg(refused.join("; "));
+    qCWarning(lcOffice).noquote() << message;
+    throw automation::Error(message);
 }
 
 ProfileLease leaseProfile(const QString& root, const QString& version, int poolSize) {

@@ -37,9 +37,13 @@ class Range final : public InDocument {
 
   private:
     Variant copyAsPicture(const QString& name, const QList<Variant>& args) {
+        // Whatever fails from here on, no earlier picture stays on the
+        // clipboard to be read back as this document's.
+        dropPictureFromClipboard();
         if (!args.isEmpty())
             throw Error(QStringLiteral("Wrong number of arguments: CopyAsPicture"));
         const QImage picture = call(name, Bound::Lengthy, [&] {
+            runPictureHook(long(mSession->pid()));
             mDoc->releaseLayout();
             return renderDocumentPicture(mSession->context(), mDoc->doc);
         });

@@ -6,12 +6,15 @@
 #include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/office/office_parts.h"
+#include "platform/office/office_testing.h"
 #include "preview/form2.h"
 #include "tests/support/testenv.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #include <unistd.h>
 
@@ -88,6 +92,24 @@ QList<int> officeChildren() {
             out << n;
     }
     return out;
+}
+
+// This process's resident memory.
+double residentMiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> pages = statm.readAll().split(' ');
+    return pages.size() > 1
+               ? double(pages[1].toLongLong()) * double(::sysconf(_SC_PAGESIZE)) / 1048576.0
+               : -1;
+}
+
+void restoreTmpdir(const QByteArray& saved) {
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
 }
 
 int darkPixels(const QImage& pic) {
@@ -400,6 +422,9 @@ class GenerationOfficeTest : public QObject {
     void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {
         MsgBoxRecorder boxes;
         form->PushButton4->click();
+        // The last notice is on the clipboard: it must not be shown for this run.
+        QVERIFY(!generateOnce(boxes).isEmpty());
+        QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
         std::atomic<bool> stop{false};
         std::atomic<int> killed{0};
         // The office is already running and idle, so strike once the generation has
@@ -432,11 +457,98 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(!form->mBusy);
         QCOMPARE(officeLitter(), QStringList());
         QVERIFY(onlyTheIdleOffice());
+        // Struck before its copy, this run has no picture of its own to show.
+        const QString seen = boxes.prompts().join('\n');
+        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        if (seen.contains(QStringLiteral("Form1.SaveDocAsJPG at line 120\r")))
+            QVERIFY2(Form2::loaded()->picture1().isNull(), qPrintable(seen));
 
         MsgBoxRecorder again;
         const QString doc = generateOnce(again);
         QVERIFY2(again.seen.isEmpty(), qPrintable(again.prompts().join('\n')));
         QVERIFY(folded(antiword(doc)).contains(QStringLiteral("John Smith")));
+        QVERIFY(onlyTheIdleOffice());
+    }
+
+    // An office killed while it renders: the generation reports the missing
+    // picture and shows none, whatever picture was on the clipboard before.
+    void aFailedCopyShowsNoPictureFromBefore() {
+        const auto onPicture = office::testing::resolve<void(void (*)(long))>(
+            QStringLiteral(VELTRANE_OFFICE_PLUGIN), "veltrane_office_testing_on_picture");
+        QVERIFY(onPicture);
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        QVERIFY(!generateOnce(boxes).isEmpty()); // its notice is on the clipboard now
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
+        QImage own(300, 200, QImage::Format_RGB32);
+        own.fill(Qt::red);
+
+        const QList<std::function<void()>> before{
+            [] {}, // the last notice stays on the clipboard
+            [&] { QGuiApplication::clipboard()->setImage(own); }, // a picture the user copied
+            [] { QGuiApplication::clipboard()->setText(QStringLiteral("the user's words")); },
+        };
+        for (const auto& putOnClipboard : before) {
+            putOnClipboard();
+            const QString text = QGuiApplication::clipboard()->text();
+            onPicture([](long pid) { ::kill(pid_t(pid), SIGKILL); });
+            MsgBoxRecorder failed;
+            generateOnce(failed);
+            onPicture(nullptr);
+            const QString seen = failed.prompts().join(QLatin1Char('\n'));
+            const auto reported = [&](const char* proc, int line) {
+                return seen.contains(QStringLiteral("%1 at line %2\r").arg(proc).arg(line));
+            };
+            QVERIFY2(reported("Form1.SaveDocAsJPG", 120), qPrintable(seen));
+            QVERIFY2(reported("Form1.SaveDocAsJPG", 122), qPrintable(seen));
+            QVERIFY2(reported("Form1.PushButton6_Click", 200), qPrintable(seen));
+            Form2* preview = Form2::loaded();
+            QVERIFY(preview && preview->isVisible());
+            QVERIFY(preview->picture1().isNull());
+            QVERIFY(!QFileInfo::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+            QCOMPARE(QGuiApplication::clipboard()->text(), text); // words the user copied stay
+            QVERIFY(!form->mBusy);
+            QVERIFY(onlyTheIdleOffice());
+        }
+    }
+
+    // Run after run, and as worn-out offices are replaced and warmed, the
+    // program holds no more memory than after its first run: the buffers of
+    // the page pictures go back to the system.
+    void memoryStaysFlatAsOfficesAreReplaced() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("a sanitizer's allocator holds freed memory back on purpose");
+#endif
+        const QString plugin = QStringLiteral(VELTRANE_OFFICE_PLUGIN);
+        const auto recycleAfter = office::testing::resolve<void(int)>(
+            plugin, "veltrane_office_testing_set_recycle_after");
+        const auto idleOffice =
+            office::testing::resolve<long(int)>(plugin, "veltrane_office_testing_idle_office");
+        QVERIFY(recycleAfter && idleOffice);
+        const auto settled = [&] {
+            idleOffice(30000); // the host's warm-up is done
+            QTest::qWait(800); // and what the run freed is given back
+            return residentMiB();
+        };
+        MsgBoxRecorder boxes;
+        form->PushButton4->click();
+        generateOnce(boxes);
+        const double first = settled();
+        recycleAfter(4); // an office is replaced and warmed every other generation
+        QList<double> later;
+        for (int i = 0; i < 8; ++i) {
+            generateOnce(boxes);
+            if (i % 2)
+                later << settled();
+        }
+        recycleAfter(0);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QString figures = QString::number(first, 'f', 1);
+        for (double m : later)
+            figures += QStringLiteral(", ") + QString::number(m, 'f', 1);
+        qInfo("resident MiB after 1, 3, 5, 7 and 9 generations: %s", qPrintable(figures));
+        QVERIFY2(*std::max_element(later.begin(), later.end()) - first < 8, qPrintable(figures));
         QVERIFY(onlyTheIdleOffice());
     }
 
@@ -453,17 +565,55 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(onlyTheIdleOffice());
     }
 
-    // Last: ending the program takes every window with it.
-    void anUnusableCacheFolderEndsInTheMessageNotACrash() {
+    // The user's cache folder cannot be written: the office profiles go to a
+    // private folder under the system's temporary folder, and the program starts.
+    void anUnusableCacheFolderFallsBackToAPrivateTemporaryFolder() {
         const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
         const QString plainFile = testsupport::writeFile(
-            testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
+            testsupport::sandboxRoot() + QStringLiteral("/cache-is-a-file"), "x");
+        const QString systemTemp = testsupport::sandboxRoot() + QStringLiteral("/system-temp");
+        QDir().mkpath(systemTemp);
         qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        qputenv("TMPDIR", QFile::encodeName(systemTemp));
         for (int pid : officeChildren()) // as in a program that starts now
             ::kill(pid, SIGKILL);
         MsgBoxRecorder boxes;
         QPointer<Form1> second = Form1::create();
         qputenv("XDG_CACHE_HOME", saved);
+        restoreTmpdir(savedTmp);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        QVERIFY(!app::programEnded());
+        QVERIFY(QFileInfo(systemTemp +
+                          QStringLiteral("/veltrane-cache-%1/office-profiles/0").arg(::getuid()))
+                    .isDir());
+        delete second.data();
+        QVERIFY(onlyTheIdleOffice());
+    }
+
+    // Last: ending the program takes every window with it.
+    void anUnusableCacheFolderEndsInTheMessageNotACrash() {
+        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        const QString plainFile = testsupport::writeFile(
+            testsupport::sandboxRoot() + QStringLiteral("/not-a-folder"), "x");
+        // Nor can the system's temporary folder take a private one.
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(plainFile));
+        qputenv("TMPDIR", QFile::encodeName(plainFile));
+        for (int pid : officeChildren()) // as in a program that starts now
+            ::kill(pid, SIGKILL);
+        MsgBoxRecorder boxes;
+        // The log names the folders and why they cannot serve.
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("^No folder for the office profiles can be "
+                                              "written: %1/veltrane/office-profiles \\(%1 is not a "
+                                              "folder\\); %1/veltrane-cache-%2 \\(.+\\)$")
+                                   .arg(QRegularExpression::escape(plainFile))
+                                   .arg(::getuid())));
+        QPointer<Form1> second = Form1::create();
+        qputenv("XDG_CACHE_HOME", saved);
+        restoreTmpdir(savedTmp);
         QVERIFY(app::programEnded());
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.startsWith(QStringLiteral("Error 842001.")));

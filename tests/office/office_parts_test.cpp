@@ -15,11 +15,14 @@
 #include <atomic>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace office;
 
@@ -56,6 +59,43 @@ UniqueFd listenOn(const QString& path) {
 
 bool alive(pid_t pid) {
     return ::kill(pid, 0) == 0;
+}
+
+// A process id nobody has: a child that has ended and been reaped.
+pid_t endedProcess() {
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    return gone;
+}
+
+// Sets an environment variable while alive, then puts the old value back.
+class EnvSet {
+  public:
+    EnvSet(const char* name, const QString& value) : mName(name), mOld(qgetenv(name)) {
+        mHad = qEnvironmentVariableIsSet(name);
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~EnvSet() {
+        if (mHad)
+            qputenv(mName, mOld);
+        else
+            qunsetenv(mName);
+    }
+
+  private:
+    const char* mName;
+    QByteArray mOld;
+    bool mHad = false;
+};
+
+QString profileRootFailure() {
+    try {
+        return QStringLiteral("no failure: ") + defaultProfileRoot();
+    } catch (const automation::Error& e) {
+        return e.description();
+    }
 }
 
 } // namespace
@@ -307,6 +347,95 @@ class OfficePartsTest : public QObject {
         liveFd.reset();
         removeStaleSockets({live, dir + "/no-such-socket"});
         QVERIFY(!QFileInfo::exists(live));
+    }
+
+    // A listener whose queue is full takes no connection at once; asking
+    // whether it is stale must not wait for it, and it stays.
+    void aListenerThatDoesNotAnswerNeitherDelaysTheSweepNorIsRemoved() {
+        const QString dir = sandbox("busy-pipes");
+        QDir().mkpath(dir);
+        const QString path = QString("%1/OSL_PIPE_%2_veltrane-office-%3-1-ab")
+                                 .arg(dir)
+                                 .arg(::getuid())
+                                 .arg(endedProcess());
+        UniqueFd listener = listenOn(path);
+        std::vector<UniqueFd> waiting; // connections it never accepts
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray p = QFile::encodeName(path);
+        std::memcpy(addr.sun_path, p.constData(), size_t(p.size()));
+        for (int i = 0; i < 64; ++i) {
+            UniqueFd c(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (::connect(c.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+                break;
+            waiting.push_back(std::move(c));
+        }
+
+        std::atomic<bool> done{false};
+        std::thread sweep([&] {
+            sweepOrphanedPipes(dir);
+            done = true;
+        });
+        // A sweep that waits for the listener is let go by closing it.
+        for (int i = 0; i < 600 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const bool finishedAlone = done;
+        listener.reset();
+        sweep.join();
+        QVERIFY2(finishedAlone, "the sweep waited for a listener that does not answer");
+        QVERIFY(QFileInfo::exists(path));
+    }
+
+    // With the user's cache folder unusable, the profiles live in a folder of
+    // the user's own under the system's temporary folder; one that someone
+    // else made or may write into is never used, and the failure says which
+    // folders were refused and why.
+    void profilesFallBackToAPrivateTemporaryFolder() {
+        const QString notAFolder = testsupport::writeFile(sandbox("cache-is-a-file"), "x");
+        const QString systemTemp = sandbox("system-temp");
+        QDir().mkpath(systemTemp);
+        EnvSet cache("XDG_CACHE_HOME", notAFolder);
+        EnvSet tmp("TMPDIR", systemTemp);
+        const QString base = QString("%1/veltrane-cache-%2").arg(systemTemp).arg(::getuid());
+
+        QCOMPARE(defaultProfileRoot(), base + "/office-profiles");
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(base).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+        QCOMPARE(st.st_uid, ::getuid());
+        ProfileLease lease = leaseProfile(defaultProfileRoot(), "7.4", 1);
+        QCOMPARE(lease.dir, base + "/office-profiles/0");
+        lease.lock.reset();
+
+        QList<std::pair<QString, std::function<void()>>> spoilt{
+            {"other users may write into it",
+             [&] {
+                 QDir().mkpath(base);
+                 ::chmod(QFile::encodeName(base).constData(), 0777);
+             }},
+            {"it is not a folder",
+             [&] {
+                 QDir().mkpath(sandbox("someone-elses"));
+                 QFile::link(sandbox("someone-elses"), base);
+             }},
+        };
+        if (::geteuid() == 0)
+            spoilt.append({"it belongs to another user", [&] {
+                               QDir().mkpath(base);
+                               QVERIFY(::chown(QFile::encodeName(base).constData(), 65534, 65534) ==
+                                       0);
+                           }});
+        for (const auto& [why, spoil] : spoilt) {
+            QFile::remove(base); // a link, never what it points to
+            QDir(base).removeRecursively();
+            spoil();
+            const QString failure = profileRootFailure();
+            QVERIFY2(failure.contains(notAFolder + " is not a folder"), qPrintable(failure));
+            QVERIFY2(failure.contains(base + " (" + why + ")"), qPrintable(failure));
+        }
+        QFile::remove(base);
+        QDir(base).removeRecursively();
+        QVERIFY(QFileInfo(notAFolder).isFile());
     }
 
     void supervisorBoundsAndReaps() {

@@ -1,0 +1,180 @@
+// One running program per user and temporary folder, with real program
+// processes: a later start hands over to the running one and ends.
+
+#include "app/singleinstance.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTest>
+#include <QWidget>
+
+#include <memory>
+
+namespace {
+
+QString sandbox(const QString& name) {
+    const QString path = testsupport::sandboxRoot() + QLatin1Char('/') + name;
+    QDir().mkpath(path);
+    return path;
+}
+
+QStringList entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                               QDir::NoDotAndDotDot);
+}
+
+// The real program, started with the test's private environment, its trace
+// of the single-instance check on.
+class Program {
+  public:
+    explicit Program(const QMap<QString, QString>& env = {}) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        e.insert(QStringLiteral("QT_LOGGING_RULES"),
+                 QStringLiteral("veltrane.instance.debug=true"));
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
+        mProcess.setProcessEnvironment(e);
+        mProcess.setProcessChannelMode(QProcess::MergedChannels);
+        mProcess.start(QStringLiteral(VELTRANE_PROGRAM), {});
+    }
+    ~Program() {
+        if (mProcess.state() != QProcess::NotRunning) {
+            mProcess.terminate();
+            if (!mProcess.waitForFinished(10000))
+                mProcess.kill();
+            mProcess.waitForFinished(10000);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Waits (at most a minute, a hang guard) until the output holds text.
+    bool waitFor(const QString& text) {
+        for (int i = 0; i < 600 && !output().contains(text); ++i) {
+            if (mProcess.state() == QProcess::NotRunning)
+                return output().contains(text);
+            mProcess.waitForReadyRead(100);
+        }
+        return output().contains(text);
+    }
+    // Waits for the end; the exit status, or -1 when it still runs.
+    int ended() {
+        if (mProcess.state() != QProcess::NotRunning && !mProcess.waitForFinished(60000))
+            return -1;
+        return mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -2;
+    }
+    bool running() const { return mProcess.state() == QProcess::Running; }
+    void kill() {
+        mProcess.kill();
+        mProcess.waitForFinished(10000);
+    }
+    QString output() {
+        mOutput += QString::fromLocal8Bit(mProcess.readAll());
+        return mOutput;
+    }
+
+  private:
+    QProcess mProcess;
+    QString mOutput;
+};
+
+const QString kAnswering = QStringLiteral("answering later starts");
+
+} // namespace
+
+class SingleInstanceTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // The running program answers a later start by bringing its window to
+    // the front; the later start ends with status 0 having made no settings,
+    // cache or office of its own and left the temporary folder alone.
+    void aSecondStartBringsTheRunningProgramForwardAndEnds() {
+        Program first;
+        QVERIFY2(first.waitFor(kAnswering), qPrintable(first.output()));
+        const QString temp = qEnvironmentVariable("TEMP");
+        bool broughtForward = false;
+        for (int attempt = 0; attempt < 60 && !broughtForward; ++attempt) {
+            if (attempt > 0)
+                QTest::qWait(500); // its main window is not shown yet
+            const QStringList tempBefore = entries(temp);
+            const QString config = sandbox(QStringLiteral("second-config-%1").arg(attempt));
+            const QString cache = sandbox(QStringLiteral("second-cache-%1").arg(attempt));
+            Program second({{QStringLiteral("XDG_CONFIG_HOME"), config},
+                            {QStringLiteral("XDG_CACHE_HOME"), cache}});
+            QCOMPARE(second.ended(), 0);
+            QVERIFY2(!second.output().contains(kAnswering), qPrintable(second.output()));
+            QCOMPARE(entries(config), QStringList());
+            QCOMPARE(entries(cache), QStringList());
+            QCOMPARE(entries(temp), tempBefore);
+            QVERIFY(first.running());
+            QVERIFY(first.waitFor(QStringLiteral("a later start ")));
+            broughtForward = first.output().contains(QStringLiteral("brought Form1 to the front"));
+        }
+        QVERIFY2(broughtForward, qPrintable(first.output()));
+    }
+
+    // Started together, one runs and the other hands over to it.
+    void twoStartsAtOnceLeaveOneRunningProgram() {
+        for (int round = 0; round < 3; ++round) {
+            Program a, b;
+            QVERIFY2(a.waitFor(kAnswering) || b.waitFor(kAnswering),
+                     qPrintable(a.output() + b.output()));
+            Program& runner = a.output().contains(kAnswering) ? a : b;
+            Program& other = &runner == &a ? b : a;
+            QCOMPARE(other.ended(), 0);
+            QVERIFY2(!other.output().contains(kAnswering), qPrintable(other.output()));
+            QVERIFY(runner.running());
+        }
+    }
+
+    // A program that was killed leaves its socket behind; the next start
+    // runs all the same, and answers the start after it.
+    void aStartAfterAKilledProgramRuns() {
+        {
+            Program killed;
+            QVERIFY2(killed.waitFor(kAnswering), qPrintable(killed.output()));
+            killed.kill();
+        }
+        QVERIFY(QFileInfo::exists(app::singleInstanceSocketPath()));
+        Program next;
+        QVERIFY2(next.waitFor(kAnswering), qPrintable(next.output()));
+        Program after;
+        QCOMPARE(after.ended(), 0);
+        QVERIFY(next.running());
+    }
+
+    // Copies with temporary folders of their own share nothing and run side by side.
+    void programsWithTheirOwnTemporaryFoldersRunSideBySide() {
+        Program one({{QStringLiteral("TEMP"), sandbox(QStringLiteral("temp-one"))}});
+        Program two({{QStringLiteral("TEMP"), sandbox(QStringLiteral("temp-two"))}});
+        QVERIFY2(one.waitFor(kAnswering), qPrintable(one.output()));
+        QVERIFY2(two.waitFor(kAnswering), qPrintable(two.output()));
+        QVERIFY(one.running() && two.running());
+    }
+
+    // The window brought forward is the one the user sees: an open box, else
+    // the preview while it is shown in place of the hidden main window.
+    void theShownWindowIsBroughtForward() {
+        QCOMPARE(app::windowToBringForward(), nullptr);
+        auto main = std::make_unique<QWidget>();
+        main->setObjectName(QStringLiteral("Form1"));
+        auto preview = std::make_unique<QWidget>();
+        preview->setObjectName(QStringLiteral("Form2"));
+        main->show();
+        QCOMPARE(app::windowToBringForward(), main.get());
+        preview->show();
+        main->hide();
+        QCOMPARE(app::windowToBringForward(), preview.get());
+        auto box = std::make_unique<QMessageBox>();
+        box->setModal(true);
+        box->show();
+        QCOMPARE(app::windowToBringForward(), box.get());
+    }
+};
+
+VELTRANE_TEST_MAIN(SingleInstanceTest)
+#include "test_single_instance.moc"
