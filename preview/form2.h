@@ -119,6 +119,7 @@ class Form2 : public QWidget {
     bool viewerWheel(QWheelEvent* e);
     bool viewerKey(QKeyEvent* e);
     void scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips);
+    bool menuOnStillRightClick(QEvent* e);
 
     // The viewport state.
     float mDragStartX = 0;
@@ -137,4 +138,6 @@ class Form2 : public QWidget {
     int mWheelZoom = 0;
     bool mCentred = false;
     bool mInActivate = false;
+    QPoint mMenuPressAt; // where the right button went down
+    bool mMenuClickStill = false;
 };

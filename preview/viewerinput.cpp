@@ -8,8 +8,13 @@
 
 #include "preview/viewmath.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -99,6 +104,8 @@ bool Form2::viewerKey(QKeyEvent* e) {
 bool Form2::eventFilter(QObject* watched, QEvent* e) {
     // Over the picture, or the viewport around a small one.
     if (watched == Picture1 || watched == Picture2 || watched == Picture2->client()) {
+        if (menuOnStillRightClick(e))
+            return true;
         const bool handled =
             (e->type() == QEvent::Wheel && viewerWheel(static_cast<QWheelEvent*>(e))) ||
             (e->type() == QEvent::KeyPress && viewerKey(static_cast<QKeyEvent*>(e)));
@@ -108,4 +115,44 @@ bool Form2::eventFilter(QObject* watched, QEvent* e) {
         }
     }
     return QWidget::eventFilter(watched, e);
+}
+
+// Any held button pans the picture, the right one too, so the context menu
+// cannot open when the right button goes down (where Qt opens it on Linux): it
+// opens when a right click is released without having moved the picture. The
+// menu key still opens it at once. Returns true for an event it swallowed.
+bool Form2::menuOnStillRightClick(QEvent* e) {
+    switch (e->type()) {
+    case QEvent::ContextMenu:
+        return static_cast<QContextMenuEvent*>(e)->reason() == QContextMenuEvent::Mouse;
+    case QEvent::MouseButtonPress: {
+        const auto* m = static_cast<QMouseEvent*>(e);
+        if (m->button() == Qt::RightButton) {
+            mMenuPressAt = m->globalPosition().toPoint();
+            mMenuClickStill = true;
+        }
+        return false;
+    }
+    case QEvent::MouseMove: {
+        const auto* m = static_cast<QMouseEvent*>(e);
+        if ((m->buttons() & Qt::RightButton) &&
+            (m->globalPosition().toPoint() - mMenuPressAt).manhattanLength() >=
+                QApplication::startDragDistance())
+            mMenuClickStill = false;
+        return false;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto* m = static_cast<QMouseEvent*>(e);
+        if (m->button() == Qt::RightButton && mMenuClickStill) {
+            mMenuClickStill = false;
+            const QPoint at = m->globalPosition().toPoint();
+            // After the release has been handled as usual.
+            QTimer::singleShot(
+                0, this, [this, at] { QMenu::exec(Picture2->actions(), at, nullptr, Picture2); });
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
 }

@@ -14,7 +14,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QDir>
 #include <QMenu>
 #include <QPointer>
@@ -255,21 +254,31 @@ class PrintPdfTest : public QObject {
         QTest::keySequence(preview, keys);
     }
 
-    // The picture's context menu as it pops up; act runs while it is open.
-    void withContextMenu(const std::function<void(QMenu*)>& act) {
+    // A right click on the picture, moved by `moveBy` while the button is
+    // held; act runs on the context menu if one opens. Says whether one did.
+    bool rightClick(const QPoint& moveBy, const std::function<void(QMenu*)>& act = {}) {
         bool seen = false;
-        QTimer::singleShot(0, this, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            QVERIFY(menu);
-            seen = true;
-            act(menu);
-            menu->close();
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                seen = true;
+                if (act)
+                    act(menu);
+                menu->close();
+            }
         });
-        const QPoint at(5, 5);
-        QContextMenuEvent e(QContextMenuEvent::Mouse, at, preview->Picture1->mapToGlobal(at));
-        QApplication::sendEvent(preview->Picture1, &e);
-        QVERIFY(seen);
+        poll.start(5);
+        const QPoint at(300, 300);
+        QTest::mousePress(preview->Picture1, Qt::RightButton, {}, at);
+        if (!moveBy.isNull())
+            QTest::mouseMove(preview->Picture1, at + moveBy);
+        QTest::mouseRelease(preview->Picture1, Qt::RightButton, {}, at + moveBy);
+        QTest::qWait(100);
+        return seen;
     }
+
+    // The picture's context menu as a still right click opens it.
+    void withContextMenu(const std::function<void(QMenu*)>& act) { QVERIFY(rightClick({}, act)); }
 
   private slots:
     void initTestCase() {
@@ -301,6 +310,17 @@ class PrintPdfTest : public QObject {
         QCOMPARE(entries, (QStringList{"Print...\tCtrl+P", "Save as PDF...\tCtrl+Shift+S", "-",
                                        "Save Results To Word File\tCtrl+S", "Zoom In\tCtrl++",
                                        "Zoom Out\tCtrl+-"}));
+    }
+
+    // Every held button pans the picture, the right one too: the menu is for
+    // a right click that moved nothing.
+    void aRightDragPansAndOpensNoMenu() {
+        MsgBoxRecorder boxes;
+        const float left = preview->Picture1->Left(), top = preview->Picture1->Top();
+        QVERIFY(!rightClick(QPoint(-40, -30)));
+        QVERIFY(preview->Picture1->Left() != left || preview->Picture1->Top() != top);
+        QVERIFY(boxes.seen.isEmpty());
+        QVERIFY(rightClick({}));
     }
 
     // The menu and the shortcuts do what the buttons do.
