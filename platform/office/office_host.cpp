@@ -223,8 +223,10 @@ void OfficeHost::work() {
         } else {
             std::shared_ptr<OfficeProcess> office = std::move(mRetiring.front());
             mRetiring.pop_front();
+            // No calls while the program ends: quick, and nothing to wait for.
+            const auto ask = mStopping ? OfficeProcess::Ask::Signal : OfficeProcess::Ask::Call;
             lock.unlock();
-            office->retire(mStopping ? OfficeProcess::Ask::Signal : OfficeProcess::Ask::Call);
+            office->retire(ask);
             office.reset();
             lock.lock();
         }
