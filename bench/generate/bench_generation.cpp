@@ -8,6 +8,8 @@
 //
 // Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
 //        bench_generation --memory [generations]         (default 80)
+// BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
+// sessions rather than the program's 100, to see many replacements in a short run.
 //          resident memory and open files of the program and of its office
 
 #include "app/files.h"
@@ -233,6 +235,12 @@ int freshRun(int generations) {
         return QApplication::exec();
 #ifdef VELTRANE_OFFICE_PLUGIN
     installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+    if (const int sessions = qEnvironmentVariableIntValue("BENCH_RECYCLE_AFTER"); sessions > 0) {
+        QLibrary plugin(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+        if (auto recycle = reinterpret_cast<void (*)(int)>(
+                plugin.resolve("veltrane_office_testing_set_recycle_after")))
+            recycle(sessions);
+    }
 #endif
     for (int i = 0; i < generations; ++i) {
         if (i > 0)

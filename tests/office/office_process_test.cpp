@@ -454,26 +454,28 @@ class OfficeProcessTest : public QObject {
         word.call("quit");
         QCOMPARE(idleOffice(10000), pid);
         QCOMPARE(heldOffice(0), pid_t(-1));
-        // One that only checked the office is there gets its warm-up.
+        // Nor after a session that made no call of its own.
         word = createWord();
         QCOMPARE(officePid(word), pid);
-        word.call("quit"); // still warm from the session before
+        word.call("quit");
+        QCOMPARE(idleOffice(10000), pid);
         QCOMPARE(heldOffice(0), pid_t(-1));
+        // Its replacement is warmed before it serves.
         setRecycleAfter(3);
         word = createWord();
-        word.call("quit"); // its third session: a replacement, warmed before it serves
+        word.call("quit");
         const pid_t replacement = heldOffice(30000);
         QVERIFY(replacement > 0 && replacement != pid);
     }
 
     void anOldOfficeServesUntilItsReplacementIsReady() {
         setRecycleAfter(2);
-        setBounds(3000, 0, 0);
         Object word = createWord();
         const pid_t old = officePid(word);
         QCOMPARE(nextSessionOffice(word), old);
         // The replacement's start is held up; meanwhile the old office serves,
         // with no wait and no third office.
+        setBounds(3000, 0, 0);
         holdAt("bridge", -1);
         word.call("quit");
         const pid_t held = heldOffice(30000);
