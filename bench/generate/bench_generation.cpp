@@ -8,6 +8,8 @@
 //
 // Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
 //        bench_generation --memory [generations]         (default 80)
+// BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
+// sessions rather than the program's 100, to see many replacements in a short run.
 //          resident memory and open files of the program and of its office
 
 #include "app/files.h"
@@ -33,6 +35,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <malloc.h>
@@ -97,6 +100,15 @@ double median(QList<double> v) {
     std::sort(v.begin(), v.end());
     const qsizetype n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The value below which share (0..1) of the values lie, by the nearest rank.
+double percentile(QList<double> v, double share) {
+    if (v.isEmpty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto rank = qsizetype(std::ceil(share * double(v.size())));
+    return v[std::clamp<qsizetype>(rank - 1, 0, v.size() - 1)];
 }
 
 double msSince(const QElapsedTimer& t) {
@@ -223,6 +235,12 @@ int freshRun(int generations) {
         return QApplication::exec();
 #ifdef VELTRANE_OFFICE_PLUGIN
     installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+    if (const int sessions = qEnvironmentVariableIntValue("BENCH_RECYCLE_AFTER"); sessions > 0) {
+        QLibrary plugin(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+        if (auto recycle = reinterpret_cast<void (*)(int)>(
+                plugin.resolve("veltrane_office_testing_set_recycle_after")))
+            recycle(sessions);
+    }
 #endif
     for (int i = 0; i < generations; ++i) {
         if (i > 0)
@@ -372,6 +390,7 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
     QMap<QString, double> firstMembers, followingMembers;
     QStringList problems;
     QStringList idleCounts; // office processes of each run while it idles
+    QStringList slow;       // following generations over 1.5 times their run's median
     int tempLeft = 0;
     double slowestExit = 0; // -1 once an office outlived its program
     for (int i = 1; i <= runs; ++i) {
@@ -386,6 +405,13 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
         create << run.createToShown;
         first << run.generations.first();
         following << run.generations.mid(1);
+        const double runMedian = median(run.generations.mid(1));
+        for (qsizetype g = 1; g < run.generations.size(); ++g)
+            if (run.generations[g] > 1.5 * runMedian)
+                slow << QStringLiteral("run %1 #%2: %3 ms")
+                            .arg(i)
+                            .arg(g + 1)
+                            .arg(run.generations[g], 0, 'f', 0);
         for (auto it = run.firstMembers.constBegin(); it != run.firstMembers.constEnd(); ++it)
             firstMembers[it.key()] += it.value();
         for (auto it = run.followingMembers.constBegin(); it != run.followingMembers.constEnd();
@@ -422,6 +448,13 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
     row("start-up: Form1 created to shown", create, "");
     row("1st generation, click 2 s after the window", first, "(target <= 1.2, stretch <= 1.0)");
     row("following generations, click to painted", following, "(target <= 1.2, stretch <= 1.0)");
+    std::printf("following generations (%d): median %.0f ms, 95th percentile %.0f ms, maximum "
+                "%.0f ms; over 1.5 times their run's median: %d\n",
+                int(following.size()), median(following), percentile(following, 0.95),
+                following.isEmpty() ? 0.0 : *std::max_element(following.begin(), following.end()),
+                int(slow.size()));
+    for (const QString& s : slow)
+        std::printf("  slow: %s\n", qPrintable(s));
     std::printf("time per generation in word-processor calls, by member (mean ms):\n");
     std::printf("  %-20s %8s %10s\n", "", "1st", "following");
     QStringList names = firstMembers.keys() + followingMembers.keys();

@@ -39,9 +39,15 @@ bool OfficeHost::started() {
 
 // ---- on the caller's thread -----------------------------------------------------
 
+static QString endingError() {
+    return QStringLiteral("LibreOffice Writer is not available: the program is ending");
+}
+
 std::shared_ptr<OfficeProcess> OfficeHost::take() {
     std::unique_lock lock(mMutex);
     for (;;) {
+        if (mStopping)
+            throw automation::Error(endingError());
         if (mIdle) {
             std::shared_ptr<OfficeProcess> office = std::move(mIdle);
             lock.unlock();
@@ -81,41 +87,61 @@ bool OfficeHost::healthy(OfficeProcess& office) {
     }
 }
 
-void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt) {
+void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+                          bool loadedWriter) {
     if (!office)
         return;
     std::unique_lock lock(mMutex);
-    QString why = doubt;
-    if (why.isEmpty() && !office->usable())
-        why = QStringLiteral("it stopped working");
-    if (why.isEmpty() && office->sessionsServed >= mRecycleAfter)
-        why = QStringLiteral("it served %1 sessions").arg(office->sessionsServed);
-    if (why.isEmpty()) {
-        qCDebug(lcOffice) << "office" << office->pid() << "returned idle";
-        keepOrRetire(std::move(office), lock);
+    if (!office->usable() || mStopping) {
+        lock.unlock();
+        retireLater(std::move(office), mStopping ? QStringLiteral("the program is ending")
+                                                 : QStringLiteral("it stopped working"));
+        lock.lock();
+        if (!mIdle)
+            wantReplacement();
         return;
     }
-    lock.unlock();
-    retireLater(std::move(office), why);
-    lock.lock();
-    if (!mIdle) {
-        mReplaceWanted = true;
-        ensureWorker();
-        mChanged.notify_all();
+    // Writer and its filters are loaded now: a warm-up would only hold up
+    // the next session.
+    if (loadedWriter)
+        office->warm = true;
+    QString why = doubt;
+    if (why.isEmpty() && office->sessionsServed >= mRecycleAfter)
+        why = QStringLiteral("it served %1 sessions").arg(office->sessionsServed);
+    if (!why.isEmpty() && !office->replaceWhenReady) {
+        qCInfo(lcOffice).noquote() << "office" << office->pid() << "to be replaced:" << why;
+        office->replaceWhenReady = true;
     }
+    qCDebug(lcOffice) << "office" << office->pid() << "returned idle";
+    keepOrRetire(std::move(office), lock);
+    // One waiting for its replacement serves on until that is warm and idle.
+    if (mIdle && mIdle->replaceWhenReady)
+        wantReplacement();
 }
 
-// The host keeps one idle office; another (a second instance's) goes.
+void OfficeHost::wantReplacement() {
+    if (mStopping || mBusy)
+        return;
+    mReplaceWanted = true;
+    ensureWorker();
+    mChanged.notify_all();
+}
+
+// The host keeps one idle office, the one not waiting for its replacement;
+// another (a second instance's, or the one replaced) goes.
 void OfficeHost::keepOrRetire(std::shared_ptr<OfficeProcess> office,
                               std::unique_lock<std::mutex>& lock) {
     if (mIdle) {
+        if (mIdle->replaceWhenReady && !office->replaceWhenReady)
+            std::swap(mIdle, office);
         lock.unlock();
-        retireLater(std::move(office), QStringLiteral("the host already has an idle office"));
+        retireLater(std::move(office), QStringLiteral("the host has another idle office"));
         lock.lock();
+        mChanged.notify_all();
         return;
     }
     mIdle = std::move(office);
-    if (mWarmAll && !mIdle->warm) {
+    if (mWarmAll && !mIdle->warm && !mStopping) {
         mWarmWanted = true;
         ensureWorker();
     }
@@ -123,7 +149,8 @@ void OfficeHost::keepOrRetire(std::shared_ptr<OfficeProcess> office,
 }
 
 void OfficeHost::retireLater(std::shared_ptr<OfficeProcess> office, const QString& why) {
-    qCInfo(lcOffice).noquote() << "office" << office->pid() << "replaced:" << why;
+    qCInfo(lcOffice).noquote() << "office" << office->pid() << "retired:" << why;
+    office->clearOwnTemp();
     if (!office->usable()) {
         office->retire(); // dead or hung: killed now, nothing to ask
         return;
@@ -136,6 +163,8 @@ void OfficeHost::retireLater(std::shared_ptr<OfficeProcess> office, const QStrin
 
 void OfficeHost::warmUp() {
     std::lock_guard lock(mMutex);
+    if (mStopping)
+        return;
     mWarmAll = true;
     mWarmWanted = true;
     ensureWorker();
@@ -144,7 +173,29 @@ void OfficeHost::warmUp() {
 
 std::shared_ptr<OfficeProcess> OfficeHost::startOffice(const char* why) {
     qCDebug(lcOffice) << "starting an office:" << why;
-    return OfficeProcess::start();
+    std::shared_ptr<OfficeProcess> started;
+    try {
+        // Admitted under the host's lock, so a shutdown either refuses the
+        // start or finds it and cuts it short.
+        started = OfficeProcess::start(
+            [this](const std::shared_ptr<OfficeProcess>& office) {
+                std::lock_guard lock(mMutex);
+                if (mStopping)
+                    return false;
+                mStarting.push_back(office);
+                return true;
+            },
+            endingError());
+    } catch (...) {
+        std::lock_guard lock(mMutex);
+        std::erase_if(mStarting, [](const auto& w) { return w.expired(); });
+        throw;
+    }
+    std::lock_guard lock(mMutex);
+    std::erase_if(mStarting, [&](const auto& w) { return w.expired() || w.lock() == started; });
+    if (mStopping)
+        started->cutShort(); // the caller fails its first call; nothing new is served
+    return started;
 }
 
 // ---- the worker --------------------------------------------------------------------
@@ -172,8 +223,10 @@ void OfficeHost::work() {
         } else {
             std::shared_ptr<OfficeProcess> office = std::move(mRetiring.front());
             mRetiring.pop_front();
+            // No calls while the program ends: quick, and nothing to wait for.
+            const auto ask = mStopping ? OfficeProcess::Ask::Signal : OfficeProcess::Ask::Call;
             lock.unlock();
-            office->retire(); // asks it to terminate; the supervisor reaps it
+            office->retire(ask);
             office.reset();
             lock.lock();
         }
@@ -181,36 +234,54 @@ void OfficeHost::work() {
     }
 }
 
+// Make before break: the office it replaces (if any) serves on meanwhile.
 void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
     mReplaceWanted = false;
-    if (mIdle)
+    if (mStopping || (mIdle && !mIdle->replaceWhenReady))
         return;
     mBusy = true;
     const bool warm = mWarmAll;
     lock.unlock();
     std::shared_ptr<OfficeProcess> office;
+    QString failure;
     try {
         office = startOffice("replacing the host's office");
-        if (warm)
+        if (warm) {
+            {
+                std::lock_guard guard(mMutex);
+                mWarming = office;
+                if (mStopping)
+                    office->cutShort();
+            }
             warmOffice(*office);
+        }
     } catch (const automation::Error& e) {
-        // The next session starts one itself and reports what goes wrong.
-        qCWarning(lcOffice).noquote() << "replacement office failed:" << e.description();
-        if (office)
-            office->retire();
-        office.reset();
+        failure = e.description();
     }
     lock.lock();
+    mWarming.reset();
     mBusy = false;
-    if (office)
-        keepOrRetire(std::move(office), lock);
+    if (!failure.isEmpty()) {
+        // The office it was to replace serves on; the next session tries
+        // again, or starts one itself when none is left.
+        qCWarning(lcOffice).noquote() << "replacement office failed:" << failure;
+        if (office) {
+            lock.unlock();
+            office->retire();
+            office.reset();
+            lock.lock();
+        }
+        return;
+    }
+    keepOrRetire(std::move(office), lock);
 }
 
 void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     mWarmWanted = false;
-    if (!mIdle || mIdle->warm)
+    if (mStopping || !mIdle || mIdle->warm)
         return;
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
+    mWarming = office;
     mBusy = true;
     lock.unlock();
     QElapsedTimer t;
@@ -223,6 +294,7 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
         failure = e.description();
     }
     lock.lock();
+    mWarming.reset();
     mBusy = false;
     if (failure.isEmpty()) {
         keepOrRetire(std::move(office), lock);
@@ -232,7 +304,8 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     retireLater(std::move(office), QStringLiteral("its warm-up failed"));
     lock.lock();
-    mReplaceWanted = true;
+    if (!mIdle)
+        wantReplacement();
 }
 
 // ---- ending -------------------------------------------------------------------------
@@ -240,13 +313,25 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
 bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock lock(mMutex);
+    mStopping = true;
     mWarmWanted = false;
     mReplaceWanted = false;
+    // What the worker waits on is killed, so its call fails at once and it
+    // puts the office down: the runtime is never torn down under a call.
+    for (const std::weak_ptr<OfficeProcess>& starting : mStarting)
+        if (const auto office = starting.lock())
+            office->cutShort();
+    if (mWarming)
+        mWarming->cutShort();
+    mChanged.notify_all();
     mChanged.wait_until(lock, deadline, [&] { return quiet(); });
+    if (!quiet())
+        qCWarning(lcOffice) << "the office host's background work did not end in time";
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
     lock.unlock();
     if (office) {
         qCInfo(lcOffice) << "office" << office->pid() << "ends with the program";
+        office->clearOwnTemp();
         office->retire(ask);
         if (ask == OfficeProcess::Ask::SignalOnly) {
             // Kept, never released: releasing its references would call into a
@@ -260,15 +345,25 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     return Supervisor::instance().drain(std::max(left, Millis(100)));
 }
 
+void OfficeHost::reopen() {
+    std::lock_guard lock(mMutex);
+    mStopping = false;
+}
+
 void OfficeHost::setRecycleAfter(int sessions) {
     std::lock_guard lock(mMutex);
     mRecycleAfter = sessions > 0 ? sessions : 100;
 }
 
 pid_t OfficeHost::idleOffice(Millis wait) {
+    const auto office = idle(wait);
+    return office ? office->pid() : -1;
+}
+
+std::shared_ptr<OfficeProcess> OfficeHost::idle(Millis wait) {
     std::unique_lock lock(mMutex);
     mChanged.wait_for(lock, wait, [&] { return quiet() && mIdle; });
-    return mIdle ? mIdle->pid() : -1;
+    return mIdle;
 }
 
 } // namespace office

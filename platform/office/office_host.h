@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace office {
 
@@ -19,27 +20,37 @@ class OfficeHost {
 
     // An office for a session: the idle one when it still answers, else a
     // new one. Waits only for a start already under way when no office is
-    // idle. Throws automation::Error when no office can start.
+    // idle. Throws automation::Error when no office can start, or once the
+    // host is stopping.
     std::shared_ptr<OfficeProcess> take();
 
     // A session is over. An office the session left clean goes back, idle;
-    // one in doubt (doubt says why) is retired and replaced in the background.
-    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt);
+    // one that died or hung is retired and replaced in the background. One
+    // in doubt (doubt says why) or old keeps serving until its replacement is
+    // ready. loadedWriter: the session had Writer open, save or render
+    // documents, so the office needs no warm-up.
+    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+                  bool loadedWriter = false);
 
     // Loads what a generation needs (Writer, the Word filters, the PDF export)
     // in the idle office, in the background. Offices started later for the
     // host are warmed too.
     void warmUp();
 
-    // Retires the idle office (asked as ask says) and waits up to bound for
-    // the background work and every exit. Returns true when nothing is left.
-    // The host can be used again afterwards.
+    // Stops the host: no office starts from now on, a start or warm-up under
+    // way is cut short (its office killed), the idle office is retired (asked
+    // as ask says), and this waits up to bound for the background work and
+    // every exit. Returns true when nothing is left.
     bool shutdown(Millis bound, OfficeProcess::Ask ask = OfficeProcess::Ask::Call);
+    // After a shutdown, lets the host start offices again (tests).
+    void reopen();
 
     // Test seams: how many sessions an office serves before it is replaced,
     // and the idle office's process once the background work is done.
     void setRecycleAfter(int sessions);
     pid_t idleOffice(Millis wait);
+    // The idle office itself, once the background work is done, or nothing.
+    std::shared_ptr<OfficeProcess> idle(Millis wait);
 
   private:
     OfficeHost() = default;
@@ -49,6 +60,7 @@ class OfficeHost {
     void replaceInBackground(std::unique_lock<std::mutex>& lock);
     void warmInBackground(std::unique_lock<std::mutex>& lock);
     void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
+    void wantReplacement();
     void retireLater(std::shared_ptr<OfficeProcess> office, const QString& why);
     bool healthy(OfficeProcess& office);
     std::shared_ptr<OfficeProcess> startOffice(const char* why);
@@ -57,10 +69,14 @@ class OfficeHost {
     std::condition_variable mChanged;
     std::shared_ptr<OfficeProcess> mIdle;
     std::deque<std::shared_ptr<OfficeProcess>> mRetiring;
+    // Offices being started, and the one being warmed: cut short on stopping.
+    std::vector<std::weak_ptr<OfficeProcess>> mStarting;
+    std::shared_ptr<OfficeProcess> mWarming;
     bool mBusy = false; // the worker is starting or warming the host's office
     bool mReplaceWanted = false;
     bool mWarmWanted = false;
     bool mWarmAll = false; // the program asked for warm offices
+    bool mStopping = false;
     bool mWorkerStarted = false;
     int mRecycleAfter = 100; // sessions; offices leak a little with each
 };

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -63,11 +64,92 @@ static Millis boundOf(Bound b) {
     return callBounds().ordinary;
 }
 
+// ---- test seams ----------------------------------------------------------------
+
+namespace {
+struct HoldPoint {
+    std::mutex mutex;
+    std::condition_variable changed;
+    QByteArray point;
+    Millis stall{0};
+    bool stopOffice = false;
+    pid_t held = -1;
+};
+HoldPoint& holdPoint() {
+    static HoldPoint h;
+    return h;
+}
+} // namespace
+
+void setHoldPoint(const QByteArray& point, Millis stall, bool stopOffice) {
+    HoldPoint& h = holdPoint();
+    std::lock_guard lock(h.mutex);
+    h.point = point;
+    h.stall = stall;
+    h.stopOffice = stopOffice;
+    h.held = -1;
+}
+
+void holdAt(const char* point, pid_t office) {
+    HoldPoint& h = holdPoint();
+    std::unique_lock lock(h.mutex);
+    if (h.point.isEmpty() || h.point != point)
+        return;
+    if (h.stopOffice) {
+        if (office <= 0)
+            return;
+        h.point.clear(); // once
+        ::kill(office, SIGSTOP);
+        h.held = office;
+        h.changed.notify_all();
+        return;
+    }
+    const Millis stall = h.stall;
+    lock.unlock();
+    std::this_thread::sleep_for(stall);
+}
+
+pid_t heldOffice(Millis wait) {
+    HoldPoint& h = holdPoint();
+    std::unique_lock lock(h.mutex);
+    h.changed.wait_for(lock, wait, [&] { return h.held > 0; });
+    return h.held;
+}
+
 // ---- Link ----------------------------------------------------------------------
 
-void OfficeProcess::Link::setPid(pid_t p) {
+bool OfficeProcess::Link::beginSpawn() {
     std::lock_guard lock(mutex);
-    pid = p;
+    if (handedOver)
+        return false;
+    spawning = true;
+    return true;
+}
+
+bool OfficeProcess::Link::spawned(pid_t p) {
+    std::lock_guard lock(mutex);
+    spawning = false;
+    if (!handedOver) {
+        pid = p;
+        return p > 0;
+    }
+    // The bound ran out (or the program began to end) while the process was
+    // being started: it goes the way its predecessor would have.
+    if (p > 0) {
+        ::kill(-p, SIGKILL);
+        Supervisor::instance().adopt(p, Millis(0), std::move(leftovers));
+    }
+    leftovers.reset();
+    return false;
+}
+
+bool OfficeProcess::Link::reapIfEnded(int* code) {
+    // Under the lock, so that an alarm never sees the pid of a reaped process.
+    std::lock_guard lock(mutex);
+    if (handedOver || pid <= 0 || !childEnded(pid, code))
+        return false;
+    pid = -1;
+    return true;
 }
 
 pid_t OfficeProcess::Link::livePid() {
@@ -81,7 +163,10 @@ void OfficeProcess::Link::killAndHandOver() {
         return;
     handedOver = true;
     if (pid <= 0) {
-        leftovers.reset(); // never started: only the profile lock to let go
+        // Never started: only the profile lock to let go, unless a process
+        // is being started right now with it (spawned() hands both over).
+        if (!spawning)
+            leftovers.reset();
         return;
     }
     ::kill(-pid, SIGKILL);
@@ -94,7 +179,8 @@ void OfficeProcess::Link::handOver(Millis grace) {
         return;
     handedOver = true;
     if (pid <= 0) {
-        leftovers.reset();
+        if (!spawning)
+            leftovers.reset();
         return;
     }
     Supervisor::instance().adopt(pid, grace, std::move(leftovers));
@@ -257,6 +343,7 @@ struct OfficeProcess::Launch {
     QString logPath;
     UniqueFd log;
     int profileLock = -1;
+    int restarts = 0;
     Clock::time_point deadline;
 };
 
@@ -289,10 +376,34 @@ static QString freshPrivateTemp(const QString& profileDir) {
     return officeTemp;
 }
 
+// The start alarm may fire at any moment here: the link decides, under its
+// lock, whether the new process is ours or handed over at once, and the
+// profile lock it inherits stays open until then.
 void OfficeProcess::spawn(Launch& launch) {
-    const pid_t pid = Supervisor::instance().spawn(launch.program, launch.args, launch.log.get(),
-                                                   launch.profileLock, launch.env);
-    mLink->setPid(pid);
+    if (!mLink->beginSpawn())
+        abandonInterrupted();
+    pid_t pid = -1;
+    QString failure;
+    try {
+        pid = Supervisor::instance().spawn(launch.program, launch.args, launch.log.get(),
+                                           launch.profileLock, launch.env);
+    } catch (const automation::Error& e) {
+        failure = e.description();
+    }
+    if (launch.restarts > 0)
+        holdAt("respawned", -1);
+    if (!mLink->spawned(pid)) {
+        if (!failure.isEmpty() && !mLink->hung && !mLink->stopping)
+            abandonStart(failure);
+        abandonInterrupted();
+    }
+}
+
+[[noreturn]] void OfficeProcess::abandonInterrupted() {
+    if (mLink->stopping)
+        abandonStart(QStringLiteral("LibreOffice Writer was not started: the program is ending"));
+    abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
+                     .arg(seconds(callBounds().start)));
 }
 
 [[noreturn]] void OfficeProcess::abandonStart(const QString& why) {
@@ -307,27 +418,20 @@ Reference<css::connection::XConnection> OfficeProcess::connectWhenListening(Laun
     auto connector = css::connection::Connector::create(localContext());
     const rtl::OUString where =
         toOU(QStringLiteral("pipe,name=") + QString::fromLatin1(launch.pipeName));
-    int restarts = 0;
     for (int attempt = 0;; ++attempt) {
-        if (mLink->hung)
-            abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
-                             .arg(seconds(callBounds().start)));
+        if (mLink->hung || mLink->stopping)
+            abandonInterrupted();
         try {
             return connector->connect(where);
         } catch (const css::uno::Exception&) {
             // Not listening yet.
         }
         int code = 0;
-        const pid_t pid = mLink->livePid();
-        if (pid > 0 && childEnded(pid, &code)) {
-            mLink->setPid(-1);
+        if (mLink->reapIfEnded(&code)) {
             // A profile's very first start sets it up and asks to be restarted.
-            if (code == 81 && restarts++ == 0 && Clock::now() < launch.deadline) {
-                try {
-                    spawn(launch);
-                } catch (const automation::Error& e) {
-                    abandonStart(e.description());
-                }
+            if (code == 81 && launch.restarts++ == 0 && Clock::now() < launch.deadline) {
+                holdAt("restart", -1);
+                spawn(launch);
                 continue;
             }
             const QString tail = logTail(launch.logPath);
@@ -353,12 +457,11 @@ void OfficeProcess::openBridge(const Reference<css::connection::XConnection>& co
         mDesktop = css::frame::Desktop::create(mContext);
     } catch (const css::uno::Exception&) {
         const QString detail = caughtUnoExceptionText();
-        if (!mLink->hung)
+        if (!mLink->hung && !mLink->stopping)
             abandonStart(QStringLiteral("Cannot connect to LibreOffice Writer: %1").arg(detail));
     }
-    if (mLink->hung)
-        abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
-                         .arg(seconds(callBounds().start)));
+    if (mLink->hung || mLink->stopping)
+        abandonInterrupted();
 }
 
 void OfficeProcess::prepare(Launch& launch) {
@@ -368,7 +471,8 @@ void OfficeProcess::prepare(Launch& launch) {
     ProfileLease profile = leaseProfile(defaultProfileRoot(), installedOfficeVersion(programDir));
     launch.profileDir = profile.dir;
     launch.profileLock = profile.lock.get();
-    mLink->leftovers->profileLock = std::move(profile.lock);
+    auto leftovers = std::make_unique<Leftovers>();
+    leftovers->profileLock = std::move(profile.lock);
     mPrivateTemp = freshPrivateTemp(profile.dir);
     const QByteArray tempPath = QFile::encodeName(mPrivateTemp);
     launch.env = {"TMPDIR=" + tempPath, "TMP=" + tempPath, "TEMP=" + tempPath};
@@ -377,9 +481,9 @@ void OfficeProcess::prepare(Launch& launch) {
                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     launch.pipeName = officePipeName();
     // Where the office's accept pipe will be, should it die before it is found.
-    mLink->leftovers->sockets = {QStringLiteral("/tmp/OSL_PIPE_%1_%2")
-                                     .arg(::getuid())
-                                     .arg(QString::fromLatin1(launch.pipeName))};
+    leftovers->sockets = {QStringLiteral("/tmp/OSL_PIPE_%1_%2")
+                              .arg(::getuid())
+                              .arg(QString::fromLatin1(launch.pipeName))};
     launch.args = {
         launch.program,
         "--headless",
@@ -392,19 +496,27 @@ void OfficeProcess::prepare(Launch& launch) {
         "-env:UserInstallation=" + QUrl::fromLocalFile(profile.dir).toEncoded(),
     };
     launch.deadline = Clock::now() + callBounds().start;
+    // The host may have cut the start short already; the lease then ends here.
+    bool ours;
+    {
+        std::lock_guard lock(mLink->mutex);
+        ours = !mLink->handedOver;
+        if (ours)
+            mLink->leftovers = std::move(leftovers);
+    }
+    if (!ours)
+        abandonInterrupted();
 }
 
-std::shared_ptr<OfficeProcess> OfficeProcess::start() {
+std::shared_ptr<OfficeProcess> OfficeProcess::start(const Admit& admit, const QString& refusal) {
     QElapsedTimer timer;
     timer.start();
     std::shared_ptr<OfficeProcess> office(new OfficeProcess);
+    if (admit && !admit(office))
+        throw automation::Error(refusal);
     Launch launch;
     office->prepare(launch);
-    try {
-        office->spawn(launch);
-    } catch (const automation::Error& e) {
-        office->abandonStart(e.description());
-    }
+    office->spawn(launch);
     // The start-up as a whole is bounded too: a bridge handshake with an
     // office that hangs while starting would otherwise wait forever.
     std::weak_ptr<Link> weak = office->mLink;
@@ -423,14 +535,58 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start() {
         }
     } disarm{alarm, *office->mLink};
 
-    office->openBridge(office->connectWhenListening(launch));
-    const pid_t pid = office->pid();
-    office->mLink->leftovers->sockets += listeningSockets(pid);
-    office->mLink->leftovers->sockets.removeDuplicates();
-    recordSockets(launch.profileDir, office->mLink->leftovers->sockets);
-    qCInfo(lcOffice).noquote() << "office" << pid << "started on profile" << launch.profileDir
-                               << "in" << timer.elapsed() << "ms";
+    const auto connection = office->connectWhenListening(launch);
+    holdAt("bridge", office->mLink->livePid());
+    office->openBridge(connection);
+    office->recordSockets(launch);
+    qCInfo(lcOffice).noquote() << "office" << office->pid() << "started on profile"
+                               << launch.profileDir << "in" << timer.elapsed() << "ms";
     return office;
+}
+
+// Still under the start's bound: the alarm may hand the leftovers to the
+// supervisor at any moment, so they are touched only under the link's lock
+// and only while still ours.
+void OfficeProcess::recordSockets(const Launch& launch) {
+    QStringList sockets = listeningSockets(pid());
+    holdAt("start-tail", -1);
+    {
+        std::lock_guard lock(mLink->mutex);
+        if (mLink->handedOver)
+            sockets.clear();
+        else {
+            mLink->leftovers->sockets += sockets;
+            mLink->leftovers->sockets.removeDuplicates();
+            sockets = mLink->leftovers->sockets;
+        }
+    }
+    if (sockets.isEmpty())
+        abandonInterrupted();
+    office::recordSockets(launch.profileDir, sockets);
+    if (mLink->hung || mLink->stopping)
+        abandonInterrupted();
+}
+
+void OfficeProcess::releaseKept() {
+    std::vector<Reference<css::uno::XInterface>> kept;
+    {
+        std::lock_guard lock(mKeptMutex);
+        kept.swap(mKept);
+    }
+    kept.clear(); // outside the lock: each release may go over the bridge
+}
+
+int OfficeProcess::keptCount() {
+    std::lock_guard lock(mKeptMutex);
+    return int(mKept.size());
+}
+
+void OfficeProcess::clearOwnTemp() const {
+    QDir temp(mPrivateTemp);
+    for (const QString& partial :
+         temp.entryList({QStringLiteral("saving-*")}, QDir::Files | QDir::Hidden))
+        temp.remove(partial);
+    QDir(mPrivateTemp + QStringLiteral("/warm-up")).removeRecursively();
 }
 
 void OfficeProcess::keepUntilEnd(const Reference<css::uno::XInterface>& object) {
@@ -476,6 +632,14 @@ void OfficeProcess::retire(Ask ask) {
     std::lock_guard lock(mKeptMutex);
     mKept.clear();
     qCDebug(lcOffice) << "office" << pid << "retired";
+}
+
+void OfficeProcess::cutShort() {
+    if (mLink->stopping.exchange(true))
+        return;
+    qCInfo(lcOffice) << "office" << pid() << "cut short: the program is ending";
+    mLink->dead = true;
+    mLink->strike();
 }
 
 OfficeProcess::~OfficeProcess() {

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -46,10 +47,24 @@ QByteArray& officeProgram();
 
 enum class Bound { Ordinary, Lengthy, Probe };
 
+// Test seams: named points on the office's paths where a test holds the thread
+// that reaches them, to make a rare interleaving happen every time. Each point
+// either stalls that thread for a while or stops (SIGSTOP) the office there,
+// once, so the thread's next call into it waits.
+void setHoldPoint(const QByteArray& point, Millis stall, bool stopOffice);
+void holdAt(const char* point, pid_t office);
+// The office stopped at the hold point, once one was; -1 when none within wait.
+pid_t heldOffice(Millis wait);
+
 class OfficeProcess {
   public:
-    // Starts a new office with a profile of its own. Throws automation::Error.
-    static std::shared_ptr<OfficeProcess> start();
+    // Starts a new office with a profile of its own. admit sees the office
+    // before its process is started and may refuse it (the start then fails
+    // with refusal as its error); it can cut the start short later on.
+    // Throws automation::Error.
+    using Admit = std::function<bool(const std::shared_ptr<OfficeProcess>&)>;
+    static std::shared_ptr<OfficeProcess> start(const Admit& admit = {},
+                                                const QString& refusal = {});
     ~OfficeProcess(); // an office nobody retired is killed
 
     OfficeProcess(const OfficeProcess&) = delete;
@@ -84,10 +99,23 @@ class OfficeProcess {
     enum class Ask { Call, Signal, SignalOnly };
     void retire(Ask ask = Ask::Call);
 
+    // The program is ending: the office is killed now, and whatever waits on
+    // it (a start, a call) fails at once. Never waits.
+    void cutShort();
+
+    // Removes what sessions and warm-ups leave in the office's own temporary
+    // folder when a save or a warm-up fails part way.
+    void clearOwnTemp() const;
+
+    // Lets go of what keepUntilEnd kept, once no document of the session is open.
+    void releaseKept();
+    int keptCount();
+
     // Releasing the drawing layer's text objects (shape texts and their
     // paragraphs and cursors) over the bridge races the office's own work and
     // can corrupt its memory: a release arrives on another thread of the
-    // office, outside its lock. Such objects are kept until the office ends.
+    // office, outside its lock. Such objects are kept until the session's
+    // documents are closed (releaseKept).
     void keepUntilEnd(const Reference<css::uno::XInterface>& object);
 
     pid_t pid() const;
@@ -99,6 +127,7 @@ class OfficeProcess {
     // The host's bookkeeping; only the host touches these, under its lock.
     int sessionsServed = 0;
     bool warm = false;
+    bool replaceWhenReady = false; // serves until its replacement is warm and idle
 
   private:
     OfficeProcess() = default;
@@ -115,9 +144,17 @@ class OfficeProcess {
         std::atomic<bool> hung{false};
         std::atomic<bool> dead{false};
         std::atomic<bool> retired{false};
+        std::atomic<bool> stopping{false}; // cut short as the program ends
+        bool spawning = false;             // a process is being started for it right now
         Millis hungAfter{0};
 
-        void setPid(pid_t p);
+        // A process is about to be started; false once handed over.
+        bool beginSpawn();
+        // The process started (or not, p <= 0). False when the link was handed
+        // over meanwhile: the new process is killed and handed over too.
+        bool spawned(pid_t p);
+        // The process ended while still ours: reaped, its exit code in *code.
+        bool reapIfEnded(int* code);
         pid_t livePid();        // -1 once handed over
         void killAndHandOver(); // kill the group now, let the supervisor reap
         void handOver(Millis grace);
@@ -146,6 +183,8 @@ class OfficeProcess {
     Reference<css::connection::XConnection> connectWhenListening(Launch& launch);
     void openBridge(const Reference<css::connection::XConnection>& connection);
     [[noreturn]] void abandonStart(const QString& why);
+    [[noreturn]] void abandonInterrupted();
+    void recordSockets(const Launch& launch);
 
     std::shared_ptr<Link> mLink = std::make_shared<Link>();
     QString mPrivateTemp;

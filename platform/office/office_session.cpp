@@ -42,11 +42,16 @@ QString OfficeSession::closeEverything() {
     }
 }
 
+// Nothing of the session stays in the office: its documents, the objects it
+// kept (released only now that no document of it is open) and what a failed
+// save left in the office's folder.
 void OfficeSession::end() {
     if (mQuit.exchange(true))
         return;
     const QString doubt = mOffice->usable() ? closeEverything() : QString();
-    OfficeHost::instance().giveBack(mOffice, doubt);
+    mOffice->releaseKept();
+    mOffice->clearOwnTemp();
+    OfficeHost::instance().giveBack(mOffice, doubt, mLoadedWriter);
 }
 
 void OfficeSession::quit() {

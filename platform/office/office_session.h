@@ -21,6 +21,9 @@ class OfficeSession {
     // Runs fn, which talks to the office, under the watchdog.
     template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
         ensureUsable(member);
+        // Opening, saving and rendering load Writer and its filters.
+        if (bound == Bound::Lengthy)
+            mLoadedWriter = true;
         return mOffice->call(member, bound, std::forward<F>(fn));
     }
 
@@ -45,6 +48,7 @@ class OfficeSession {
 
     std::shared_ptr<OfficeProcess> mOffice;
     std::atomic<bool> mQuit{false};
+    std::atomic<bool> mLoadedWriter{false};
 };
 
 } // namespace office

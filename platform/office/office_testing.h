@@ -26,6 +26,16 @@ long veltrane_office_testing_idle_office(int waitMs);
 // Calls hook with the office's process id inside every CopyAsPicture, while
 // its call is under way; nullptr removes it.
 void veltrane_office_testing_on_picture(void (*hook)(long officePid));
+// Holds the thread that next reaches the named point of the office's paths:
+// stalls it stallMs, or, with stallMs < 0, stops the office there (once), so
+// that thread waits in its next call. nullptr clears the point. Points:
+// "restart", "respawned", "bridge", "start-tail", "warm-up".
+void veltrane_office_testing_hold_at(const char* point, int stallMs);
+// The office stopped at the hold point, waiting up to waitMs for it; -1 if none.
+long veltrane_office_testing_held_office(int waitMs);
+// How many objects the idle office keeps for sessions, once the background
+// work is done; -1 when no office is idle.
+int veltrane_office_testing_kept_objects(int waitMs);
 }
 
 namespace office::testing {

@@ -67,6 +67,11 @@ void store(const Reference<css::text::XTextDocument>& doc, const QString& url, c
 void warmOffice(OfficeProcess& office) {
     const QString dir = office.privateTemp() + QStringLiteral("/warm-up");
     QDir().mkpath(dir);
+    struct Tidy { // whatever happens to the steps
+        QString dir;
+        ~Tidy() { QDir(dir).removeRecursively(); }
+    } tidy{dir};
+    holdAt("warm-up", office.pid());
     const QString dot = QUrl::fromLocalFile(dir + QStringLiteral("/warm.dot")).toString();
     const QString doc = QUrl::fromLocalFile(dir + QStringLiteral("/warm.doc")).toString();
     office.call(QStringLiteral("(warm-up)"), Bound::Lengthy, [&] {
@@ -86,7 +91,6 @@ void warmOffice(OfficeProcess& office) {
         OpenDocument shown{load(office, doc, false)};
         renderDocumentPicture(office.context(), shown.doc);
     });
-    QDir(dir).removeRecursively();
     office.warm = true;
 #ifdef __GLIBC__
     // The page picture's buffers, freed on this thread, would otherwise stay

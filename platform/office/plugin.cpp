@@ -41,7 +41,24 @@ VELTRANE_EXPORT int veltrane_office_testing_wait_for_exits(int boundMs) {
 }
 
 VELTRANE_EXPORT int veltrane_office_testing_end_host(int boundMs) {
-    return office::OfficeHost::instance().shutdown(office::Millis(boundMs)) ? 1 : 0;
+    office::OfficeHost& host = office::OfficeHost::instance();
+    const bool ended = host.shutdown(office::Millis(boundMs));
+    host.reopen();
+    return ended ? 1 : 0;
+}
+
+VELTRANE_EXPORT void veltrane_office_testing_hold_at(const char* point, int stallMs) {
+    office::setHoldPoint(point ? QByteArray(point) : QByteArray(),
+                         office::Millis(std::max(stallMs, 0)), stallMs < 0);
+}
+
+VELTRANE_EXPORT long veltrane_office_testing_held_office(int waitMs) {
+    return office::heldOffice(office::Millis(waitMs));
+}
+
+VELTRANE_EXPORT int veltrane_office_testing_kept_objects(int waitMs) {
+    const auto idle = office::OfficeHost::instance().idle(office::Millis(waitMs));
+    return idle ? idle->keptCount() : -1;
 }
 
 VELTRANE_EXPORT void veltrane_office_testing_set_recycle_after(int sessions) {

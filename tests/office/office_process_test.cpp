@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QUrl>
 
 #include <chrono>
 #include <cstdio>
@@ -158,6 +159,9 @@ class OfficeProcessTest : public QObject {
 
   private slots:
     void cleanup() {
+        holdAt(nullptr, 0);
+        if (const pid_t held = heldOffice(0); held > 0)
+            ::kill(held, SIGCONT);
         // The host's worker reads the seams, so they change only once it is quiet.
         const bool ended = endHost(15000);
         setProgram(nullptr);
@@ -413,6 +417,186 @@ class OfficeProcessTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!running(office), 5000);
     }
 
+    void theProgramEndsCleanlyWhileTheHostIsBusy_data() {
+        QTest::addColumn<QByteArray>("mode");
+        // The worker held inside a call to an office it warms, and inside the
+        // bridge's handshake with a replacement it starts.
+        QTest::newRow("warming") << QByteArray("exit-while-warming");
+        QTest::newRow("replacing") << QByteArray("exit-while-replacing");
+    }
+
+    void theProgramEndsCleanlyWhileTheHostIsBusy() {
+        QFETCH(QByteArray, mode);
+        QProcess helper;
+        startHelper(helper, mode.constData());
+        QVERIFY(helper.waitForFinished(90000));
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.exitCode(), 0);
+        QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY2(lines.size() >= 3, lines.join('|').constData());
+        QCOMPARE(lines.takeLast(), QByteArray("bridge threads at exit: 0"));
+        for (const QByteArray& line : lines) {
+            const pid_t office = pid_t(line.toInt());
+            QVERIFY(office > 0);
+            QVERIFY2(!running(office), line.constData());
+        }
+        QCOMPARE(ourOffices(), QList<pid_t>{});
+    }
+
+    void anOfficeThatServedASessionIsNotWarmedAgain() {
+        prepareWord(); // the program wants warm offices
+        holdAt("warm-up", -1);
+        // A session that opened a document has loaded Writer: its office is
+        // ready for the next session at once.
+        Object word = createWord();
+        const pid_t pid = officePid(word);
+        openTemplate(word);
+        word.call("quit");
+        QCOMPARE(idleOffice(10000), pid);
+        QCOMPARE(heldOffice(0), pid_t(-1));
+        // Nor after a session that made no call of its own.
+        word = createWord();
+        QCOMPARE(officePid(word), pid);
+        word.call("quit");
+        QCOMPARE(idleOffice(10000), pid);
+        QCOMPARE(heldOffice(0), pid_t(-1));
+        // Its replacement is warmed before it serves.
+        setRecycleAfter(3);
+        word = createWord();
+        word.call("quit");
+        const pid_t replacement = heldOffice(30000);
+        QVERIFY(replacement > 0 && replacement != pid);
+    }
+
+    void anOldOfficeServesUntilItsReplacementIsReady() {
+        setRecycleAfter(2);
+        Object word = createWord();
+        const pid_t old = officePid(word);
+        QCOMPARE(nextSessionOffice(word), old);
+        // The replacement's start is held up; meanwhile the old office serves,
+        // with no wait and no third office.
+        setBounds(3000, 0, 0);
+        holdAt("bridge", -1);
+        word.call("quit");
+        const pid_t held = heldOffice(30000);
+        QVERIFY(held > 0 && held != old);
+        word = createWord();
+        QCOMPARE(officePid(word), old);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        word.call("quit");
+        // Once the replacement has failed, the old office still serves, and
+        // the next replacement takes over once it is idle.
+        QCOMPARE(idleOffice(30000), old);
+        QTRY_VERIFY_WITH_TIMEOUT(!running(held), 10000);
+        setBounds(0, 0, 0);
+        word = createWord();
+        QCOMPARE(officePid(word), old);
+        word.call("quit");
+        const pid_t next = idleOffice(30000);
+        QVERIFY(next > 0 && next != old && next != held);
+        QTRY_VERIFY_WITH_TIMEOUT(!running(old), 15000);
+    }
+
+    void aSessionLeavesNothingInTheOffice() {
+        // What sessions pin (shape texts and the like) and what a failed save
+        // leaves in the office's folder go with each session.
+        const auto session = [](int round) {
+            Object word = createWord();
+            const QString temp =
+                QUrl(profileOf(officePid(word)).section('=', 1)).toLocalFile() + "/tmp";
+            const Object doc = openTemplate(word);
+            for (const Variant& story : doc["StoryRanges"].items())
+                story.toObject()["Find"].call("Execute", {QString("[story]")},
+                                              {NamedArg{"ReplaceWith", Variant(QString("x"))},
+                                               NamedArg{"Replace", Variant(int32_t(2))}});
+            for (const Variant& shape : doc["Shapes"].items())
+                shape.toObject()["TextFrame"].get("HasText");
+            // As a save cut short leaves it.
+            testsupport::writeFile(temp + QString("/saving-%1.doc").arg(round, 8, 16, QChar('0')),
+                                   "partial");
+            word.call("quit");
+            return temp;
+        };
+        const QString temp = session(1);
+        QVERIFY2(QFileInfo(temp).isDir(), qPrintable(temp));
+        const int keptAfterOne = keptObjects(10000);
+        const QStringList filesAfterOne = entriesOf(temp);
+        for (int round = 2; round <= 5; ++round)
+            QCOMPARE(session(round), temp);
+        QCOMPARE(keptObjects(10000), keptAfterOne);
+        QCOMPARE(entriesOf(temp), filesAfterOne);
+        QVERIFY2(entriesOf(temp).filter("saving-").isEmpty(), qPrintable(temp));
+    }
+
+    void aFailedWarmUpLeavesNoFolder() {
+        Object word = createWord();
+        const pid_t pid = officePid(word);
+        const QString warmUp = QUrl(profileOf(pid).section('=', 1)).toLocalFile() + "/tmp/warm-up";
+        // No replacement can start, so nothing else touches the profile.
+        setProgram("/nonexistent/libreoffice/soffice.bin");
+        holdAt("warm-up", 3000);
+        word.call("quit");
+        prepareWord();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(warmUp), 10000);
+        ::kill(pid, SIGKILL); // the warm-up fails
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(warmUp), 15000);
+        QCOMPARE(idleOffice(5000), pid_t(-1));
+    }
+
+    void theTailOfAStartIsUnderItsBound() {
+        // The bound runs out after the office listens, while its sockets are
+        // being recorded: the start fails cleanly and nothing is left.
+        setBounds(1000, 0, 0);
+        holdAt("start-tail", 2500);
+        const QString error = errorOf([] { createWord(); });
+        QVERIFY2(error.contains("did not start within 1 second"), qPrintable(error));
+        QVERIFY(waitForExits(10000));
+        QCOMPARE(ourOffices(), QList<pid_t>{});
+    }
+
+    void aRestartedFirstStartIsBoundedToo_data() {
+        QTest::addColumn<QByteArray>("point");
+        // The bound runs out between the first exit and the restart, and
+        // while the restart's process is being started.
+        QTest::newRow("before the restart") << QByteArray("restart");
+        QTest::newRow("during the restart") << QByteArray("respawned");
+    }
+
+    void aRestartedFirstStartIsBoundedToo() {
+        QFETCH(QByteArray, point);
+        // Exits 81 the first time, as a new profile does, then never listens.
+        // Each run notes the descriptors it was given.
+        const QString name = "restarts-" + QString::fromLatin1(point);
+        const QString dir = testsupport::sandboxRoot() + "/fake-" + name;
+        const QString program = fakeOffice(name, "ls -l /proc/$$/fd >>\"$(dirname \"$0\")/runs\"\n"
+                                                 "echo end >>\"$(dirname \"$0\")/runs\"\n"
+                                                 "[ -e \"$(dirname \"$0\")/once\" ] || "
+                                                 "{ touch \"$(dirname \"$0\")/once\"; exit 81; }\n"
+                                                 "sleep 300 &\nsleep 300\n");
+        setProgram(QFile::encodeName(program).constData());
+        setBounds(1000, 0, 0);
+        holdAt(point.constData(), 1500);
+        const QString error = errorOf([] { createWord(); });
+        QVERIFY2(error.contains("did not start within 1 second"), qPrintable(error));
+        QVERIFY(waitForExits(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(ourOffices(), QList<pid_t>{}, 5000);
+        // Every run held its profile's lock, never a closed or reused descriptor.
+        QFile runs(dir + "/runs");
+        QVERIFY(runs.open(QIODevice::ReadOnly));
+        int started = 0;
+        bool locked = false;
+        for (const QByteArray& line : runs.readAll().split('\n')) {
+            if (line.contains("veltrane.lock"))
+                locked = true;
+            if (line == "end") {
+                ++started;
+                QVERIFY2(locked, qPrintable(QString("run %1 had no profile lock").arg(started)));
+                locked = false;
+            }
+        }
+        QVERIFY(started >= 1);
+    }
+
     void startingFailsClearlyWithoutAnOffice() {
         setProgram("/nonexistent/libreoffice/soffice.bin");
         const QString error = errorOf([] { createWord(); });
@@ -446,7 +630,22 @@ int main(int argc, char** argv) {
         Object word = createWord();
         const pid_t office = officePid(word);
         std::printf("%d\n", int(office));
-        if (qgetenv("OFFICE_TEST_HELPER") == "exit") {
+        const QByteArray mode = qgetenv("OFFICE_TEST_HELPER");
+        if (mode == "exit-while-warming" || mode == "exit-while-replacing") {
+            // Ends while the host's worker waits in a call to an office it
+            // warms or starts.
+            const bool replacing = mode == "exit-while-replacing";
+            if (replacing)
+                setRecycleAfter(1);
+            holdAt(replacing ? "bridge" : "warm-up", -1);
+            word.call("quit");
+            if (!replacing)
+                prepareWord();
+            std::printf("%d\n", int(heldOffice(60000)));
+            std::atexit([] { std::printf("bridge threads at exit: %d\n", bridgeThreads()); });
+            return 0;
+        }
+        if (mode == "exit") {
             for (const QString& socket : office::listeningSockets(office))
                 std::printf("%s\n", qPrintable(socket));
             word.call("quit");

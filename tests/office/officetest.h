@@ -66,6 +66,30 @@ inline pid_t idleOffice(int waitMs) {
         "veltrane_office_testing_idle_office")(waitMs));
 }
 
+// Holds the thread that reaches point: stalls it stallMs, or with stallMs < 0
+// stops the office there. nullptr clears it.
+inline void holdAt(const char* point, int stallMs) {
+    seam<decltype(veltrane_office_testing_hold_at)>("veltrane_office_testing_hold_at")(point,
+                                                                                       stallMs);
+}
+
+// The office stopped at the hold point, or -1 when none within waitMs.
+inline pid_t heldOffice(int waitMs) {
+    return pid_t(seam<decltype(veltrane_office_testing_held_office)>(
+        "veltrane_office_testing_held_office")(waitMs));
+}
+
+// Objects the idle office keeps for sessions, or -1 when none is idle.
+inline int keptObjects(int waitMs) {
+    return seam<decltype(veltrane_office_testing_kept_objects)>(
+        "veltrane_office_testing_kept_objects")(waitMs);
+}
+
+// What the program calls to have the office warmed in the background.
+inline void prepareWord() {
+    seam<void()>("veltrane_prepare_word_application")();
+}
+
 inline void setProgram(const char* path) {
     seam<decltype(veltrane_office_testing_set_program)>("veltrane_office_testing_set_program")(
         path);
