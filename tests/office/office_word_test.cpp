@@ -5,6 +5,7 @@
 #include "platform/office/office_parts.h"
 #include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
+#include "tests/support/wordcalls/wordcalls.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -18,6 +19,7 @@ using automation::NamedArg;
 using automation::Object;
 using automation::Variant;
 using namespace officetest;
+using wordcalls::replaceInStories;
 
 namespace {
 
@@ -29,24 +31,6 @@ QString tempPath(const QString& name) {
 
 Object openTemplate(const Object& word, const QString& path) {
     return word["Documents"].call("Open", {path}, {NamedArg{"ReadOnly", Variant(true)}}).toObject();
-}
-
-// Replaces every occurrence of find in each story, the way the program does it.
-void replaceInStories(const Object& doc, const QString& find, const QString& with) {
-    for (const Variant& v : doc["StoryRanges"].items()) {
-        const Object range = v.toObject();
-        range["Find"].call("ClearFormatting");
-        range["Find"]["Replacement"].call("ClearFormatting");
-        const Object f = range["Find"];
-        f.set("Text", find);
-        f["Replacement"].set("Text", with);
-        f.set("Forward", true);
-        f.set("Wrap", int32_t(1));
-        for (const char* p : {"Format", "MatchCase", "MatchWholeWord", "MatchWildcards",
-                              "MatchSoundsLike", "MatchAllWordForms"})
-            f.set(p, false);
-        range["Find"].call("Execute", {}, {NamedArg{"Replace", Variant(int16_t(2))}});
-    }
 }
 
 QByteArray utf16(const QString& s) {
