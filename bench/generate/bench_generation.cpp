@@ -8,9 +8,9 @@
 //
 // Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
 //        bench_generation --memory [generations]         (default 80)
+//          resident memory and open files of the program and of its office
 // BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
 // sessions rather than the program's 100, to see many replacements in a short run.
-//          resident memory and open files of the program and of its office
 
 #include "app/files.h"
 #include "app/form1.h"
@@ -177,17 +177,6 @@ QList<ProcessId> parseListed(const QList<QByteArray>& words) {
             out << ProcessId{pid_t(parts[0].toInt()), parts[1].toULongLong()};
     }
     return out;
-}
-
-Form1* startProgram() {
-    Form1* form = Form1::create();
-    if (app::programEnded()) {
-        std::fprintf(stderr, "no word processor: cannot measure\n");
-        return nullptr;
-    }
-    form->show();
-    QCoreApplication::processEvents();
-    return form;
 }
 
 // One click on "Start Creating Template", to the preview painted; false when
@@ -372,20 +361,8 @@ QString gone(double ms) {
                   : QStringLiteral("none, %1 ms after the program was gone").arg(ms, 0, 'f', 0);
 }
 
-int table(const QTemporaryDir& sandbox, int runs, int generations) {
-    const QString dot = sandbox.path() + QStringLiteral("/template.dot");
-    {
-        QFile f(dot);
-        f.open(QIODevice::WriteOnly);
-        f.write(generate::LoadResData(101, QStringLiteral("CUSTOM")));
-    }
-    const QString profile = sandbox.path() + QStringLiteral("/yardstick-profile");
-    const QString out = sandbox.path() + QStringLiteral("/out");
-    seed(profile);
-    yardstick(dot, profile, out); // first start of the profile
-    // A first run of its own: the program's office profiles seeded, once per user.
-    freshRunInChild(sandbox.path() + QStringLiteral("/run-0"), 1);
-
+// Everything the table is made of, gathered run by run.
+struct Totals {
     QList<double> yard, process, create, first, following;
     QMap<QString, double> firstMembers, followingMembers;
     QStringList problems;
@@ -393,91 +370,136 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
     QStringList slow;       // following generations over 1.5 times their run's median
     int tempLeft = 0;
     double slowestExit = 0; // -1 once an office outlived its program
+};
+
+// The template as a file, for the yardstick to convert.
+QString writeTemplate(const QTemporaryDir& sandbox) {
+    const QString dot = sandbox.path() + QStringLiteral("/template.dot");
+    QFile f(dot);
+    f.open(QIODevice::WriteOnly);
+    f.write(generate::LoadResData(101, QStringLiteral("CUSTOM")));
+    return dot;
+}
+
+void addMembers(QMap<QString, double>& into, const QMap<QString, double>& from) {
+    for (auto it = from.constBegin(); it != from.constEnd(); ++it)
+        into[it.key()] += it.value();
+}
+
+// One run's times, and what it left behind once the program had ended.
+void addRun(Totals& t, int i, const QString& dir, const Run& run) {
+    t.process << run.processToShown;
+    t.create << run.createToShown;
+    t.first << run.generations.first();
+    t.following << run.generations.mid(1);
+    const double runMedian = median(run.generations.mid(1));
+    for (qsizetype g = 1; g < run.generations.size(); ++g)
+        if (run.generations[g] > 1.5 * runMedian)
+            t.slow << QStringLiteral("run %1 #%2: %3 ms")
+                          .arg(i)
+                          .arg(g + 1)
+                          .arg(run.generations[g], 0, 'f', 0);
+    addMembers(t.firstMembers, run.firstMembers);
+    addMembers(t.followingMembers, run.followingMembers);
+    t.idleCounts << QString::number(run.idleOffices.size());
+    const double exit = goneWithin(run.idleOffices + run.endOffices, 10000);
+    if (exit < 0)
+        t.problems << QStringLiteral("run %1: an office outlived the program").arg(i);
+    t.slowestExit = exit < 0 || t.slowestExit < 0 ? -1 : std::max(t.slowestExit, exit);
+    t.tempLeft += !leftIn(dir + QStringLiteral("/tmp")).isEmpty();
+    if (!leftIn(dir + QStringLiteral("/tmp")).isEmpty())
+        t.problems << QStringLiteral("run %1 left in TEMP: %2")
+                          .arg(i)
+                          .arg(leftIn(dir + QStringLiteral("/tmp")).join(QLatin1Char(' ')));
+}
+
+// Each run after a yardstick of its own, so both see the same machine load.
+Totals measureRuns(const QTemporaryDir& sandbox, const QString& dot, const QString& profile,
+                   const QString& out, int runs, int generations) {
+    Totals t;
     for (int i = 1; i <= runs; ++i) {
-        yard << yardstick(dot, profile, out);
+        t.yard << yardstick(dot, profile, out);
         const QString dir = sandbox.path() + QStringLiteral("/run-%1").arg(i);
         const Run run = freshRunInChild(dir, generations);
         if (!run.failure.isEmpty())
-            problems << QStringLiteral("run %1: %2").arg(i).arg(run.failure);
-        if (run.generations.isEmpty())
-            continue;
-        process << run.processToShown;
-        create << run.createToShown;
-        first << run.generations.first();
-        following << run.generations.mid(1);
-        const double runMedian = median(run.generations.mid(1));
-        for (qsizetype g = 1; g < run.generations.size(); ++g)
-            if (run.generations[g] > 1.5 * runMedian)
-                slow << QStringLiteral("run %1 #%2: %3 ms")
-                            .arg(i)
-                            .arg(g + 1)
-                            .arg(run.generations[g], 0, 'f', 0);
-        for (auto it = run.firstMembers.constBegin(); it != run.firstMembers.constEnd(); ++it)
-            firstMembers[it.key()] += it.value();
-        for (auto it = run.followingMembers.constBegin(); it != run.followingMembers.constEnd();
-             ++it)
-            followingMembers[it.key()] += it.value();
-        idleCounts << QString::number(run.idleOffices.size());
-        const double exit = goneWithin(run.idleOffices + run.endOffices, 10000);
-        if (exit < 0)
-            problems << QStringLiteral("run %1: an office outlived the program").arg(i);
-        slowestExit = exit < 0 || slowestExit < 0 ? -1 : std::max(slowestExit, exit);
-        tempLeft += !leftIn(dir + QStringLiteral("/tmp")).isEmpty();
-        if (!leftIn(dir + QStringLiteral("/tmp")).isEmpty())
-            problems << QStringLiteral("run %1 left in TEMP: %2")
-                            .arg(i)
-                            .arg(leftIn(dir + QStringLiteral("/tmp")).join(QLatin1Char(' ')));
+            t.problems << QStringLiteral("run %1: %2").arg(i).arg(run.failure);
+        if (!run.generations.isEmpty())
+            addRun(t, i, dir, run);
     }
-    if (first.isEmpty()) {
-        std::fprintf(stderr, "no generation succeeded: %s\n", qPrintable(problems.join("; ")));
-        return 1;
-    }
-    int killedOffices = 0;
-    const double afterKill =
-        officesAfterKill(sandbox.path() + QStringLiteral("/run-killed"), &killedOffices);
+    return t;
+}
 
-    const double y = median(yard);
+void printTimes(const Totals& t, int runs, int generations) {
+    const double y = median(t.yard);
     const auto row = [y](const char* what, const QList<double>& v, const char* target) {
         std::printf("  %-44s %7.0f ms  %5.2f  %s\n", what, median(v), median(v) / y, target);
     };
     std::printf("%d fresh program runs, %d generations each; LibreOffice %s\n", runs, generations,
                 qPrintable(officeVersion()));
     std::printf("  %-44s %10s  %5s\n", "", "median", "ratio");
-    row("yardstick: soffice --convert-to doc, seeded", yard, "");
-    row("start-up: process start to main window", process, "(target <= 1.2)");
-    row("start-up: Form1 created to shown", create, "");
-    row("1st generation, click 2 s after the window", first, "(target <= 1.2, stretch <= 1.0)");
-    row("following generations, click to painted", following, "(target <= 1.2, stretch <= 1.0)");
+    row("yardstick: soffice --convert-to doc, seeded", t.yard, "");
+    row("start-up: process start to main window", t.process, "(target <= 1.2)");
+    row("start-up: Form1 created to shown", t.create, "");
+    row("1st generation, click 2 s after the window", t.first, "(target <= 1.2, stretch <= 1.0)");
+    row("following generations, click to painted", t.following, "(target <= 1.2, stretch <= 1.0)");
+    const QList<double>& f = t.following;
     std::printf("following generations (%d): median %.0f ms, 95th percentile %.0f ms, maximum "
                 "%.0f ms; over 1.5 times their run's median: %d\n",
-                int(following.size()), median(following), percentile(following, 0.95),
-                following.isEmpty() ? 0.0 : *std::max_element(following.begin(), following.end()),
-                int(slow.size()));
-    for (const QString& s : slow)
+                int(f.size()), median(f), percentile(f, 0.95),
+                f.isEmpty() ? 0.0 : *std::max_element(f.begin(), f.end()), int(t.slow.size()));
+    for (const QString& s : t.slow)
         std::printf("  slow: %s\n", qPrintable(s));
+}
+
+void printMembers(const Totals& t) {
     std::printf("time per generation in word-processor calls, by member (mean ms):\n");
     std::printf("  %-20s %8s %10s\n", "", "1st", "following");
-    QStringList names = firstMembers.keys() + followingMembers.keys();
+    QStringList names = t.firstMembers.keys() + t.followingMembers.keys();
     names.removeDuplicates();
     std::sort(names.begin(), names.end());
-    const double firstCount = double(first.size());
-    const double followingCount = std::max<double>(1, double(following.size()));
+    const double firstCount = double(t.first.size());
+    const double followingCount = std::max<double>(1, double(t.following.size()));
     for (const QString& name : names) {
-        const double a = firstMembers.value(name) / firstCount;
-        const double b = followingMembers.value(name) / followingCount;
+        const double a = t.firstMembers.value(name) / firstCount;
+        const double b = t.followingMembers.value(name) / followingCount;
         if (a >= 1.0 || b >= 1.0)
             std::printf("  %-20s %8.0f %10.0f\n", qPrintable(name), a, b);
     }
+}
+
+void printLeftovers(const Totals& t, int killedOffices, double afterKill) {
     std::printf("office processes while the program idles, run by run: %s\n",
-                qPrintable(idleCounts.join(QLatin1Char(' '))));
-    std::printf("offices after the program ended normally: %s\n", qPrintable(gone(slowestExit)));
+                qPrintable(t.idleCounts.join(QLatin1Char(' '))));
+    std::printf("offices after the program ended normally: %s\n", qPrintable(gone(t.slowestExit)));
     std::printf("offices after kill -9 of the idle program (it had %d): %s\n", killedOffices,
                 qPrintable(gone(afterKill)));
     std::printf("TEMP after the program ended: %s\n",
-                tempLeft ? "files left (see below)" : "empty in every run");
-    for (const QString& p : problems)
+                t.tempLeft ? "files left (see below)" : "empty in every run");
+    for (const QString& p : t.problems)
         std::printf("PROBLEM %s\n", qPrintable(p));
-    return problems.isEmpty() && afterKill >= 0 ? 0 : 1;
+}
+
+int table(const QTemporaryDir& sandbox, int runs, int generations) {
+    const QString dot = writeTemplate(sandbox);
+    const QString profile = sandbox.path() + QStringLiteral("/yardstick-profile");
+    const QString out = sandbox.path() + QStringLiteral("/out");
+    seed(profile);
+    yardstick(dot, profile, out); // first start of the profile
+    // A first run of its own: the program's office profiles seeded, once per user.
+    freshRunInChild(sandbox.path() + QStringLiteral("/run-0"), 1);
+
+    const Totals t = measureRuns(sandbox, dot, profile, out, runs, generations);
+    if (t.first.isEmpty()) {
+        std::fprintf(stderr, "no generation succeeded: %s\n", qPrintable(t.problems.join("; ")));
+        return 1;
+    }
+    int killedOffices = 0;
+    const double afterKill =
+        officesAfterKill(sandbox.path() + QStringLiteral("/run-killed"), &killedOffices);
+    printTimes(t, runs, generations);
+    printMembers(t);
+    printLeftovers(t, killedOffices, afterKill);
+    return t.problems.isEmpty() && afterKill >= 0 ? 0 : 1;
 }
 
 // ---- memory, in this process ----------------------------------------------------------

@@ -43,6 +43,47 @@ double memoryMiB(const char* field) {
     return m.hasMatch() ? m.captured(1).toDouble() / 1024.0 : -1;
 }
 
+// The lines go into the three long fields in turn: one table cell that runs
+// over a hundred pages takes the word processor minutes to save.
+void fillLongFields(Form1* form, int lines) {
+    QStringList text[3];
+    for (int i = 1; i <= lines; ++i)
+        text[(i - 1) * 3 / lines]
+            << QStringLiteral("Line %1, long enough to fill a row of the form.").arg(i);
+    for (int f = 0; f < 3; ++f)
+        form->Text1[size_t(3 + f)]->SetText(text[f].join(QStringLiteral("\r\n")));
+    QCoreApplication::processEvents();
+}
+
+// One click on "Start Creating Template", to the preview painted.
+qint64 generate(Form1* form) {
+    QElapsedTimer t;
+    t.start();
+    form->PushButton6->click();
+    QCoreApplication::processEvents(); // the preview's set-up and first paint
+    Form2::loaded()->repaint();
+    return t.elapsed();
+}
+
+void report(int lines, qint64 ms, const QImage& pic, double peakBefore) {
+    std::printf("description lines: %d\n", lines);
+    std::printf("click to preview painted: %lld ms\n", static_cast<long long>(ms));
+    std::printf("picture: %d x %d pixels, %.1f MiB\n", pic.width(), pic.height(),
+                static_cast<double>(pic.sizeInBytes()) / 1048576.0);
+    std::printf("peak memory: %.0f MiB before, %.0f MiB after (+%.0f); now %.0f MiB\n", peakBefore,
+                memoryMiB("VmHWM"), memoryMiB("VmHWM") - peakBefore, memoryMiB("VmRSS"));
+}
+
+// The picture and the document kept where the environment asks, for a look;
+// the program's saved copy removed.
+void keepResults(const Form2* preview, const QImage& pic) {
+    if (qEnvironmentVariableIsSet("BENCH_KEEP_PICTURE"))
+        pic.save(qEnvironmentVariable("BENCH_KEEP_PICTURE"));
+    if (qEnvironmentVariableIsSet("BENCH_KEEP_DOC"))
+        QFile::copy(preview->mWordFile, qEnvironmentVariable("BENCH_KEEP_DOC"));
+    app::DeleteFileQuietly(preview->mWordFile);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -52,43 +93,16 @@ int main(int argc, char** argv) {
     const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200;
     answerBenchBoxes();
 
-    Form1* form = Form1::create();
-    if (app::programEnded()) {
-        std::fprintf(stderr, "no word processor: cannot measure\n");
+    Form1* form = startProgram();
+    if (!form)
         return 1;
-    }
-    form->show();
     form->PushButton4->click();
-    // The lines go into the three long fields in turn: one table cell that runs
-    // over a hundred pages takes the word processor minutes to save.
-    QStringList text[3];
-    for (int i = 1; i <= lines; ++i)
-        text[(i - 1) * 3 / lines]
-            << QStringLiteral("Line %1, long enough to fill a row of the form.").arg(i);
-    for (int f = 0; f < 3; ++f)
-        form->Text1[size_t(3 + f)]->SetText(text[f].join(QStringLiteral("\r\n")));
-    QCoreApplication::processEvents();
-
+    fillLongFields(form, lines);
     const double peakBefore = memoryMiB("VmHWM");
-    QElapsedTimer t;
-    t.start();
-    form->PushButton6->click();
-    QCoreApplication::processEvents(); // the preview's set-up and first paint
-    Form2* preview = Form2::loaded();
-    preview->repaint();
-    const qint64 ms = t.elapsed();
-
+    const qint64 ms = generate(form);
+    const Form2* preview = Form2::loaded();
     const QImage pic = preview->picture1();
-    std::printf("description lines: %d\n", lines);
-    std::printf("click to preview painted: %lld ms\n", static_cast<long long>(ms));
-    std::printf("picture: %d x %d pixels, %.1f MiB\n", pic.width(), pic.height(),
-                static_cast<double>(pic.sizeInBytes()) / 1048576.0);
-    std::printf("peak memory: %.0f MiB before, %.0f MiB after (+%.0f); now %.0f MiB\n", peakBefore,
-                memoryMiB("VmHWM"), memoryMiB("VmHWM") - peakBefore, memoryMiB("VmRSS"));
-    if (qEnvironmentVariableIsSet("BENCH_KEEP_PICTURE"))
-        pic.save(qEnvironmentVariable("BENCH_KEEP_PICTURE"));
-    if (qEnvironmentVariableIsSet("BENCH_KEEP_DOC"))
-        QFile::copy(preview->mWordFile, qEnvironmentVariable("BENCH_KEEP_DOC"));
-    app::DeleteFileQuietly(preview->mWordFile);
+    report(lines, ms, pic, peakBefore);
+    keepResults(preview, pic);
     return 0;
 }

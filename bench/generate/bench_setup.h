@@ -1,11 +1,14 @@
 #pragma once
 // What both generation benchmarks do before their first run: a private TEMP
-// and settings store, the plugin this build made, and message boxes printed
-// instead of waiting for a person.
+// and settings store, the plugin this build made, message boxes printed
+// instead of waiting for a person, and the main window started.
 
+#include "app/form1.h"
+#include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,4 +29,17 @@ inline void answerBenchBoxes() {
         std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));
         return int(ui::vbOK);
     });
+}
+
+// The main window as a user first sees it; null when the program ended
+// because it has no word processor.
+inline Form1* startProgram() {
+    Form1* form = Form1::create();
+    if (app::programEnded()) {
+        std::fprintf(stderr, "no word processor: cannot measure\n");
+        return nullptr;
+    }
+    form->show();
+    QCoreApplication::processEvents();
+    return form;
 }

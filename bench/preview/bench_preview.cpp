@@ -62,50 +62,48 @@ void report(const char* what, double ms) {
     std::printf("%-62s %8.3f ms  %s\n", what, ms, ms < 16.0 ? "ok" : "OVER 16 ms");
 }
 
-} // namespace
+// A picture handed to the preview, which sets itself up when it is next shown.
+void handOver(Form2* f, const QImage& picture) {
+    f->setPicture1(picture);
+    f->show();
+    while (Form2Probe::setUpDue(f))
+        QCoreApplication::processEvents();
+}
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
-        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(r.prompt));
-        return int(ui::vbOK);
-    });
-    Form2* f = Form2::instance();
-    auto handOver = [&](const QImage& picture) {
-        f->setPicture1(picture);
-        f->show();
-        while (Form2Probe::setUpDue(f))
-            QCoreApplication::processEvents();
-    };
-    auto zoomIn = [&] {
-        f->PushButton1_Click();
-        QCoreApplication::processEvents(); // the paint that shows it
-    };
-    const int runs = 41;
-    std::printf("device pixel ratio %.2f\n", f->devicePixelRatioF());
+void zoomIn(Form2* f) {
+    f->PushButton1_Click();
+    QCoreApplication::processEvents(); // the paint that shows it
+}
 
+void timeZoomSteps(Form2* f, int runs) {
     // A Letter page, 8.5 x 11 in: beyond both caps already at its natural size.
-    handOver(page(1632, 2112));
+    handOver(f, page(1632, 2112));
     report("Letter page, zoom 1.0 -> 1.25 (refused at the caps)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 1.0f); }, zoomIn));
+               runs, [&] { Form2Probe::setZoom(f, 1.0f); }, [&] { zoomIn(f); }));
     report("Letter page, zoom 0.5 -> 0.75 (largest view that fits)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 0.5f); }, zoomIn));
+               runs, [&] { Form2Probe::setZoom(f, 0.5f); }, [&] { zoomIn(f); }));
 
     // About the largest picture that may still be shown at 4.0: 2850 x 3420 twips.
-    handOver(page(380, 456));
+    handOver(f, page(380, 456));
     report("Quarter page, zoom 3.75 -> 4.0 (largest possible view)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 3.75f); }, zoomIn));
+               runs, [&] { Form2Probe::setZoom(f, 3.75f); }, [&] { zoomIn(f); }));
     if (Form2Probe::zoom(f) != 4.0f)
         std::fprintf(stderr, "zoom 4.0 was not reached\n");
+}
 
-    // The set-up that follows a hand-over, and dragging the Letter page at its natural size.
+// The set-up that follows a hand-over; the Letter page stays shown.
+void timeSetUp(Form2* f) {
     const QImage letter = page(1632, 2112);
     report("Letter page, set-up at activation (once per document)",
            medianMs(
-               9, [] {}, [&] { handOver(letter); }));
+               9, [] {}, [&] { handOver(f, letter); }));
+}
+
+// Dragging the page shown at its natural size, the left button held.
+void timeDrag(Form2* f, int runs) {
     QWidget* box = f->Picture1;
     auto send = [&](QEvent::Type type, QPointF inViewport, Qt::MouseButton button,
                     Qt::MouseButtons held) {
@@ -117,12 +115,28 @@ int main(int argc, char** argv) {
     int i = 0;
     report("Letter page, one drag move (handler and repaint)",
            medianMs(
-               runs * 5, [] {},
+               runs, [] {},
                [&] {
                    const qreal d = (++i % 2) ? 40 : -40;
                    send(QEvent::MouseMove, QPointF(300 + d, 250 + d), Qt::NoButton, Qt::LeftButton);
                    QCoreApplication::processEvents();
                }));
     send(QEvent::MouseButtonRelease, QPointF(300, 250), Qt::LeftButton, Qt::NoButton);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
+        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(r.prompt));
+        return int(ui::vbOK);
+    });
+    Form2* f = Form2::instance();
+    const int runs = 41;
+    std::printf("device pixel ratio %.2f\n", f->devicePixelRatioF());
+    timeZoomSteps(f, runs);
+    timeSetUp(f);
+    timeDrag(f, runs * 5);
     return 0;
 }

@@ -85,24 +85,10 @@ static QString numberText(double v, int digits) {
     return s;
 }
 
+// Read as a number first, so "2.5" converts like 2.5 (to 2) and "1e3" to 1000;
+// every 32-bit integer is exact as a double.
 int32_t Variant::toInt() const {
-    switch (mType) {
-    case VarType::Empty:
-        return 0;
-    case VarType::Bool:
-        return mBool ? -1 : 0;
-    case VarType::I2:
-    case VarType::I4:
-        return static_cast<int32_t>(mInt);
-    case VarType::R4:
-    case VarType::R8:
-        return roundToInt32(mReal);
-    case VarType::String:
-        // A number in a string converts like the number: "2.5" is 2, "1e3" is 1000.
-        return roundToInt32(toDouble());
-    default:
-        throw typeMismatch();
-    }
+    return roundToInt32(toDouble());
 }
 
 double Variant::toDouble() const {

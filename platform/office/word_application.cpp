@@ -14,20 +14,29 @@ class Application final : public automation::Dispatch {
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
                    const QList<NamedArg>& named) override {
-        if (sameName(name, "DisplayAlerts"))
-            return mSession->call(name, Bound::Ordinary,
-                                  [&] { return displayAlerts(name, kind, args); });
-        if (kind == CallKind::Put)
+        // The one setting a caller may write; everything else only reads.
+        if (kind == CallKind::Put && !sameName(name, "DisplayAlerts"))
             readOnlyProperty(name);
-        if (sameName(name, "Documents")) {
-            return mSession->call(name, Bound::Ordinary,
-                                  [&] { return Variant(makeDocuments(mSession, mApp)); });
-        }
-        if (sameName(name, "ActiveDocument"))
-            return mSession->call(name, Bound::Ordinary, [&] { return activeDocument(); });
-        if (sameName(name, "Quit"))
-            return quit(args, named);
-        automation::throwNoMember(name);
+        static const Member<Application> members[] = {
+            {"DisplayAlerts",
+             [](Application& a, const Call& c) {
+                 return a.mSession->call(c.name, Bound::Ordinary,
+                                         [&] { return a.displayAlerts(c.name, c.kind, c.args); });
+             }},
+            {"Documents",
+             [](Application& a, const Call& c) {
+                 return a.mSession->call(c.name, Bound::Ordinary, [&] {
+                     return Variant(makeDocuments(a.mSession, a.mApp));
+                 });
+             }},
+            {"ActiveDocument",
+             [](Application& a, const Call& c) {
+                 return a.mSession->call(c.name, Bound::Ordinary,
+                                         [&] { return a.activeDocument(); });
+             }},
+            {"Quit", [](Application& a, const Call& c) { return a.quit(c.args, c.named); }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
     pid_t pid() const { return mSession->pid(); }

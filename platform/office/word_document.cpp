@@ -58,25 +58,31 @@ class Document final : public InDocument {
                    const QList<NamedArg>& named) override {
         if (kind == CallKind::Put)
             readOnlyProperty(name);
-        if (sameName(name, "StoryRanges"))
-            return call(name, Bound::Ordinary, [&] { return storyRanges(); });
-        if (sameName(name, "Range"))
-            return call(name, Bound::Ordinary, [&] { return mainText(args, named); });
-        if (sameName(name, "Shapes"))
-            return call(name, Bound::Ordinary, [&] { return shapes(); });
-        if (sameName(name, "SaveAs"))
-            return call(name, Bound::Lengthy, [&] { return saveAs(args, named); });
-        if (sameName(name, "ExportAsFixedFormat"))
-            return call(name, Bound::Lengthy, [&] { return exportAsFixedFormat(args, named); });
-        if (sameName(name, "ComputeStatistics"))
-            return call(name, Bound::Lengthy, [&] { return computeStatistics(args, named); });
-        if (sameName(name, "Close"))
-            return call(name, Bound::Lengthy, [&] { return close(args, named); });
-        automation::throwNoMember(name);
+        static const Member<Document> members[] = {
+            {"StoryRanges", ordinary<&Document::storyRanges>},
+            {"Range", ordinary<&Document::mainText>},
+            {"Shapes", ordinary<&Document::shapes>},
+            {"SaveAs", lengthy<&Document::saveAs>},
+            {"ExportAsFixedFormat", lengthy<&Document::exportAsFixedFormat>},
+            {"ComputeStatistics", lengthy<&Document::computeStatistics>},
+            {"Close", lengthy<&Document::close>},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
-    Variant storyRanges() {
+    using Method = Variant (Document::*)(const QList<Variant>&, const QList<NamedArg>&);
+
+    // Members that answer at once, and those that may take a while (they
+    // load, lay out or write the document).
+    template <Method method> static Variant ordinary(Document& d, const Call& c) {
+        return d.call(c.name, Bound::Ordinary, [&] { return (d.*method)(c.args, c.named); });
+    }
+    template <Method method> static Variant lengthy(Document& d, const Call& c) {
+        return d.call(c.name, Bound::Lengthy, [&] { return (d.*method)(c.args, c.named); });
+    }
+
+    Variant storyRanges(const QList<Variant>&, const QList<NamedArg>&) {
         if (!mDoc->stories)
             mDoc->stories = collectStories(*mSession, mDoc->doc);
         QList<Variant> items;
@@ -94,7 +100,7 @@ class Document final : public InDocument {
         return Variant(makeRange(mSession, mDoc, main));
     }
 
-    Variant shapes() {
+    Variant shapes(const QList<Variant>&, const QList<NamedArg>&) {
         QList<Variant> items;
         for (const auto& shape : floatingShapes(*mSession, mDoc->doc))
             items.append(makeShape(mSession, mDoc, shape));

@@ -20,20 +20,28 @@ class Documents final : public automation::Dispatch {
                    const QList<NamedArg>& named) override {
         if (kind == CallKind::Put)
             readOnlyProperty(name);
-        if (sameName(name, "Open"))
-            return mSession->call(name, Bound::Lengthy, [&] { return open(args, named); });
-        if (sameName(name, "Count")) {
-            return mSession->call(name, Bound::Ordinary, [&] {
-                int n = 0;
-                for (const auto& d : mApp->open)
-                    n += d->closed ? 0 : 1;
-                return Variant(int32_t(n));
-            });
-        }
-        automation::throwNoMember(name);
+        static const Member<Documents> members[] = {
+            {"Open",
+             [](Documents& d, const Call& c) {
+                 return d.mSession->call(c.name, Bound::Lengthy,
+                                         [&] { return d.open(c.args, c.named); });
+             }},
+            {"Count",
+             [](Documents& d, const Call& c) {
+                 return d.mSession->call(c.name, Bound::Ordinary, [&] { return d.count(); });
+             }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
+    Variant count() const {
+        int n = 0;
+        for (const auto& d : mApp->open)
+            n += d->closed ? 0 : 1;
+        return Variant(int32_t(n));
+    }
+
     Variant open(const QList<Variant>& positional, const QList<NamedArg>& named) {
         const Args a(positional, named,
                      {"FileName", "ConfirmConversions", "ReadOnly", "AddToRecentFiles",

@@ -58,14 +58,20 @@ class Replacement final : public InDocument {
         : InDocument(std::move(s), std::move(d)), mSettings(std::move(f)) {}
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
-                   const QList<NamedArg>&) override {
-        if (sameName(name, "ClearFormatting"))
-            return call(name, Bound::Ordinary, [] { return Variant(); }); // no formatting kept
-        if (sameName(name, "Text")) {
-            return call(name, Bound::Ordinary,
-                        [&] { return setting(name, kind, args, mSettings->replacement); });
-        }
-        automation::throwNoMember(name);
+                   const QList<NamedArg>& named) override {
+        static const Member<Replacement> members[] = {
+            {"ClearFormatting", // no formatting kept
+             [](Replacement& r, const Call& c) {
+                 return r.call(c.name, Bound::Ordinary, [] { return Variant(); });
+             }},
+            {"Text",
+             [](Replacement& r, const Call& c) {
+                 return r.call(c.name, Bound::Ordinary, [&] {
+                     return setting(c.name, c.kind, c.args, r.mSettings->replacement);
+                 });
+             }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
@@ -79,49 +85,47 @@ class Find final : public InDocument {
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
                    const QList<NamedArg>& named) override {
-        if (sameName(name, "Execute")) {
-            return call(name, Bound::Lengthy, [&] { return execute(args, named); });
-        }
-        if (sameName(name, "ClearFormatting")) {
-            return call(name, Bound::Ordinary, [&] {
-                mSettings->format = false;
-                return Variant();
-            });
-        }
-        if (sameName(name, "Replacement")) {
-            if (kind == CallKind::Put)
-                readOnlyProperty(name);
-            return call(name, Bound::Ordinary, [&] {
-                if (!mReplacement)
-                    mReplacement = std::make_shared<Replacement>(mSession, mDoc, mSettings);
-                return Variant(Object(mReplacement));
-            });
-        }
-        if (sameName(name, "Text"))
-            return property(name, kind, args, mSettings->text);
-        if (sameName(name, "Forward"))
-            return property(name, kind, args, mSettings->forward);
-        if (sameName(name, "Wrap"))
-            return property(name, kind, args, mSettings->wrap);
-        if (sameName(name, "Format"))
-            return property(name, kind, args, mSettings->format);
-        if (sameName(name, "MatchCase"))
-            return property(name, kind, args, mSettings->matchCase);
-        if (sameName(name, "MatchWholeWord"))
-            return property(name, kind, args, mSettings->wholeWord);
-        if (sameName(name, "MatchWildcards"))
-            return property(name, kind, args, mSettings->wildcards);
-        if (sameName(name, "MatchSoundsLike"))
-            return property(name, kind, args, mSettings->soundsLike);
-        if (sameName(name, "MatchAllWordForms"))
-            return property(name, kind, args, mSettings->allWordForms);
-        automation::throwNoMember(name);
+        static const Member<Find> members[] = {
+            {"Execute",
+             [](Find& f, const Call& c) {
+                 return f.call(c.name, Bound::Lengthy, [&] { return f.execute(c.args, c.named); });
+             }},
+            {"ClearFormatting",
+             [](Find& f, const Call& c) {
+                 return f.call(c.name, Bound::Ordinary, [&] {
+                     f.mSettings->format = false;
+                     return Variant();
+                 });
+             }},
+            {"Replacement", [](Find& f, const Call& c) { return f.replacement(c); }},
+            {"Text", kept<&FindSettings::text>},
+            {"Forward", kept<&FindSettings::forward>},
+            {"Wrap", kept<&FindSettings::wrap>},
+            {"Format", kept<&FindSettings::format>},
+            {"MatchCase", kept<&FindSettings::matchCase>},
+            {"MatchWholeWord", kept<&FindSettings::wholeWord>},
+            {"MatchWildcards", kept<&FindSettings::wildcards>},
+            {"MatchSoundsLike", kept<&FindSettings::soundsLike>},
+            {"MatchAllWordForms", kept<&FindSettings::allWordForms>},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
-    template <class T>
-    Variant property(const QString& name, CallKind kind, const QList<Variant>& args, T& field) {
-        return call(name, Bound::Ordinary, [&] { return setting(name, kind, args, field); });
+    // A setting the caller reads and writes; Execute reads it.
+    template <auto field> static Variant kept(Find& f, const Call& c) {
+        return f.call(c.name, Bound::Ordinary,
+                      [&] { return setting(c.name, c.kind, c.args, (*f.mSettings).*field); });
+    }
+
+    Variant replacement(const Call& c) {
+        if (c.kind == CallKind::Put)
+            readOnlyProperty(c.name);
+        return call(c.name, Bound::Ordinary, [&] {
+            if (!mReplacement)
+                mReplacement = std::make_shared<Replacement>(mSession, mDoc, mSettings);
+            return Variant(Object(mReplacement));
+        });
     }
 
     // Arguments given to Execute become the find object's settings, as in Word.

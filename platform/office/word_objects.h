@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 
+#include <cstddef>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -36,6 +37,31 @@ class Args {
 };
 
 [[noreturn]] void readOnlyProperty(const QString& name);
+
+// One call as it reaches an object: the member's name as the caller wrote it,
+// and its arguments.
+struct Call {
+    const QString& name;
+    CallKind kind;
+    const QList<Variant>& args;
+    const QList<NamedArg>& named;
+};
+
+// One entry of an object's table of members: its name and what it does.
+template <class T> struct Member {
+    const char* name;
+    Variant (*run)(T& self, const Call& call);
+};
+
+// Runs the member the call names, found without regard to case; a name not
+// in the table is no member of the object.
+template <class T, std::size_t N>
+Variant callMember(T& self, const Member<T> (&members)[N], const Call& call) {
+    for (const Member<T>& m : members)
+        if (sameName(call.name, m.name))
+            return m.run(self, call);
+    automation::throwNoMember(call.name);
+}
 
 // A property write carries its value as the one argument.
 const Variant& putValue(const QString& name, const QList<Variant>& args);

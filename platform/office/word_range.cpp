@@ -15,27 +15,37 @@ class Range final : public InDocument {
         : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
 
     Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
-                   const QList<NamedArg>&) override {
+                   const QList<NamedArg>& named) override {
         if (kind == CallKind::Put)
             readOnlyProperty(name);
-        if (sameName(name, "Find")) {
-            // The same find object every time, so settings made on it stay.
-            return call(name, Bound::Ordinary, [&] {
-                if (mFind.isNothing())
-                    mFind = makeFind(mSession, mDoc, mStory);
-                return Variant(mFind);
-            });
-        }
-        if (sameName(name, "Text"))
-            return call(name, Bound::Ordinary, [&] { return Variant(storyText(mStory)); });
-        if (sameName(name, "StoryType"))
-            return call(name, Bound::Ordinary, [&] { return Variant(int32_t(mStory.type)); });
-        if (sameName(name, "CopyAsPicture"))
-            return copyAsPicture(name, args);
-        automation::throwNoMember(name);
+        static const Member<Range> members[] = {
+            {"Find", [](Range& r, const Call& c) { return r.find(c.name); }},
+            {"Text",
+             [](Range& r, const Call& c) {
+                 return r.call(c.name, Bound::Ordinary,
+                               [&] { return Variant(storyText(r.mStory)); });
+             }},
+            {"StoryType",
+             [](Range& r, const Call& c) {
+                 return r.call(c.name, Bound::Ordinary,
+                               [&] { return Variant(int32_t(r.mStory.type)); });
+             }},
+            {"CopyAsPicture",
+             [](Range& r, const Call& c) { return r.copyAsPicture(c.name, c.args); }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
+    // The same find object every time, so settings made on it stay.
+    Variant find(const QString& name) {
+        return call(name, Bound::Ordinary, [&] {
+            if (mFind.isNothing())
+                mFind = makeFind(mSession, mDoc, mStory);
+            return Variant(mFind);
+        });
+    }
+
     Variant copyAsPicture(const QString& name, const QList<Variant>& args) {
         // Whatever fails from here on, no earlier picture stays on the
         // clipboard to be read back as this document's.

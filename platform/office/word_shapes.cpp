@@ -11,25 +11,31 @@ class TextFrame final : public InDocument {
     TextFrame(std::shared_ptr<OfficeSession> s, std::shared_ptr<DocState> d, Story story)
         : InDocument(std::move(s), std::move(d)), mStory(std::move(story)) {}
 
-    Variant invoke(const QString& name, CallKind kind, const QList<Variant>&,
-                   const QList<NamedArg>&) override {
+    Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
+                   const QList<NamedArg>& named) override {
         if (kind == CallKind::Put)
             readOnlyProperty(name);
-        const bool hasTextRoom = mStory.shapeText.is() || !mStory.writerTexts.empty();
-        if (sameName(name, "HasText"))
-            return call(name, Bound::Ordinary,
-                        [&] { return Variant(hasTextRoom && !storyIsEmpty(mStory)); });
-        if (sameName(name, "TextRange")) {
-            return call(name, Bound::Ordinary, [&] {
-                if (!hasTextRoom)
-                    throw Error(QStringLiteral("This shape cannot hold text"));
-                return Variant(makeRange(mSession, mDoc, mStory));
-            });
-        }
-        automation::throwNoMember(name);
+        static const Member<TextFrame> members[] = {
+            {"HasText",
+             [](TextFrame& t, const Call& c) {
+                 return t.call(c.name, Bound::Ordinary,
+                               [&] { return Variant(t.hasTextRoom() && !storyIsEmpty(t.mStory)); });
+             }},
+            {"TextRange",
+             [](TextFrame& t, const Call& c) {
+                 return t.call(c.name, Bound::Ordinary, [&] {
+                     if (!t.hasTextRoom())
+                         throw Error(QStringLiteral("This shape cannot hold text"));
+                     return Variant(makeRange(t.mSession, t.mDoc, t.mStory));
+                 });
+             }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:
+    bool hasTextRoom() const { return mStory.shapeText.is() || !mStory.writerTexts.empty(); }
+
     Story mStory;
 };
 
@@ -39,17 +45,20 @@ class Shape final : public InDocument {
           Reference<css::drawing::XShape> shape)
         : InDocument(std::move(s), std::move(d)), mShape(std::move(shape)) {}
 
-    Variant invoke(const QString& name, CallKind kind, const QList<Variant>&,
-                   const QList<NamedArg>&) override {
+    Variant invoke(const QString& name, CallKind kind, const QList<Variant>& args,
+                   const QList<NamedArg>& named) override {
         if (kind == CallKind::Put)
             readOnlyProperty(name);
-        if (sameName(name, "TextFrame")) {
-            return call(name, Bound::Ordinary, [&] {
-                return Variant(Object(
-                    std::make_shared<TextFrame>(mSession, mDoc, shapeStory(*mSession, mShape))));
-            });
-        }
-        automation::throwNoMember(name);
+        static const Member<Shape> members[] = {
+            {"TextFrame",
+             [](Shape& s, const Call& c) {
+                 return s.call(c.name, Bound::Ordinary, [&] {
+                     return Variant(Object(std::make_shared<TextFrame>(
+                         s.mSession, s.mDoc, shapeStory(*s.mSession, s.mShape))));
+                 });
+             }},
+        };
+        return callMember(*this, members, {name, kind, args, named});
     }
 
   private:

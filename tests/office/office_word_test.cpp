@@ -2,9 +2,10 @@
 // independent .doc readers where it matters.
 
 #include "officetest.h"
-#include "tests/support/pdftools.h"
 #include "platform/office/office_parts.h"
+#include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
+#include "tests/support/wordcalls/wordcalls.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -18,6 +19,7 @@ using automation::NamedArg;
 using automation::Object;
 using automation::Variant;
 using namespace officetest;
+using wordcalls::replaceInStories;
 
 namespace {
 
@@ -29,24 +31,6 @@ QString tempPath(const QString& name) {
 
 Object openTemplate(const Object& word, const QString& path) {
     return word["Documents"].call("Open", {path}, {NamedArg{"ReadOnly", Variant(true)}}).toObject();
-}
-
-// Replaces every occurrence of find in each story, the way the program does it.
-void replaceInStories(const Object& doc, const QString& find, const QString& with) {
-    for (const Variant& v : doc["StoryRanges"].items()) {
-        const Object range = v.toObject();
-        range["Find"].call("ClearFormatting");
-        range["Find"]["Replacement"].call("ClearFormatting");
-        const Object f = range["Find"];
-        f.set("Text", find);
-        f["Replacement"].set("Text", with);
-        f.set("Forward", true);
-        f.set("Wrap", int32_t(1));
-        for (const char* p : {"Format", "MatchCase", "MatchWholeWord", "MatchWildcards",
-                              "MatchSoundsLike", "MatchAllWordForms"})
-            f.set(p, false);
-        range["Find"].call("Execute", {}, {NamedArg{"Replace", Variant(int16_t(2))}});
-    }
 }
 
 QByteArray utf16(const QString& s) {
@@ -338,6 +322,43 @@ class OfficeWordTest : public QObject {
         QCOMPARE(wordHeaderFlags(out) & 1, 0);
         doc.call("Close");
         QCOMPARE(QDir(tempPath("")).entryList({"saving-*"}, QDir::Files), QStringList());
+    }
+
+    // Each setting of the find object is its own: written, each reads back as
+    // written, under any case of its name, and only members it has answer.
+    void findSettingsReadBackAsWritten() {
+        const Object doc = openTemplate(mWord, dataFile("story-template.dot"));
+        const Object find = doc["Range"]["Find"];
+        const QList<std::pair<const char*, Variant>> settings = {
+            {"Text", "[x]"},          {"Forward", false},         {"Wrap", Variant(int32_t(2))},
+            {"Format", true},         {"MatchCase", true},        {"MatchWholeWord", false},
+            {"MatchWildcards", true}, {"MatchSoundsLike", false}, {"MatchAllWordForms", true},
+        };
+        find.set("MatchWholeWord", true); // so that false is a change
+        for (const auto& [name, value] : settings)
+            find.set(name, value);
+        for (const auto& [name, value] : settings)
+            QCOMPARE(find.get(QString::fromLatin1(name).toUpper()).toString(), value.toString());
+        find["Replacement"].set("text", "[y]");
+        QCOMPARE(find["replacement"].get("Text").toString(), QString("[y]"));
+
+        const auto error = [](const std::function<void()>& f) {
+            try {
+                f();
+            } catch (const Error& e) {
+                return e.description();
+            }
+            return QString();
+        };
+        QVERIFY(error([&] { find.get("MatchKashida"); }).contains("MatchKashida"));
+        QVERIFY(error([&] { find["Replacement"].get("Forward"); }).contains("Forward"));
+        QVERIFY(error([&] { find.set("Replacement", 1); }).contains("read-only"));
+        QVERIFY(error([&] { doc.set("Shapes", 1); }).contains("read-only"));
+        QVERIFY(error([&] { mWord.set("Documents", 1); }).contains("read-only"));
+        mWord.set("displayalerts", false);
+        QCOMPARE(mWord.get("DisplayAlerts").toBool(), false);
+        mWord.set("DisplayAlerts", true);
+        doc.call("Close");
     }
 
     void misuseFailsWithAClearError() {
