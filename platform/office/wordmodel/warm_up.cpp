@@ -3,7 +3,7 @@
 // process has loaded its picture renderer, before anyone waits for them.
 
 #include "copy_picture.h"
-#include "office_host.h"
+#include "word_model.h"
 
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/frame/XStorable.hpp>

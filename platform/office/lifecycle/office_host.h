@@ -3,7 +3,7 @@
 // to each session in turn, warmed once in the background and replaced in the
 // background when it died, hung, could not be cleaned or grew old.
 
-#include "office_process.h"
+#include "platform/office/lifecycle/office_process.h"
 
 #include <condition_variable>
 #include <deque>
@@ -33,9 +33,10 @@ class OfficeHost {
                   bool loadedWriter = false);
 
     // Loads what a generation needs (Writer, the Word filters, the PDF export)
-    // in the idle office, in the background. Offices started later for the
-    // host are warmed too.
-    void warmUp();
+    // in the idle office, in the background, by running how on it. Offices
+    // started later for the host are warmed too.
+    using WarmUp = void (*)(OfficeProcess& office);
+    void warmUp(WarmUp how);
 
     // Stops the host: no office starts from now on, a start or warm-up under
     // way is cut short (its office killed), the idle office is retired (asked
@@ -76,13 +77,10 @@ class OfficeHost {
     bool mReplaceWanted = false;
     bool mWarmWanted = false;
     bool mWarmAll = false; // the program asked for warm offices
+    WarmUp mWarmUp = nullptr;
     bool mStopping = false;
     bool mWorkerStarted = false;
     int mRecycleAfter = 100; // sessions; offices leak a little with each
 };
-
-// Builds, saves, reopens and renders a tiny document in office, so Writer,
-// the Word 97 filters and the PDF export are loaded before a user waits.
-void warmOffice(OfficeProcess& office);
 
 } // namespace office

@@ -1,7 +1,7 @@
 #include "office_host.h"
 
 #include "office_log.h"
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -161,10 +161,11 @@ void OfficeHost::retireLater(std::shared_ptr<OfficeProcess> office, const QStrin
     mChanged.notify_all();
 }
 
-void OfficeHost::warmUp() {
+void OfficeHost::warmUp(WarmUp how) {
     std::lock_guard lock(mMutex);
     if (mStopping)
         return;
+    mWarmUp = how;
     mWarmAll = true;
     mWarmWanted = true;
     ensureWorker();
@@ -240,7 +241,7 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
     if (mStopping || (mIdle && !mIdle->replaceWhenReady))
         return;
     mBusy = true;
-    const bool warm = mWarmAll;
+    const WarmUp warm = mWarmAll ? mWarmUp : nullptr;
     lock.unlock();
     std::shared_ptr<OfficeProcess> office;
     QString failure;
@@ -253,7 +254,7 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
                 if (mStopping)
                     office->cutShort();
             }
-            warmOffice(*office);
+            warm(*office);
         }
     } catch (const automation::Error& e) {
         failure = e.description();
@@ -283,12 +284,13 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
     mWarming = office;
     mBusy = true;
+    const WarmUp warm = mWarmUp;
     lock.unlock();
     QElapsedTimer t;
     t.start();
     QString failure;
     try {
-        warmOffice(*office);
+        warm(*office);
         qCInfo(lcOffice) << "office" << office->pid() << "warmed in" << t.elapsed() << "ms";
     } catch (const automation::Error& e) {
         failure = e.description();

@@ -1,7 +1,7 @@
 #include "office_process.h"
 
 #include "office_log.h"
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>

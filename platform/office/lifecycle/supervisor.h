@@ -4,7 +4,7 @@
 // parent-death signal follows the thread that forked, and this one lives as
 // long as the program.
 
-#include "unique_fd.h"
+#include "platform/office/lifecycle/unique_fd.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,8 +1,8 @@
 #include "supervisor.h"
 
 #include "office_log.h"
-#include "office_parts.h"
 #include "platform/automation/automation.h"
+#include "profiles_and_sockets.h"
 
 #include <algorithm>
 

@@ -3,8 +3,8 @@
 // watchdog that bounds every call into it.
 
 #include "platform/automation/automation.h"
-#include "supervisor.h"
-#include "uno_support.h"
+#include "platform/office/lifecycle/supervisor.h"
+#include "platform/office/lifecycle/uno_support.h"
 
 #include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
