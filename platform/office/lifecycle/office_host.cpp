@@ -57,8 +57,8 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
                                   << office->sessionsServed;
                 return office;
             }
-            retireLater(std::move(office), QStringLiteral("it no longer answered"));
             lock.lock();
+            retireOutsideLock(std::move(office), QStringLiteral("it no longer answered"), lock);
             continue;
         }
         if (!mBusy)
@@ -93,10 +93,10 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
         return;
     std::unique_lock lock(mMutex);
     if (!office->usable() || mStopping) {
-        lock.unlock();
-        retireLater(std::move(office), mStopping ? QStringLiteral("the program is ending")
-                                                 : QStringLiteral("it stopped working"));
-        lock.lock();
+        retireOutsideLock(std::move(office),
+                          mStopping ? QStringLiteral("the program is ending")
+                                    : QStringLiteral("it stopped working"),
+                          lock);
         if (!mIdle)
             wantReplacement();
         return;
@@ -134,9 +134,8 @@ void OfficeHost::keepOrRetire(std::shared_ptr<OfficeProcess> office,
     if (mIdle) {
         if (mIdle->replaceWhenReady && !office->replaceWhenReady)
             std::swap(mIdle, office);
-        lock.unlock();
-        retireLater(std::move(office), QStringLiteral("the host has another idle office"));
-        lock.lock();
+        retireOutsideLock(std::move(office), QStringLiteral("the host has another idle office"),
+                          lock);
         mChanged.notify_all();
         return;
     }
@@ -197,6 +196,13 @@ std::shared_ptr<OfficeProcess> OfficeHost::startOffice(const char* why) {
     if (mStopping)
         started->cutShort(); // the caller fails its first call; nothing new is served
     return started;
+}
+
+void OfficeHost::retireOutsideLock(std::shared_ptr<OfficeProcess> office, const QString& why,
+                                   std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    retireLater(std::move(office), why);
+    lock.lock();
 }
 
 // ---- the worker --------------------------------------------------------------------
@@ -266,12 +272,8 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
         // The office it was to replace serves on; the next session tries
         // again, or starts one itself when none is left.
         qCWarning(lcOffice).noquote() << "replacement office failed:" << failure;
-        if (office) {
-            lock.unlock();
-            office->retire();
-            office.reset();
-            lock.lock();
-        }
+        if (office)
+            retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
         return;
     }
     keepOrRetire(std::move(office), lock);
@@ -303,9 +305,7 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
         return;
     }
     qCWarning(lcOffice).noquote() << "warming office" << office->pid() << "failed:" << failure;
-    lock.unlock();
-    retireLater(std::move(office), QStringLiteral("its warm-up failed"));
-    lock.lock();
+    retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
     if (!mIdle)
         wantReplacement();
 }

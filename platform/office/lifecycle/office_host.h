@@ -63,6 +63,9 @@ class OfficeHost {
     void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
     void wantReplacement();
     void retireLater(std::shared_ptr<OfficeProcess> office, const QString& why);
+    // retireLater from under the host's lock, which it lets go meanwhile.
+    void retireOutsideLock(std::shared_ptr<OfficeProcess> office, const QString& why,
+                           std::unique_lock<std::mutex>& lock);
     bool healthy(OfficeProcess& office);
     std::shared_ptr<OfficeProcess> startOffice(const char* why);
 

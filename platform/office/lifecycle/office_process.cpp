@@ -52,7 +52,7 @@ static QString seconds(Millis m) {
            QStringLiteral(" seconds");
 }
 
-static Millis boundOf(Bound b) {
+Millis OfficeProcess::boundOf(Bound b) {
     switch (b) {
     case Bound::Lengthy:
         return callBounds().lengthy;
@@ -118,6 +118,16 @@ pid_t heldOffice(Millis wait) {
 
 // ---- Link ----------------------------------------------------------------------
 
+// A hand-over with no grace: the process group is killed at once.
+constexpr Millis kKillNow{0};
+
+// A process the supervisor reaps from now on; with no grace, killed first.
+static void giveToSupervisor(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers) {
+    if (grace == kKillNow)
+        ::kill(-pid, SIGKILL);
+    Supervisor::instance().adopt(pid, grace, std::move(leftovers));
+}
+
 bool OfficeProcess::Link::beginSpawn() {
     std::lock_guard lock(mutex);
     if (handedOver)
@@ -135,10 +145,8 @@ bool OfficeProcess::Link::spawned(pid_t p) {
     }
     // The bound ran out (or the program began to end) while the process was
     // being started: it goes the way its predecessor would have.
-    if (p > 0) {
-        ::kill(-p, SIGKILL);
-        Supervisor::instance().adopt(p, Millis(0), std::move(leftovers));
-    }
+    if (p > 0)
+        giveToSupervisor(p, kKillNow, std::move(leftovers));
     leftovers.reset();
     return false;
 }
@@ -157,7 +165,7 @@ pid_t OfficeProcess::Link::livePid() {
     return handedOver ? -1 : pid;
 }
 
-void OfficeProcess::Link::killAndHandOver() {
+void OfficeProcess::Link::handOver(Millis grace) {
     std::lock_guard lock(mutex);
     if (handedOver)
         return;
@@ -169,21 +177,7 @@ void OfficeProcess::Link::killAndHandOver() {
             leftovers.reset();
         return;
     }
-    ::kill(-pid, SIGKILL);
-    Supervisor::instance().adopt(pid, Millis(0), std::move(leftovers));
-}
-
-void OfficeProcess::Link::handOver(Millis grace) {
-    std::lock_guard lock(mutex);
-    if (handedOver)
-        return;
-    handedOver = true;
-    if (pid <= 0) {
-        if (!spawning)
-            leftovers.reset();
-        return;
-    }
-    Supervisor::instance().adopt(pid, grace, std::move(leftovers));
+    giveToSupervisor(pid, grace, std::move(leftovers));
 }
 
 // A reference read under the link's lock, so it is used outside it.
@@ -212,6 +206,27 @@ void OfficeProcess::Link::closeConnection() {
     }
 }
 
+void OfficeProcess::Link::abandon() {
+    dead = true;
+    handOver(kKillNow);
+    disposeBridge();
+}
+
+uint64_t OfficeProcess::Link::armWatchdog(Millis bound, const QString& what) {
+    std::weak_ptr<Link> weak = weak_from_this();
+    return Supervisor::instance().arm(bound, [weak, bound, what] {
+        if (auto link = weak.lock()) {
+            qCWarning(lcOffice).noquote()
+                << "office" << link->livePid() << "did not answer" << what << "within"
+                << seconds(bound) + QStringLiteral("; killed");
+            link->hungAfter = bound;
+            link->hung = true;
+            link->dead = true;
+            link->strike();
+        }
+    });
+}
+
 // Killing the office closes its end of the pipe, so the bridge's own reader
 // sees the end and fails the waiting call, as when an office dies. Disposing
 // the bridge from this thread while that call still waits would race
@@ -219,7 +234,7 @@ void OfficeProcess::Link::closeConnection() {
 // disposal walks it). Where the office's end outlives it, closing our end
 // after a grace has the same effect: the reader sees the end.
 void OfficeProcess::Link::strike() {
-    killAndHandOver();
+    handOver(kKillNow);
     std::weak_ptr<Link> weak = weak_from_this();
     const uint64_t id = Supervisor::instance().arm(callBounds().bridgeGrace, [weak] {
         if (auto link = weak.lock()) {
@@ -243,21 +258,8 @@ void OfficeProcess::Link::settle() {
 
 // ---- Watch ---------------------------------------------------------------------
 
-OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) : mLink(o.mLink) {
-    const Millis bound = boundOf(b);
-    std::weak_ptr<Link> weak = o.mLink;
-    mId = Supervisor::instance().arm(bound, [weak, bound, member] {
-        if (auto link = weak.lock()) {
-            qCWarning(lcOffice).noquote()
-                << "office" << link->livePid() << "did not answer" << member << "within"
-                << seconds(bound) + QStringLiteral("; killed");
-            link->hungAfter = bound;
-            link->hung = true;
-            link->dead = true;
-            link->strike();
-        }
-    });
-}
+OfficeProcess::Watch::Watch(std::shared_ptr<Link> link, Millis bound, const QString& what)
+    : mLink(std::move(link)), mId(mLink->armWatchdog(bound, what)) {}
 
 OfficeProcess::Watch::~Watch() {
     // Waits for an expiry already under way, so a call that returned is
@@ -301,9 +303,7 @@ void OfficeProcess::rethrowAsError(const QString& member) {
     if (disposed || !running()) {
         qCWarning(lcOffice).noquote()
             << "office" << mLink->livePid() << "stopped working during" << member;
-        mLink->dead = true;
-        mLink->killAndHandOver();
-        mLink->disposeBridge();
+        mLink->abandon();
         throw automation::Error(QStringLiteral("LibreOffice Writer stopped working during %1 (%2)")
                                     .arg(member, detail));
     }
@@ -408,9 +408,7 @@ void OfficeProcess::spawn(Launch& launch) {
 
 [[noreturn]] void OfficeProcess::abandonStart(const QString& why) {
     qCWarning(lcOffice).noquote() << "office did not start:" << why;
-    mLink->dead = true;
-    mLink->killAndHandOver();
-    mLink->disposeBridge();
+    mLink->abandon();
     throw automation::Error(why);
 }
 
@@ -519,21 +517,7 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start(const Admit& admit, const QS
     office->spawn(launch);
     // The start-up as a whole is bounded too: a bridge handshake with an
     // office that hangs while starting would otherwise wait forever.
-    std::weak_ptr<Link> weak = office->mLink;
-    const uint64_t alarm = Supervisor::instance().arm(callBounds().start, [weak] {
-        if (auto link = weak.lock()) {
-            link->hung = true;
-            link->strike();
-        }
-    });
-    struct Disarm {
-        uint64_t id;
-        Link& link;
-        ~Disarm() {
-            Supervisor::instance().disarm(id);
-            link.settle();
-        }
-    } disarm{alarm, *office->mLink};
+    const Watch startBound(office->mLink, callBounds().start, QStringLiteral("its start"));
 
     const auto connection = office->connectWhenListening(launch);
     holdAt("bridge", office->mLink->livePid());
@@ -613,7 +597,7 @@ void OfficeProcess::retire(Ask ask) {
         // No calls while the program ends: quick, and the runtime may be going.
         ::kill(-pid, SIGTERM);
     } else if (!mLink->dead && !mLink->hung && mDesktop.is()) {
-        Watch watch(*this, Bound::Ordinary, QStringLiteral("terminate"));
+        const Watch watch(mLink, callBounds().ordinary, QStringLiteral("terminate"));
         try {
             mDesktop->terminate();
         } catch (const css::uno::Exception&) {
@@ -643,8 +627,7 @@ void OfficeProcess::cutShort() {
 }
 
 OfficeProcess::~OfficeProcess() {
-    mLink->killAndHandOver();
-    mLink->disposeBridge();
+    mLink->abandon();
 }
 
 } // namespace office

@@ -74,7 +74,7 @@ class OfficeProcess {
     // out as an automation::Error naming member.
     template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
         ensureUsable(member);
-        Watch watch(*this, bound, member);
+        Watch watch(mLink, boundOf(bound), member);
         try {
             return fn();
         } catch (const automation::Error&) {
@@ -155,11 +155,18 @@ class OfficeProcess {
         bool spawned(pid_t p);
         // The process ended while still ours: reaped, its exit code in *code.
         bool reapIfEnded(int* code);
-        pid_t livePid();        // -1 once handed over
-        void killAndHandOver(); // kill the group now, let the supervisor reap
+        pid_t livePid(); // -1 once handed over
+        // Lets the supervisor reap the process and tidy what it leaves, after
+        // grace to exit on its own; with no grace its group is killed now.
         void handOver(Millis grace);
         void disposeBridge();
         void closeConnection();
+        // The office is of no more use: marked dead, killed and handed over,
+        // its bridge let go.
+        void abandon();
+        // Unless disarmed within bound, the office counts as hung (what it did
+        // not answer is logged) and is struck.
+        uint64_t armWatchdog(Millis bound, const QString& what);
         // The watchdog's blow: kill now, and close this end of the pipe only
         // if the bridge has not failed the waiting call by itself within the grace.
         void strike();
@@ -167,15 +174,18 @@ class OfficeProcess {
         std::atomic<uint64_t> backstop{0};
     };
 
+    // One bound call (or the start): the watchdog armed for its length.
     class Watch {
       public:
-        Watch(OfficeProcess& o, Bound b, const QString& member);
+        Watch(std::shared_ptr<Link> link, Millis bound, const QString& what);
         ~Watch();
 
       private:
         std::shared_ptr<Link> mLink;
         uint64_t mId;
     };
+
+    static Millis boundOf(Bound b);
 
     [[noreturn]] void rethrowAsError(const QString& member);
     void prepare(Launch& launch);
