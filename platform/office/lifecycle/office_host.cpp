@@ -87,7 +87,7 @@ bool OfficeHost::healthy(OfficeProcess& office) {
     }
 }
 
-void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& replaceReason,
                           bool loadedWriter) {
     if (!office)
         return;
@@ -105,7 +105,7 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
     // the next session.
     if (loadedWriter)
         office->warm = true;
-    QString why = doubt;
+    QString why = replaceReason;
     if (why.isEmpty() && office->sessionsServed >= mRecycleAfter)
         why = QStringLiteral("it served %1 sessions").arg(office->sessionsServed);
     if (!why.isEmpty() && !office->replaceWhenReady) {
@@ -214,14 +214,14 @@ void OfficeHost::ensureWorker() {
     std::thread([this] { work(); }).detach();
 }
 
-bool OfficeHost::quiet() const {
+bool OfficeHost::noWorkInFlight() const {
     return !mBusy && !mReplaceWanted && !mWarmWanted && mRetiring.empty();
 }
 
 void OfficeHost::work() {
     std::unique_lock lock(mMutex);
     for (;;) {
-        mChanged.wait(lock, [&] { return !quiet(); });
+        mChanged.wait(lock, [&] { return !noWorkInFlight(); });
         // A replacement first: a click may be waiting for it.
         if (mReplaceWanted) {
             replaceInBackground(lock);
@@ -326,8 +326,8 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     if (mWarming)
         mWarming->cutShort();
     mChanged.notify_all();
-    mChanged.wait_until(lock, deadline, [&] { return quiet(); });
-    if (!quiet())
+    mChanged.wait_until(lock, deadline, [&] { return noWorkInFlight(); });
+    if (!noWorkInFlight())
         qCWarning(lcOffice) << "the office host's background work did not end in time";
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
     lock.unlock();
@@ -364,7 +364,7 @@ pid_t OfficeHost::idleOffice(Millis wait) {
 
 std::shared_ptr<OfficeProcess> OfficeHost::idle(Millis wait) {
     std::unique_lock lock(mMutex);
-    mChanged.wait_for(lock, wait, [&] { return quiet() && mIdle; });
+    mChanged.wait_for(lock, wait, [&] { return noWorkInFlight() && mIdle; });
     return mIdle;
 }
 

@@ -26,10 +26,10 @@ class OfficeHost {
 
     // A session is over. An office the session left clean goes back, idle;
     // one that died or hung is retired and replaced in the background. One
-    // in doubt (doubt says why) or old keeps serving until its replacement is
+    // with a reason to be replaced (replaceReason) or old keeps serving until its replacement is
     // ready. loadedWriter: the session had Writer open, save or render
     // documents, so the office needs no warm-up.
-    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& replaceReason,
                   bool loadedWriter = false);
 
     // Loads what a generation needs (Writer, the Word filters, the PDF export)
@@ -57,7 +57,7 @@ class OfficeHost {
     OfficeHost() = default;
     void work();
     void ensureWorker();
-    bool quiet() const;
+    bool noWorkInFlight() const; // nothing for the worker to do or doing
     void replaceInBackground(std::unique_lock<std::mutex>& lock);
     void warmInBackground(std::unique_lock<std::mutex>& lock);
     void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
