@@ -4,7 +4,7 @@
 //   bench_office [runs]      (default 7; prints medians and ratios)
 
 #include "platform/automation/automation.h"
-#include "platform/office/office_parts.h"
+#include "platform/office/lifecycle/profiles_and_sockets.h"
 #include "tests/support/wordcalls/wordcalls.h"
 
 #include <QClipboard>

@@ -2,10 +2,10 @@
 // that lets it get ready in the background, and the seams tests use to make
 // hangs quick and to see the process.
 
-#include "copy_picture.h"
-#include "office_host.h"
-#include "office_testing.h"
-#include "word_model.h"
+#include "platform/office/lifecycle/office_host.h"
+#include "platform/office/office_testing.h"
+#include "platform/office/wordmodel/copy_picture.h"
+#include "platform/office/wordmodel/word_model.h"
 
 #define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -15,7 +15,7 @@ VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation
 }
 
 VELTRANE_EXPORT void veltrane_prepare_word_application() {
-    office::OfficeHost::instance().warmUp();
+    office::OfficeHost::instance().warmUp(&office::warmOffice);
 }
 
 VELTRANE_EXPORT void veltrane_office_testing_set_program(const char* path) {

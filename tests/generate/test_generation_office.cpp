@@ -5,8 +5,8 @@
 #include "app/form1.h"
 #include "app/shell.h"
 #include "platform/automation/automation.h"
-#include "platform/office/office_parts.h"
 #include "platform/office/office_testing.h"
+#include "platform/office/wordmodel/picture_and_text.h"
 #include "preview/form2.h"
 #include "tests/support/testenv.h"
 

@@ -2,8 +2,9 @@
 // picture, profiles and their locks, and the process supervisor.
 
 #include "platform/automation/automation.h"
-#include "platform/office/office_parts.h"
-#include "platform/office/supervisor.h"
+#include "platform/office/lifecycle/profiles_and_sockets.h"
+#include "platform/office/lifecycle/supervisor.h"
+#include "platform/office/wordmodel/picture_and_text.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

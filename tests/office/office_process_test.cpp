@@ -3,7 +3,7 @@
 // hangs or dies, never left behind.
 
 #include "officetest.h"
-#include "platform/office/office_parts.h"
+#include "platform/office/lifecycle/profiles_and_sockets.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>

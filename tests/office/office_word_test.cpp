@@ -2,7 +2,7 @@
 // independent .doc readers where it matters.
 
 #include "officetest.h"
-#include "platform/office/office_parts.h"
+#include "platform/office/wordmodel/picture_and_text.h"
 #include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
 #include "tests/support/wordcalls/wordcalls.h"

@@ -3,7 +3,7 @@
 // to each session in turn, warmed once in the background and replaced in the
 // background when it died, hung, could not be cleaned or grew old.
 
-#include "office_process.h"
+#include "platform/office/lifecycle/office_process.h"
 
 #include <condition_variable>
 #include <deque>
@@ -26,16 +26,17 @@ class OfficeHost {
 
     // A session is over. An office the session left clean goes back, idle;
     // one that died or hung is retired and replaced in the background. One
-    // in doubt (doubt says why) or old keeps serving until its replacement is
+    // with a reason to be replaced (replaceReason) or old keeps serving until its replacement is
     // ready. loadedWriter: the session had Writer open, save or render
     // documents, so the office needs no warm-up.
-    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+    void giveBack(std::shared_ptr<OfficeProcess> office, const QString& replaceReason,
                   bool loadedWriter = false);
 
     // Loads what a generation needs (Writer, the Word filters, the PDF export)
-    // in the idle office, in the background. Offices started later for the
-    // host are warmed too.
-    void warmUp();
+    // in the idle office, in the background, by running how on it. Offices
+    // started later for the host are warmed too.
+    using WarmUp = void (*)(OfficeProcess& office);
+    void warmUp(WarmUp how);
 
     // Stops the host: no office starts from now on, a start or warm-up under
     // way is cut short (its office killed), the idle office is retired (asked
@@ -56,12 +57,15 @@ class OfficeHost {
     OfficeHost() = default;
     void work();
     void ensureWorker();
-    bool quiet() const;
+    bool noWorkInFlight() const; // nothing for the worker to do or doing
     void replaceInBackground(std::unique_lock<std::mutex>& lock);
     void warmInBackground(std::unique_lock<std::mutex>& lock);
     void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
     void wantReplacement();
     void retireLater(std::shared_ptr<OfficeProcess> office, const QString& why);
+    // retireLater from under the host's lock, which it lets go meanwhile.
+    void retireOutsideLock(std::shared_ptr<OfficeProcess> office, const QString& why,
+                           std::unique_lock<std::mutex>& lock);
     bool healthy(OfficeProcess& office);
     std::shared_ptr<OfficeProcess> startOffice(const char* why);
 
@@ -76,13 +80,10 @@ class OfficeHost {
     bool mReplaceWanted = false;
     bool mWarmWanted = false;
     bool mWarmAll = false; // the program asked for warm offices
+    WarmUp mWarmUp = nullptr;
     bool mStopping = false;
     bool mWorkerStarted = false;
     int mRecycleAfter = 100; // sessions; offices leak a little with each
 };
-
-// Builds, saves, reopens and renders a tiny document in office, so Writer,
-// the Word 97 filters and the PDF export are loaded before a user waits.
-void warmOffice(OfficeProcess& office);
 
 } // namespace office

@@ -3,7 +3,7 @@
 
 #include "word_objects.h"
 
-#include "office_parts.h"
+#include "picture_and_text.h"
 
 namespace office {
 

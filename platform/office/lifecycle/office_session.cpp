@@ -21,7 +21,7 @@ void OfficeSession::ensureUsable(const QString& member) const {
 }
 
 // Every document of the office goes, unsaved, whatever the session set.
-// Returns why the office is in doubt afterwards, or nothing when it is clean.
+// Returns why the office should be replaced afterwards, or nothing when it is clean.
 QString OfficeSession::closeEverything() {
     try {
         return mOffice->call(QStringLiteral("quit"), Bound::Lengthy, [&] {
@@ -48,10 +48,10 @@ QString OfficeSession::closeEverything() {
 void OfficeSession::end() {
     if (mQuit.exchange(true))
         return;
-    const QString doubt = mOffice->usable() ? closeEverything() : QString();
+    const QString replaceReason = mOffice->usable() ? closeEverything() : QString();
     mOffice->releaseKept();
     mOffice->clearOwnTemp();
-    OfficeHost::instance().giveBack(mOffice, doubt, mLoadedWriter);
+    OfficeHost::instance().giveBack(mOffice, replaceReason, mLoadedWriter);
 }
 
 void OfficeSession::quit() {

@@ -2,7 +2,7 @@
 // One "Word.Application" instance: a session on an office lent by the host.
 // Quitting ends the session; the office goes back to the host, idle.
 
-#include "office_process.h"
+#include "platform/office/lifecycle/office_process.h"
 
 #include <atomic>
 #include <memory>

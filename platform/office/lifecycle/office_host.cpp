@@ -1,7 +1,7 @@
 #include "office_host.h"
 
 #include "office_log.h"
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include <com/sun/star/container/XEnumeration.hpp>
 #include <com/sun/star/container/XEnumerationAccess.hpp>
@@ -57,8 +57,8 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
                                   << office->sessionsServed;
                 return office;
             }
-            retireLater(std::move(office), QStringLiteral("it no longer answered"));
             lock.lock();
+            retireOutsideLock(std::move(office), QStringLiteral("it no longer answered"), lock);
             continue;
         }
         if (!mBusy)
@@ -87,16 +87,16 @@ bool OfficeHost::healthy(OfficeProcess& office) {
     }
 }
 
-void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& doubt,
+void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& replaceReason,
                           bool loadedWriter) {
     if (!office)
         return;
     std::unique_lock lock(mMutex);
     if (!office->usable() || mStopping) {
-        lock.unlock();
-        retireLater(std::move(office), mStopping ? QStringLiteral("the program is ending")
-                                                 : QStringLiteral("it stopped working"));
-        lock.lock();
+        retireOutsideLock(std::move(office),
+                          mStopping ? QStringLiteral("the program is ending")
+                                    : QStringLiteral("it stopped working"),
+                          lock);
         if (!mIdle)
             wantReplacement();
         return;
@@ -105,7 +105,7 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
     // the next session.
     if (loadedWriter)
         office->warm = true;
-    QString why = doubt;
+    QString why = replaceReason;
     if (why.isEmpty() && office->sessionsServed >= mRecycleAfter)
         why = QStringLiteral("it served %1 sessions").arg(office->sessionsServed);
     if (!why.isEmpty() && !office->replaceWhenReady) {
@@ -134,9 +134,8 @@ void OfficeHost::keepOrRetire(std::shared_ptr<OfficeProcess> office,
     if (mIdle) {
         if (mIdle->replaceWhenReady && !office->replaceWhenReady)
             std::swap(mIdle, office);
-        lock.unlock();
-        retireLater(std::move(office), QStringLiteral("the host has another idle office"));
-        lock.lock();
+        retireOutsideLock(std::move(office), QStringLiteral("the host has another idle office"),
+                          lock);
         mChanged.notify_all();
         return;
     }
@@ -161,10 +160,11 @@ void OfficeHost::retireLater(std::shared_ptr<OfficeProcess> office, const QStrin
     mChanged.notify_all();
 }
 
-void OfficeHost::warmUp() {
+void OfficeHost::warmUp(WarmUp how) {
     std::lock_guard lock(mMutex);
     if (mStopping)
         return;
+    mWarmUp = how;
     mWarmAll = true;
     mWarmWanted = true;
     ensureWorker();
@@ -198,6 +198,13 @@ std::shared_ptr<OfficeProcess> OfficeHost::startOffice(const char* why) {
     return started;
 }
 
+void OfficeHost::retireOutsideLock(std::shared_ptr<OfficeProcess> office, const QString& why,
+                                   std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    retireLater(std::move(office), why);
+    lock.lock();
+}
+
 // ---- the worker --------------------------------------------------------------------
 
 void OfficeHost::ensureWorker() {
@@ -207,14 +214,14 @@ void OfficeHost::ensureWorker() {
     std::thread([this] { work(); }).detach();
 }
 
-bool OfficeHost::quiet() const {
+bool OfficeHost::noWorkInFlight() const {
     return !mBusy && !mReplaceWanted && !mWarmWanted && mRetiring.empty();
 }
 
 void OfficeHost::work() {
     std::unique_lock lock(mMutex);
     for (;;) {
-        mChanged.wait(lock, [&] { return !quiet(); });
+        mChanged.wait(lock, [&] { return !noWorkInFlight(); });
         // A replacement first: a click may be waiting for it.
         if (mReplaceWanted) {
             replaceInBackground(lock);
@@ -240,7 +247,7 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
     if (mStopping || (mIdle && !mIdle->replaceWhenReady))
         return;
     mBusy = true;
-    const bool warm = mWarmAll;
+    const WarmUp warm = mWarmAll ? mWarmUp : nullptr;
     lock.unlock();
     std::shared_ptr<OfficeProcess> office;
     QString failure;
@@ -253,7 +260,7 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
                 if (mStopping)
                     office->cutShort();
             }
-            warmOffice(*office);
+            warm(*office);
         }
     } catch (const automation::Error& e) {
         failure = e.description();
@@ -265,12 +272,8 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
         // The office it was to replace serves on; the next session tries
         // again, or starts one itself when none is left.
         qCWarning(lcOffice).noquote() << "replacement office failed:" << failure;
-        if (office) {
-            lock.unlock();
-            office->retire();
-            office.reset();
-            lock.lock();
-        }
+        if (office)
+            retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
         return;
     }
     keepOrRetire(std::move(office), lock);
@@ -283,12 +286,13 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
     mWarming = office;
     mBusy = true;
+    const WarmUp warm = mWarmUp;
     lock.unlock();
     QElapsedTimer t;
     t.start();
     QString failure;
     try {
-        warmOffice(*office);
+        warm(*office);
         qCInfo(lcOffice) << "office" << office->pid() << "warmed in" << t.elapsed() << "ms";
     } catch (const automation::Error& e) {
         failure = e.description();
@@ -301,9 +305,7 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
         return;
     }
     qCWarning(lcOffice).noquote() << "warming office" << office->pid() << "failed:" << failure;
-    lock.unlock();
-    retireLater(std::move(office), QStringLiteral("its warm-up failed"));
-    lock.lock();
+    retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
     if (!mIdle)
         wantReplacement();
 }
@@ -324,8 +326,8 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     if (mWarming)
         mWarming->cutShort();
     mChanged.notify_all();
-    mChanged.wait_until(lock, deadline, [&] { return quiet(); });
-    if (!quiet())
+    mChanged.wait_until(lock, deadline, [&] { return noWorkInFlight(); });
+    if (!noWorkInFlight())
         qCWarning(lcOffice) << "the office host's background work did not end in time";
     std::shared_ptr<OfficeProcess> office = std::move(mIdle);
     lock.unlock();
@@ -362,7 +364,7 @@ pid_t OfficeHost::idleOffice(Millis wait) {
 
 std::shared_ptr<OfficeProcess> OfficeHost::idle(Millis wait) {
     std::unique_lock lock(mMutex);
-    mChanged.wait_for(lock, wait, [&] { return quiet() && mIdle; });
+    mChanged.wait_for(lock, wait, [&] { return noWorkInFlight() && mIdle; });
     return mIdle;
 }
 

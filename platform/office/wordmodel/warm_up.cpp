@@ -3,9 +3,8 @@
 // process has loaded its picture renderer, before anyone waits for them.
 
 #include "copy_picture.h"
-#include "office_host.h"
+#include "word_model.h"
 
-#include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -22,14 +21,6 @@
 namespace office {
 
 namespace {
-
-css::uno::Sequence<css::beans::PropertyValue> hiddenLoad(bool readOnly) {
-    return properties({
-        property("Hidden", css::uno::Any(true)),
-        property("ReadOnly", css::uno::Any(readOnly)),
-        property("MacroExecutionMode", css::uno::Any(css::document::MacroExecMode::NEVER_EXECUTE)),
-    });
-}
 
 // Closes the document whatever happens to the steps in between.
 struct OpenDocument {
@@ -48,9 +39,8 @@ struct OpenDocument {
 };
 
 Reference<css::text::XTextDocument> load(OfficeProcess& office, const QString& url, bool readOnly) {
-    return Reference<css::text::XTextDocument>(
-        office.desktop()->loadComponentFromURL(toOU(url), "_blank", 0, hiddenLoad(readOnly)),
-        UNO_QUERY_THROW);
+    return Reference<css::text::XTextDocument>(loadHidden(office.desktop(), url, readOnly),
+                                               UNO_QUERY_THROW);
 }
 
 void store(const Reference<css::text::XTextDocument>& doc, const QString& url, const char* filter) {

@@ -1,8 +1,8 @@
 #include "supervisor.h"
 
 #include "office_log.h"
-#include "office_parts.h"
 #include "platform/automation/automation.h"
+#include "profiles_and_sockets.h"
 
 #include <algorithm>
 
@@ -53,7 +53,7 @@ bool Supervisor::started() {
     return gStarted;
 }
 
-Leftovers::~Leftovers() {
+ExitCleanup::~ExitCleanup() {
     // Its office is gone and its profile still held, so no live office of
     // ours can listen on these names; a leftover of its group might still
     // hold one open for a moment, which must not keep the file.
@@ -152,9 +152,9 @@ void Supervisor::disarm(uint64_t id) {
         mChanged.wait(lock, [&] { return !mFiring.count(id); });
 }
 
-void Supervisor::adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers) {
+void Supervisor::adopt(pid_t pid, Millis grace, std::unique_ptr<ExitCleanup> cleanup) {
     std::lock_guard lock(mMutex);
-    mChildren.push_back(Child{pid, Clock::now() + grace, std::move(leftovers)});
+    mChildren.push_back(Child{pid, Clock::now() + grace, std::move(cleanup)});
     mWake.notify_all();
 }
 
@@ -172,7 +172,7 @@ bool Supervisor::drain(Millis bound) {
 bool childEnded(pid_t pid, int* exitCode) {
     siginfo_t info{};
     // Look without reaping first: while the leader is a zombie its group id
-    // cannot be reused, so killing the group's leftovers is safe.
+    // cannot be reused, so killing what is left of the group is safe.
     if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0)
         return errno == ECHILD ? (*exitCode = -1, true) : false;
     if (info.si_pid != pid)
@@ -262,7 +262,7 @@ void Supervisor::reapChildren() {
         int code;
         if (childEnded(it->pid, &code)) {
             qCDebug(lcOffice) << "office" << it->pid << "reaped, exit code" << code;
-            it = mChildren.erase(it); // its leftovers are tidied here
+            it = mChildren.erase(it); // what it left is tidied here
             mChanged.notify_all();
         } else {
             ++it;

@@ -1,7 +1,7 @@
 #pragma once
 // A document as one picture: its pages rendered, trimmed and stacked.
 
-#include "uno_support.h"
+#include "platform/office/lifecycle/uno_support.h"
 
 #include <com/sun/star/text/XTextDocument.hpp>
 

@@ -2,8 +2,6 @@
 
 #include "word_objects.h"
 
-#include <com/sun/star/document/MacroExecMode.hpp>
-#include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
@@ -70,17 +68,9 @@ class Documents final : public automation::Dispatch {
     }
 
     Reference<css::text::XTextDocument> load(const QString& path, bool readOnly) {
-        // The file may be untrusted (it sits in a temporary folder): no macros, no links.
-        const auto props = properties({
-            office::property("Hidden", css::uno::Any(true)),
-            office::property("ReadOnly", css::uno::Any(readOnly)),
-            office::property("MacroExecutionMode",
-                             css::uno::Any(css::document::MacroExecMode::NEVER_EXECUTE)),
-            office::property("UpdateDocMode",
-                             css::uno::Any(css::document::UpdateDocMode::NO_UPDATE)),
-        });
+        // The file may be untrusted (it sits in a temporary folder).
         Reference<css::lang::XComponent> component =
-            mSession->desktop()->loadComponentFromURL(toOU(fileUrl(path)), "_blank", 0, props);
+            loadHidden(mSession->desktop(), fileUrl(path), readOnly);
         if (!component.is())
             throw Error(QStringLiteral("Open: LibreOffice Writer could not open %1").arg(path));
         Reference<css::text::XTextDocument> doc(component, UNO_QUERY);

@@ -2,6 +2,8 @@
 
 #include "platform/automation/automation.h"
 
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/lang/XServiceInfo.hpp>
 #include <com/sun/star/uno/Exception.hpp>
 #include <cppuhelper/bootstrap.hxx>
@@ -49,6 +51,19 @@ css::beans::PropertyValue property(const char* name, const css::uno::Any& value)
     p.Name = rtl::OUString::createFromAscii(name);
     p.Value = value;
     return p;
+}
+
+Reference<css::lang::XComponent> loadHidden(const Reference<css::frame::XDesktop2>& desktop,
+                                            const QString& url, bool readOnly) {
+    return desktop->loadComponentFromURL(
+        toOU(url), "_blank", 0,
+        properties({
+            property("Hidden", css::uno::Any(true)),
+            property("ReadOnly", css::uno::Any(readOnly)),
+            property("MacroExecutionMode",
+                     css::uno::Any(css::document::MacroExecMode::NEVER_EXECUTE)),
+            property("UpdateDocMode", css::uno::Any(css::document::UpdateDocMode::NO_UPDATE)),
+        }));
 }
 
 bool supportsService(const Reference<css::uno::XInterface>& object, const char* service) {

@@ -2,7 +2,7 @@
 // A document's stories, as Word counts them, on Writer's texts and drawing
 // shapes: finding them, reading them, and replacing within one of them.
 
-#include "office_session.h"
+#include "platform/office/lifecycle/office_session.h"
 
 #include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/text/XText.hpp>

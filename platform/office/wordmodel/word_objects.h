@@ -3,8 +3,8 @@
 // application instance and of its documents, how a call's arguments are read,
 // and how each kind of object is made.
 
-#include "office_session.h"
-#include "word_stories.h"
+#include "platform/office/lifecycle/office_session.h"
+#include "platform/office/wordmodel/word_stories.h"
 
 #include <QFileInfo>
 

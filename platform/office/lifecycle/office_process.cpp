@@ -1,7 +1,7 @@
 #include "office_process.h"
 
 #include "office_log.h"
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include <com/sun/star/bridge/BridgeFactory.hpp>
 #include <com/sun/star/bridge/XBridge.hpp>
@@ -52,7 +52,7 @@ static QString seconds(Millis m) {
            QStringLiteral(" seconds");
 }
 
-static Millis boundOf(Bound b) {
+Millis OfficeProcess::boundOf(Bound b) {
     switch (b) {
     case Bound::Lengthy:
         return callBounds().lengthy;
@@ -116,9 +116,19 @@ pid_t heldOffice(Millis wait) {
     return h.held;
 }
 
-// ---- Link ----------------------------------------------------------------------
+// ---- ProcessAndBridge ----------------------------------------------------------
 
-bool OfficeProcess::Link::beginSpawn() {
+// A hand-over with no grace: the process group is killed at once.
+constexpr Millis kKillNow{0};
+
+// A process the supervisor reaps from now on; with no grace, killed first.
+static void giveToSupervisor(pid_t pid, Millis grace, std::unique_ptr<ExitCleanup> cleanup) {
+    if (grace == kKillNow)
+        ::kill(-pid, SIGKILL);
+    Supervisor::instance().adopt(pid, grace, std::move(cleanup));
+}
+
+bool OfficeProcess::ProcessAndBridge::beginSpawn() {
     std::lock_guard lock(mutex);
     if (handedOver)
         return false;
@@ -126,7 +136,7 @@ bool OfficeProcess::Link::beginSpawn() {
     return true;
 }
 
-bool OfficeProcess::Link::spawned(pid_t p) {
+bool OfficeProcess::ProcessAndBridge::spawned(pid_t p) {
     std::lock_guard lock(mutex);
     spawning = false;
     if (!handedOver) {
@@ -135,15 +145,13 @@ bool OfficeProcess::Link::spawned(pid_t p) {
     }
     // The bound ran out (or the program began to end) while the process was
     // being started: it goes the way its predecessor would have.
-    if (p > 0) {
-        ::kill(-p, SIGKILL);
-        Supervisor::instance().adopt(p, Millis(0), std::move(leftovers));
-    }
-    leftovers.reset();
+    if (p > 0)
+        giveToSupervisor(p, kKillNow, std::move(cleanup));
+    cleanup.reset();
     return false;
 }
 
-bool OfficeProcess::Link::reapIfEnded(int* code) {
+bool OfficeProcess::ProcessAndBridge::reapIfEnded(int* code) {
     // Under the lock, so that an alarm never sees the pid of a reaped process.
     std::lock_guard lock(mutex);
     if (handedOver || pid <= 0 || !childEnded(pid, code))
@@ -152,12 +160,12 @@ bool OfficeProcess::Link::reapIfEnded(int* code) {
     return true;
 }
 
-pid_t OfficeProcess::Link::livePid() {
+pid_t OfficeProcess::ProcessAndBridge::livePid() {
     std::lock_guard lock(mutex);
     return handedOver ? -1 : pid;
 }
 
-void OfficeProcess::Link::killAndHandOver() {
+void OfficeProcess::ProcessAndBridge::handOver(Millis grace) {
     std::lock_guard lock(mutex);
     if (handedOver)
         return;
@@ -166,33 +174,19 @@ void OfficeProcess::Link::killAndHandOver() {
         // Never started: only the profile lock to let go, unless a process
         // is being started right now with it (spawned() hands both over).
         if (!spawning)
-            leftovers.reset();
+            cleanup.reset();
         return;
     }
-    ::kill(-pid, SIGKILL);
-    Supervisor::instance().adopt(pid, Millis(0), std::move(leftovers));
+    giveToSupervisor(pid, grace, std::move(cleanup));
 }
 
-void OfficeProcess::Link::handOver(Millis grace) {
-    std::lock_guard lock(mutex);
-    if (handedOver)
-        return;
-    handedOver = true;
-    if (pid <= 0) {
-        if (!spawning)
-            leftovers.reset();
-        return;
-    }
-    Supervisor::instance().adopt(pid, grace, std::move(leftovers));
-}
-
-// A reference read under the link's lock, so it is used outside it.
+// A reference read under the shared lock, so it is used outside it.
 template <class T> static Reference<T> underLock(std::mutex& mutex, const Reference<T>& ref) {
     std::lock_guard lock(mutex);
     return ref;
 }
 
-void OfficeProcess::Link::disposeBridge() {
+void OfficeProcess::ProcessAndBridge::disposeBridge() {
     if (const auto b = underLock(mutex, bridge); b.is()) {
         try {
             b->dispose();
@@ -202,7 +196,7 @@ void OfficeProcess::Link::disposeBridge() {
     }
 }
 
-void OfficeProcess::Link::closeConnection() {
+void OfficeProcess::ProcessAndBridge::closeConnection() {
     if (const auto c = underLock(mutex, connection); c.is()) {
         try {
             c->close();
@@ -212,68 +206,77 @@ void OfficeProcess::Link::closeConnection() {
     }
 }
 
+void OfficeProcess::ProcessAndBridge::abandon() {
+    dead = true;
+    handOver(kKillNow);
+    disposeBridge();
+}
+
+uint64_t OfficeProcess::ProcessAndBridge::armWatchdog(Millis bound, const QString& what) {
+    std::weak_ptr<ProcessAndBridge> weak = weak_from_this();
+    return Supervisor::instance().arm(bound, [weak, bound, what] {
+        if (auto shared = weak.lock()) {
+            qCWarning(lcOffice).noquote()
+                << "office" << shared->livePid() << "did not answer" << what << "within"
+                << seconds(bound) + QStringLiteral("; killed");
+            shared->hungAfter = bound;
+            shared->hung = true;
+            shared->dead = true;
+            shared->killAndLetBridgeFail();
+        }
+    });
+}
+
 // Killing the office closes its end of the pipe, so the bridge's own reader
 // sees the end and fails the waiting call, as when an office dies. Disposing
 // the bridge from this thread while that call still waits would race
 // LibreOffice's thread pool (the waiting thread frees its queue as the
 // disposal walks it). Where the office's end outlives it, closing our end
 // after a grace has the same effect: the reader sees the end.
-void OfficeProcess::Link::strike() {
-    killAndHandOver();
-    std::weak_ptr<Link> weak = weak_from_this();
+void OfficeProcess::ProcessAndBridge::killAndLetBridgeFail() {
+    handOver(kKillNow);
+    std::weak_ptr<ProcessAndBridge> weak = weak_from_this();
     const uint64_t id = Supervisor::instance().arm(callBounds().bridgeGrace, [weak] {
-        if (auto link = weak.lock()) {
+        if (auto shared = weak.lock()) {
             pid_t killed;
             {
-                std::lock_guard lock(link->mutex);
-                killed = link->pid;
+                std::lock_guard lock(shared->mutex);
+                killed = shared->pid;
             }
             qCWarning(lcOffice) << "office" << killed
                                 << "was killed but its pipe stayed open; closed";
-            link->closeConnection();
+            shared->closeConnection();
         }
     });
-    backstop = id;
+    pipeCloseFallback = id;
 }
 
-void OfficeProcess::Link::settle() {
-    if (const uint64_t id = backstop.exchange(0))
+void OfficeProcess::ProcessAndBridge::callOver() {
+    if (const uint64_t id = pipeCloseFallback.exchange(0))
         Supervisor::instance().disarm(id);
 }
 
 // ---- Watch ---------------------------------------------------------------------
 
-OfficeProcess::Watch::Watch(OfficeProcess& o, Bound b, const QString& member) : mLink(o.mLink) {
-    const Millis bound = boundOf(b);
-    std::weak_ptr<Link> weak = o.mLink;
-    mId = Supervisor::instance().arm(bound, [weak, bound, member] {
-        if (auto link = weak.lock()) {
-            qCWarning(lcOffice).noquote()
-                << "office" << link->livePid() << "did not answer" << member << "within"
-                << seconds(bound) + QStringLiteral("; killed");
-            link->hungAfter = bound;
-            link->hung = true;
-            link->dead = true;
-            link->strike();
-        }
-    });
-}
+OfficeProcess::Watch::Watch(std::shared_ptr<ProcessAndBridge> shared, Millis bound,
+                            const QString& what)
+    : mShared(std::move(shared)), mId(mShared->armWatchdog(bound, what)) {}
 
 OfficeProcess::Watch::~Watch() {
     // Waits for an expiry already under way, so a call that returned is
     // never followed by its office being killed for it.
     Supervisor::instance().disarm(mId);
-    mLink->settle();
+    mShared->callOver();
 }
 
 // ---- errors --------------------------------------------------------------------
 
 void OfficeProcess::ensureUsable(const QString& member) const {
-    if (mLink->hung)
+    if (mShared->hung)
         throw automation::Error(QStringLiteral("LibreOffice Writer stopped answering and was "
                                                "ended; %1 is no longer available")
                                     .arg(member));
-    if (mLink->dead || mLink->retired)
+    if (mShared->dead || mShared->retired)
         throw automation::Error(
             QStringLiteral("LibreOffice Writer is no longer running; %1 is no longer available")
                 .arg(member));
@@ -294,16 +297,14 @@ void OfficeProcess::rethrowAsError(const QString& member) {
     } catch (...) {
         detail = QStringLiteral("unknown failure");
     }
-    if (mLink->hung)
+    if (mShared->hung)
         throw automation::Error(
             QStringLiteral("LibreOffice Writer did not answer within %1 (%2) and was ended")
-                .arg(seconds(mLink->hungAfter), member));
+                .arg(seconds(mShared->hungAfter), member));
     if (disposed || !running()) {
         qCWarning(lcOffice).noquote()
-            << "office" << mLink->livePid() << "stopped working during" << member;
-        mLink->dead = true;
-        mLink->killAndHandOver();
-        mLink->disposeBridge();
+            << "office" << mShared->livePid() << "stopped working during" << member;
+        mShared->abandon();
         throw automation::Error(QStringLiteral("LibreOffice Writer stopped working during %1 (%2)")
                                     .arg(member, detail));
     }
@@ -311,19 +312,19 @@ void OfficeProcess::rethrowAsError(const QString& member) {
 }
 
 bool OfficeProcess::usable() const {
-    return !mLink->hung && !mLink->dead && !mLink->retired;
+    return !mShared->hung && !mShared->dead && !mShared->retired;
 }
 
 bool OfficeProcess::running() const {
-    std::lock_guard lock(mLink->mutex);
-    if (mLink->handedOver || mLink->pid <= 0)
+    std::lock_guard lock(mShared->mutex);
+    if (mShared->handedOver || mShared->pid <= 0)
         return false;
     siginfo_t info{};
     // Looked at without reaping; the supervisor reaps it when it goes.
-    if (::waitid(P_PID, mLink->pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == mLink->pid)
+    if (::waitid(P_PID, mShared->pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == mShared->pid)
         return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(mLink->pid));
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(mShared->pid));
     if (!stat.open(QIODevice::ReadOnly))
         return false;
     const QByteArray line = stat.readAll();
@@ -376,11 +377,11 @@ static QString freshPrivateTemp(const QString& profileDir) {
     return officeTemp;
 }
 
-// The start alarm may fire at any moment here: the link decides, under its
+// The start alarm may fire at any moment here: the shared state decides, under its
 // lock, whether the new process is ours or handed over at once, and the
 // profile lock it inherits stays open until then.
 void OfficeProcess::spawn(Launch& launch) {
-    if (!mLink->beginSpawn())
+    if (!mShared->beginSpawn())
         abandonInterrupted();
     pid_t pid = -1;
     QString failure;
@@ -392,15 +393,15 @@ void OfficeProcess::spawn(Launch& launch) {
     }
     if (launch.restarts > 0)
         holdAt("respawned", -1);
-    if (!mLink->spawned(pid)) {
-        if (!failure.isEmpty() && !mLink->hung && !mLink->stopping)
+    if (!mShared->spawned(pid)) {
+        if (!failure.isEmpty() && !mShared->hung && !mShared->stopping)
             abandonStart(failure);
         abandonInterrupted();
     }
 }
 
 [[noreturn]] void OfficeProcess::abandonInterrupted() {
-    if (mLink->stopping)
+    if (mShared->stopping)
         abandonStart(QStringLiteral("LibreOffice Writer was not started: the program is ending"));
     abandonStart(QStringLiteral("LibreOffice Writer did not start within %1")
                      .arg(seconds(callBounds().start)));
@@ -408,9 +409,7 @@ void OfficeProcess::spawn(Launch& launch) {
 
 [[noreturn]] void OfficeProcess::abandonStart(const QString& why) {
     qCWarning(lcOffice).noquote() << "office did not start:" << why;
-    mLink->dead = true;
-    mLink->killAndHandOver();
-    mLink->disposeBridge();
+    mShared->abandon();
     throw automation::Error(why);
 }
 
@@ -419,7 +418,7 @@ Reference<css::connection::XConnection> OfficeProcess::connectWhenListening(Laun
     const rtl::OUString where =
         toOU(QStringLiteral("pipe,name=") + QString::fromLatin1(launch.pipeName));
     for (int attempt = 0;; ++attempt) {
-        if (mLink->hung || mLink->stopping)
+        if (mShared->hung || mShared->stopping)
             abandonInterrupted();
         try {
             return connector->connect(where);
@@ -427,7 +426,7 @@ Reference<css::connection::XConnection> OfficeProcess::connectWhenListening(Laun
             // Not listening yet.
         }
         int code = 0;
-        if (mLink->reapIfEnded(&code)) {
+        if (mShared->reapIfEnded(&code)) {
             // A profile's very first start sets it up and asks to be restarted.
             if (code == 81 && launch.restarts++ == 0 && Clock::now() < launch.deadline) {
                 holdAt("restart", -1);
@@ -449,18 +448,18 @@ void OfficeProcess::openBridge(const Reference<css::connection::XConnection>& co
         auto bridge = css::bridge::BridgeFactory::create(localContext())
                           ->createBridge(rtl::OUString(), "urp", connection, nullptr);
         {
-            std::lock_guard lock(mLink->mutex);
-            mLink->bridge.set(bridge, UNO_QUERY);
-            mLink->connection = connection;
+            std::lock_guard lock(mShared->mutex);
+            mShared->bridge.set(bridge, UNO_QUERY);
+            mShared->connection = connection;
         }
         mContext.set(bridge->getInstance("StarOffice.ComponentContext"), UNO_QUERY_THROW);
         mDesktop = css::frame::Desktop::create(mContext);
     } catch (const css::uno::Exception&) {
         const QString detail = caughtUnoExceptionText();
-        if (!mLink->hung && !mLink->stopping)
+        if (!mShared->hung && !mShared->stopping)
             abandonStart(QStringLiteral("Cannot connect to LibreOffice Writer: %1").arg(detail));
     }
-    if (mLink->hung || mLink->stopping)
+    if (mShared->hung || mShared->stopping)
         abandonInterrupted();
 }
 
@@ -471,8 +470,8 @@ void OfficeProcess::prepare(Launch& launch) {
     ProfileLease profile = leaseProfile(defaultProfileRoot(), installedOfficeVersion(programDir));
     launch.profileDir = profile.dir;
     launch.profileLock = profile.lock.get();
-    auto leftovers = std::make_unique<Leftovers>();
-    leftovers->profileLock = std::move(profile.lock);
+    auto cleanup = std::make_unique<ExitCleanup>();
+    cleanup->profileLock = std::move(profile.lock);
     mPrivateTemp = freshPrivateTemp(profile.dir);
     const QByteArray tempPath = QFile::encodeName(mPrivateTemp);
     launch.env = {"TMPDIR=" + tempPath, "TMP=" + tempPath, "TEMP=" + tempPath};
@@ -481,9 +480,9 @@ void OfficeProcess::prepare(Launch& launch) {
                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     launch.pipeName = officePipeName();
     // Where the office's accept pipe will be, should it die before it is found.
-    leftovers->sockets = {QStringLiteral("/tmp/OSL_PIPE_%1_%2")
-                              .arg(::getuid())
-                              .arg(QString::fromLatin1(launch.pipeName))};
+    cleanup->sockets = {QStringLiteral("/tmp/OSL_PIPE_%1_%2")
+                            .arg(::getuid())
+                            .arg(QString::fromLatin1(launch.pipeName))};
     launch.args = {
         launch.program,
         "--headless",
@@ -499,10 +498,10 @@ void OfficeProcess::prepare(Launch& launch) {
     // The host may have cut the start short already; the lease then ends here.
     bool ours;
     {
-        std::lock_guard lock(mLink->mutex);
-        ours = !mLink->handedOver;
+        std::lock_guard lock(mShared->mutex);
+        ours = !mShared->handedOver;
         if (ours)
-            mLink->leftovers = std::move(leftovers);
+            mShared->cleanup = std::move(cleanup);
     }
     if (!ours)
         abandonInterrupted();
@@ -519,24 +518,10 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start(const Admit& admit, const QS
     office->spawn(launch);
     // The start-up as a whole is bounded too: a bridge handshake with an
     // office that hangs while starting would otherwise wait forever.
-    std::weak_ptr<Link> weak = office->mLink;
-    const uint64_t alarm = Supervisor::instance().arm(callBounds().start, [weak] {
-        if (auto link = weak.lock()) {
-            link->hung = true;
-            link->strike();
-        }
-    });
-    struct Disarm {
-        uint64_t id;
-        Link& link;
-        ~Disarm() {
-            Supervisor::instance().disarm(id);
-            link.settle();
-        }
-    } disarm{alarm, *office->mLink};
+    const Watch startBound(office->mShared, callBounds().start, QStringLiteral("its start"));
 
     const auto connection = office->connectWhenListening(launch);
-    holdAt("bridge", office->mLink->livePid());
+    holdAt("bridge", office->mShared->livePid());
     office->openBridge(connection);
     office->recordSockets(launch);
     qCInfo(lcOffice).noquote() << "office" << office->pid() << "started on profile"
@@ -544,26 +529,26 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start(const Admit& admit, const QS
     return office;
 }
 
-// Still under the start's bound: the alarm may hand the leftovers to the
-// supervisor at any moment, so they are touched only under the link's lock
+// Still under the start's bound: the alarm may hand the cleanup to the
+// supervisor at any moment, so they are touched only under the shared lock
 // and only while still ours.
 void OfficeProcess::recordSockets(const Launch& launch) {
     QStringList sockets = listeningSockets(pid());
     holdAt("start-tail", -1);
     {
-        std::lock_guard lock(mLink->mutex);
-        if (mLink->handedOver)
+        std::lock_guard lock(mShared->mutex);
+        if (mShared->handedOver)
             sockets.clear();
         else {
-            mLink->leftovers->sockets += sockets;
-            mLink->leftovers->sockets.removeDuplicates();
-            sockets = mLink->leftovers->sockets;
+            mShared->cleanup->sockets += sockets;
+            mShared->cleanup->sockets.removeDuplicates();
+            sockets = mShared->cleanup->sockets;
         }
     }
     if (sockets.isEmpty())
         abandonInterrupted();
     office::recordSockets(launch.profileDir, sockets);
-    if (mLink->hung || mLink->stopping)
+    if (mShared->hung || mShared->stopping)
         abandonInterrupted();
 }
 
@@ -597,23 +582,23 @@ void OfficeProcess::keepUntilEnd(const Reference<css::uno::XInterface>& object) 
 }
 
 pid_t OfficeProcess::pid() const {
-    std::lock_guard lock(mLink->mutex);
-    return mLink->pid;
+    std::lock_guard lock(mShared->mutex);
+    return mShared->pid;
 }
 
 // ---- end -----------------------------------------------------------------------
 
 void OfficeProcess::retire(Ask ask) {
-    if (mLink->retired.exchange(true))
+    if (mShared->retired.exchange(true))
         return;
     const pid_t pid = this->pid();
     if (!running())
-        mLink->dead = true; // stopped or gone: nothing to ask
-    if (!mLink->dead && ask != Ask::Call) {
+        mShared->dead = true; // stopped or gone: nothing to ask
+    if (!mShared->dead && ask != Ask::Call) {
         // No calls while the program ends: quick, and the runtime may be going.
         ::kill(-pid, SIGTERM);
-    } else if (!mLink->dead && !mLink->hung && mDesktop.is()) {
-        Watch watch(*this, Bound::Ordinary, QStringLiteral("terminate"));
+    } else if (!mShared->dead && !mShared->hung && mDesktop.is()) {
+        const Watch watch(mShared, callBounds().ordinary, QStringLiteral("terminate"));
         try {
             mDesktop->terminate();
         } catch (const css::uno::Exception&) {
@@ -622,10 +607,10 @@ void OfficeProcess::retire(Ask ask) {
     }
     // The process exits on its own in a few hundredths of a second; the
     // supervisor reaps it, and kills it if it lingers past the grace.
-    mLink->handOver(mLink->dead ? Millis(0) : callBounds().exitGrace);
+    mShared->handOver(mShared->dead ? Millis(0) : callBounds().exitGrace);
     if (ask == Ask::SignalOnly)
         return; // the bridge is left alone: the runtime may be gone already
-    mLink->disposeBridge();
+    mShared->disposeBridge();
     mDesktop.clear();
     mContext.clear();
     // With the bridge gone these releases stay on this side.
@@ -635,16 +620,15 @@ void OfficeProcess::retire(Ask ask) {
 }
 
 void OfficeProcess::cutShort() {
-    if (mLink->stopping.exchange(true))
+    if (mShared->stopping.exchange(true))
         return;
     qCInfo(lcOffice) << "office" << pid() << "cut short: the program is ending";
-    mLink->dead = true;
-    mLink->strike();
+    mShared->dead = true;
+    mShared->killAndLetBridgeFail();
 }
 
 OfficeProcess::~OfficeProcess() {
-    mLink->killAndHandOver();
-    mLink->disposeBridge();
+    mShared->abandon();
 }
 
 } // namespace office

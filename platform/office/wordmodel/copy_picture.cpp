@@ -1,6 +1,6 @@
 #include "copy_picture.h"
 
-#include "office_parts.h"
+#include "picture_and_text.h"
 #include "platform/automation/automation.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>

@@ -7,6 +7,8 @@
 
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/uno/Any.hxx>
 #include <com/sun/star/uno/Reference.hxx>
 #include <com/sun/star/uno/Sequence.hxx>
@@ -56,6 +58,12 @@ T getPropertyOr(const Reference<css::uno::XInterface>& object, const char* name,
     props->getPropertyValue(key) >>= value;
     return value;
 }
+
+// Opens the document at url hidden, for the program's own use: the file may be
+// untrusted, so no macros run and no links are updated. What the office
+// loaded may be nothing, or not a text document.
+Reference<css::lang::XComponent> loadHidden(const Reference<css::frame::XDesktop2>& desktop,
+                                            const QString& url, bool readOnly);
 
 bool supportsService(const Reference<css::uno::XInterface>& object, const char* service);
 

@@ -1,7 +1,7 @@
 // The pipe sockets offices create in /tmp: found while an office lives,
 // removed once nobody listens on them.
 
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include <QDir>
 #include <QFile>

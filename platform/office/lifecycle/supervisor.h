@@ -4,7 +4,7 @@
 // parent-death signal follows the thread that forked, and this one lives as
 // long as the program.
 
-#include "unique_fd.h"
+#include "platform/office/lifecycle/unique_fd.h"
 
 #include <QByteArray>
 #include <QList>
@@ -29,10 +29,10 @@ using Millis = std::chrono::milliseconds;
 // What an office leaves to tidy once it is gone: the pipe sockets it listened
 // on, then its profile's lock (released last, so the next office on the
 // profile never loses a fresh socket of the same name).
-struct Leftovers {
+struct ExitCleanup {
     QStringList sockets;
     UniqueFd profileLock;
-    ~Leftovers();
+    ~ExitCleanup();
 };
 
 class Supervisor {
@@ -56,8 +56,8 @@ class Supervisor {
     void disarm(uint64_t id);
 
     // Takes over a child for good: it is given grace to exit on its own, then its
-    // whole group is killed; once reaped, its leftovers are tidied.
-    void adopt(pid_t pid, Millis grace, std::unique_ptr<Leftovers> leftovers = nullptr);
+    // whole group is killed; once reaped, what it left is tidied.
+    void adopt(pid_t pid, Millis grace, std::unique_ptr<ExitCleanup> cleanup = nullptr);
 
     // Waits up to bound for every adopted child to be reaped, killing the
     // stragglers at the end. Returns true when none is left.
@@ -80,7 +80,7 @@ class Supervisor {
     struct Child {
         pid_t pid;
         std::chrono::steady_clock::time_point killAt;
-        std::unique_ptr<Leftovers> leftovers;
+        std::unique_ptr<ExitCleanup> cleanup;
         bool killed = false;
     };
 

@@ -1,4 +1,4 @@
-#include "office_parts.h"
+#include "picture_and_text.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "office_parts.h"
+#include "profiles_and_sockets.h"
 
 #include "office_log.h"
 #include "platform/automation/automation.h"

@@ -1,14 +1,12 @@
 #pragma once
-// The pieces of the office server that need no UNO: profile pool, replacement
-// text rules and the page picture. Kept apart so they can be tested directly.
+// The pieces of the office's life cycle that need no UNO: the profile pool and
+// the pipe sockets. Kept apart so they can be tested directly.
 
-#include <QImage>
 #include <QList>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 
-#include "unique_fd.h"
+#include "platform/office/lifecycle/unique_fd.h"
 
 #include <sys/types.h>
 
@@ -68,40 +66,5 @@ void sweepOrphanedPipes(const QString& dir = QStringLiteral("/tmp"));
 
 // The accept pipe name of an office of this program: unique per run and office.
 QByteArray officePipeName();
-
-// ---- replacement text --------------------------------------------------------
-
-// The lines of a replacement: CR LF, CR, LF and VT separate lines (they become
-// line breaks inside the paragraph). FF (a page break) separates lines too, and
-// the line after it begins with '\f': it starts a new page where the text can
-// break to one. The other control characters, which Writer refuses, are dropped.
-QStringList replacementLines(const QString& text);
-
-// ---- page picture ------------------------------------------------------------
-
-// The smallest rectangle of a rendered page that holds everything that is not
-// paper, as the stacking below trims it; null for a blank page.
-QRect pageContentBox(const QImage& page);
-
-// Trims the white margins of rendered pages and stacks them top to bottom,
-// a small gap apart. Blank pages are left out; a wholly blank document gives
-// its first page untrimmed. The result carries the pages' resolution.
-// A non-empty endText is set in a band below the last page, the visible end
-// of a picture that leaves pages out.
-struct PictureFrame {
-    int marginPx = 0;    // white paper all round the content
-    int noteWidthPx = 0; // the end note's text keeps within this width; 0: the whole
-};
-QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText = QString(),
-                  PictureFrame frame = {});
-
-// The frame of the preview's picture at a resolution: a margin that keeps the
-// notice clear of the viewer's edges at every zoom, and an end note that reads
-// whole in the width the viewer shows at natural size (about 6.4 inches).
-PictureFrame previewFrame(double dpi);
-
-// What the end of a picture that leaves pages out says. totalPages is 0 when
-// the document's length could not be told.
-QString previewEndText(int shownPages, int totalPages);
 
 } // namespace office

@@ -3,8 +3,8 @@
 // watchdog that bounds every call into it.
 
 #include "platform/automation/automation.h"
-#include "supervisor.h"
-#include "uno_support.h"
+#include "platform/office/lifecycle/supervisor.h"
+#include "platform/office/lifecycle/uno_support.h"
 
 #include <com/sun/star/connection/XConnection.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
@@ -74,7 +74,7 @@ class OfficeProcess {
     // out as an automation::Error naming member.
     template <class F> auto call(const QString& member, Bound bound, F&& fn) -> decltype(fn()) {
         ensureUsable(member);
-        Watch watch(*this, bound, member);
+        Watch watch(mShared, boundOf(bound), member);
         try {
             return fn();
         } catch (const automation::Error&) {
@@ -133,11 +133,13 @@ class OfficeProcess {
     OfficeProcess() = default;
     struct Launch;
 
-    // Shared with the watchdog alarm, which may outlive a call but never the process.
-    struct Link : std::enable_shared_from_this<Link> {
+    // The office's process and the UNO bridge to it, with the state that
+    // guards them: shared with the watchdog alarm, which may outlive a call
+    // but never the process.
+    struct ProcessAndBridge : std::enable_shared_from_this<ProcessAndBridge> {
         std::mutex mutex;
         pid_t pid = -1;
-        std::unique_ptr<Leftovers> leftovers = std::make_unique<Leftovers>();
+        std::unique_ptr<ExitCleanup> cleanup = std::make_unique<ExitCleanup>();
         bool handedOver = false; // the supervisor reaps it now
         Reference<css::lang::XComponent> bridge;
         Reference<css::connection::XConnection> connection;
@@ -150,32 +152,44 @@ class OfficeProcess {
 
         // A process is about to be started; false once handed over.
         bool beginSpawn();
-        // The process started (or not, p <= 0). False when the link was handed
+        // The process started (or not, p <= 0). False when it was handed
         // over meanwhile: the new process is killed and handed over too.
         bool spawned(pid_t p);
         // The process ended while still ours: reaped, its exit code in *code.
         bool reapIfEnded(int* code);
-        pid_t livePid();        // -1 once handed over
-        void killAndHandOver(); // kill the group now, let the supervisor reap
+        pid_t livePid(); // -1 once handed over
+        // Lets the supervisor reap the process and tidy what it leaves, after
+        // grace to exit on its own; with no grace its group is killed now.
         void handOver(Millis grace);
         void disposeBridge();
         void closeConnection();
+        // The office is of no more use: marked dead, killed and handed over,
+        // its bridge let go.
+        void abandon();
+        // Unless disarmed within bound, the office counts as hung (what it did
+        // not answer is logged) and is killed (killAndLetBridgeFail).
+        uint64_t armWatchdog(Millis bound, const QString& what);
         // The watchdog's blow: kill now, and close this end of the pipe only
         // if the bridge has not failed the waiting call by itself within the grace.
-        void strike();
-        void settle(); // the call is over: no late disposal
-        std::atomic<uint64_t> backstop{0};
+        void killAndLetBridgeFail();
+        void callOver(); // the call is over: no late disposal
+        // The alarm that closes this end of the pipe should the bridge not
+        // fail the call by itself; 0 when none is armed.
+        std::atomic<uint64_t> pipeCloseFallback{0};
     };
 
+    // One bound call (or the start): the watchdog armed for its length.
     class Watch {
       public:
-        Watch(OfficeProcess& o, Bound b, const QString& member);
+        Watch(std::shared_ptr<ProcessAndBridge> shared, Millis bound, const QString& what);
         ~Watch();
 
       private:
-        std::shared_ptr<Link> mLink;
+        std::shared_ptr<ProcessAndBridge> mShared;
         uint64_t mId;
     };
+
+    static Millis boundOf(Bound b);
 
     [[noreturn]] void rethrowAsError(const QString& member);
     void prepare(Launch& launch);
@@ -186,7 +200,7 @@ class OfficeProcess {
     [[noreturn]] void abandonInterrupted();
     void recordSockets(const Launch& launch);
 
-    std::shared_ptr<Link> mLink = std::make_shared<Link>();
+    std::shared_ptr<ProcessAndBridge> mShared = std::make_shared<ProcessAndBridge>();
     QString mPrivateTemp;
     Reference<css::uno::XComponentContext> mContext;
     Reference<css::frame::XDesktop2> mDesktop;
