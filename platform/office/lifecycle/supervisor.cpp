@@ -55,15 +55,22 @@ Supervisor& Supervisor::instance() {
 }
 
 void Supervisor::end(Millis bound) {
-    std::unique_ptr<Supervisor> ending;
+    Supervisor* ending = nullptr;
     {
         std::lock_guard lock(gInstanceMutex);
-        ending.reset(gInstance);
+        ending = gInstance;
+    }
+    if (!ending)
+        return;
+    // Still the one instance() gives while it reaps: an office put down
+    // meanwhile is adopted here, not by a new supervisor.
+    ending->drain(bound);
+    {
+        std::lock_guard lock(gInstanceMutex);
         gInstance = nullptr;
         gStarted = false;
     }
-    if (ending)
-        ending->drain(bound);
+    delete ending;
 }
 
 bool Supervisor::started() {
