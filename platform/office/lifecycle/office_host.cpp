@@ -10,27 +10,59 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <pthread.h>
 #include <thread>
 
 namespace office {
 
 static std::atomic<bool> gHostStarted{false};
+static std::mutex gHostMutex;
+// Ended with the application object; in a program without one, kept to the
+// very end: its worker may still run while static destructors do.
+static OfficeHost* gHost = nullptr;
+
+// The end of the office layer: the host retires its offices, the supervisor
+// reaps them, then each thread is joined, the host's worker first (its calls
+// are bounded by the supervisor). All while the UNO runtime is whole: the
+// bridges' threads must be over before the runtime's own statics go.
+static void endWithTheApplication() {
+    OfficeHost* host = nullptr;
+    {
+        std::lock_guard lock(gHostMutex);
+        host = gHost;
+    }
+    if (host)
+        host->shutdown(Millis(5000), OfficeProcess::Ask::Signal);
+    {
+        std::lock_guard lock(gHostMutex);
+        gHost = nullptr;
+        gHostStarted = false;
+    }
+    delete host;
+    Supervisor::end(Millis(2000));
+}
 
 OfficeHost& OfficeHost::instance() {
-    // Never destroyed: its worker may still run while static destructors do.
-    static OfficeHost* host = [] {
+    std::lock_guard lock(gHostMutex);
+    if (!gHost) {
         gHostStarted = true;
-        // The office goes when the application object does, while the UNO
-        // runtime is whole: its bridge's threads must be over before the
-        // runtime's own statics are destroyed.
         if (QCoreApplication::instance())
-            qAddPostRoutine(
-                [] { OfficeHost::instance().shutdown(Millis(5000), OfficeProcess::Ask::Signal); });
+            qAddPostRoutine(endWithTheApplication);
         // Sockets that offices of earlier, ended runs left behind.
         sweepOrphanedPipes();
-        return new OfficeHost;
-    }();
-    return *host;
+        gHost = new OfficeHost;
+    }
+    return *gHost;
+}
+
+OfficeHost::~OfficeHost() {
+    {
+        std::lock_guard lock(mMutex);
+        mWorkerEnding = true;
+        mChanged.notify_all();
+    }
+    if (mWorker.joinable())
+        mWorker.join();
 }
 
 bool OfficeHost::started() {
@@ -208,10 +240,12 @@ void OfficeHost::retireOutsideLock(std::shared_ptr<OfficeProcess> office, const 
 // ---- the worker --------------------------------------------------------------------
 
 void OfficeHost::ensureWorker() {
-    if (mWorkerStarted)
+    if (mWorker.joinable())
         return;
-    mWorkerStarted = true;
-    std::thread([this] { work(); }).detach();
+    mWorker = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), "office-host");
+        work();
+    });
 }
 
 bool OfficeHost::noWorkInFlight() const {
@@ -221,7 +255,9 @@ bool OfficeHost::noWorkInFlight() const {
 void OfficeHost::work() {
     std::unique_lock lock(mMutex);
     for (;;) {
-        mChanged.wait(lock, [&] { return !noWorkInFlight(); });
+        mChanged.wait(lock, [&] { return !noWorkInFlight() || mWorkerEnding; });
+        if (noWorkInFlight())
+            return; // ending, its work done
         // A replacement first: a click may be waiting for it.
         if (mReplaceWanted) {
             replaceInBackground(lock);

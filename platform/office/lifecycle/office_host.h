@@ -9,14 +9,19 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace office {
 
 class OfficeHost {
   public:
-    static OfficeHost& instance(); // never destroyed
-    static bool started();
+    // Made on first use. With an application object, it ends with that: its
+    // offices are retired and reaped, its worker and the supervisor's thread
+    // joined, and both destroyed. Without one, kept to the program's end.
+    static OfficeHost& instance();
+    static bool started(); // whether instance() has been called since the host last ended
+    ~OfficeHost();         // stops and joins the worker
 
     // An office for a session: the idle one when it still answers, else a
     // new one. Waits only for a start already under way when no office is
@@ -82,7 +87,8 @@ class OfficeHost {
     bool mWarmAll = false; // the program asked for warm offices
     WarmUp mWarmUp = nullptr;
     bool mStopping = false;
-    bool mWorkerStarted = false;
+    bool mWorkerEnding = false; // the host is being destroyed
+    std::thread mWorker;
     int mRecycleAfter = 100; // sessions; offices leak a little with each
 };
 

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -39,14 +40,37 @@ struct Supervisor::SpawnJob {
 };
 
 static std::atomic<bool> gStarted{false};
+static std::mutex gInstanceMutex;
+// Ended by end(); in a program that never calls it, kept to the very end:
+// offices may still be reaped while static destructors run.
+static Supervisor* gInstance = nullptr;
 
 Supervisor& Supervisor::instance() {
-    // Never destroyed: offices may still be reaped while static destructors run.
-    static Supervisor* s = [] {
+    std::lock_guard lock(gInstanceMutex);
+    if (!gInstance) {
+        gInstance = new Supervisor;
         gStarted = true;
-        return new Supervisor;
-    }();
-    return *s;
+    }
+    return *gInstance;
+}
+
+void Supervisor::end(Millis bound) {
+    Supervisor* ending = nullptr;
+    {
+        std::lock_guard lock(gInstanceMutex);
+        ending = gInstance;
+    }
+    if (!ending)
+        return;
+    // Still the one instance() gives while it reaps: an office put down
+    // meanwhile is adopted here, not by a new supervisor.
+    ending->drain(bound);
+    {
+        std::lock_guard lock(gInstanceMutex);
+        gInstance = nullptr;
+        gStarted = false;
+    }
+    delete ending;
 }
 
 bool Supervisor::started() {
@@ -70,9 +94,21 @@ static void ignoreBrokenPipes() {
 
 Supervisor::Supervisor() {
     ignoreBrokenPipes();
-    std::thread t([this] { run(); });
-    mThread = t.get_id();
-    t.detach();
+    std::lock_guard lock(mMutex);
+    mRunner = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), "supervisor");
+        run();
+    });
+    mThread = mRunner.get_id();
+}
+
+Supervisor::~Supervisor() {
+    {
+        std::lock_guard lock(mMutex);
+        mEnding = true;
+        mWake.notify_all();
+    }
+    mRunner.join();
 }
 
 static void childAfterFork(pid_t parent, int devNull, int logFd, int inheritFd, int errPipe,
@@ -127,6 +163,9 @@ pid_t Supervisor::spawn(const QByteArray& program, const QList<QByteArray>& args
     job.inheritFd = inheritFd;
 
     std::unique_lock lock(mMutex);
+    if (mEnding)
+        throw automation::Error(QStringLiteral("Cannot start %1: the program is ending")
+                                    .arg(QString::fromLocal8Bit(program)));
     mSpawns.push_back(&job);
     mWake.notify_all();
     mChanged.wait(lock, [&] { return job.done; });
@@ -283,6 +322,8 @@ void Supervisor::run() {
     std::unique_lock lock(mMutex);
     for (;;) {
         runSpawns();
+        if (mEnding)
+            return; // whatever is left was given its bound by end()
         if (fireAlarms(lock))
             continue;
         reapChildren();

@@ -2,7 +2,8 @@
 // One thread per program that starts office processes, bounds calls into them
 // and reaps them. Offices are forked from this thread because the kernel's
 // parent-death signal follows the thread that forked, and this one lives as
-// long as the program.
+// long as the offices: until the office host ends it with the application
+// object, or to the very end of a program that has none.
 
 #include "platform/office/lifecycle/unique_fd.h"
 
@@ -38,7 +39,11 @@ struct ExitCleanup {
 class Supervisor {
   public:
     static Supervisor& instance();
-    static bool started(); // whether instance() has been called
+    static bool started(); // whether instance() has been called since the last end()
+    // Reaps what is left (up to bound), then stops and joins the thread and
+    // destroys the supervisor. A later instance() makes a new one.
+    static void end(Millis bound);
+    ~Supervisor(); // stops and joins the thread
 
     // Starts program with args (args[0] is the full program path, which the
     // office needs to find its own files) in a new process group, stdin from
@@ -91,6 +96,8 @@ class Supervisor {
     std::map<uint64_t, Alarm> mAlarms;
     std::set<uint64_t> mFiring; // expired, their onExpire running now
     std::thread::id mThread;
+    std::thread mRunner;
+    bool mEnding = false;
     std::deque<Child> mChildren;
     uint64_t mNextAlarm = 1;
 };
