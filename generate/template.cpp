@@ -459,7 +459,8 @@ QByteArray TemplateBytes() {
         }
         return t.bytes;
     }
-    qCInfo(lcTemplate, "using the built-in template");
+    // The usual case: not worth a line on the terminal at every notice.
+    qCDebug(lcTemplate, "using the built-in template");
     for (const QString& r : refused)
         tellOnce(r + QStringLiteral("\r\n\r\nThe notice is made from the built-in template "
                                     "instead."));
