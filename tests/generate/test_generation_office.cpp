@@ -8,6 +8,7 @@
 #include "platform/office/office_testing.h"
 #include "platform/office/wordmodel/picture_and_text.h"
 #include "preview/form2.h"
+#include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
 
 #include <QClipboard>
@@ -41,22 +42,12 @@ QStringList tempDocs() {
     return QDir(app::TempFolder()).entryList({QStringLiteral("*")}, QDir::Files);
 }
 
-QString reader(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        return QStringLiteral("<%1 hung>").arg(program);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-// Text as antiword and catdoc see it, with runs of white space folded.
+// Text as antiword and catdoc see it; folded() folds runs of white space.
 QString antiword(const QString& doc) {
-    return reader(QStringLiteral("antiword"),
-                  {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), doc});
+    return testsupport::antiwordText(doc);
 }
 QString catdoc(const QString& doc) {
-    return reader(QStringLiteral("catdoc"),
-                  {QStringLiteral("-d"), QStringLiteral("utf-8"), QStringLiteral("-w"), doc});
+    return testsupport::catdocText(doc);
 }
 QString folded(QString s) {
     return s.simplified();

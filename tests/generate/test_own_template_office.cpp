@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
+#include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -22,20 +23,12 @@ QString fixture(const QString& name) {
     return QStringLiteral(VELTRANE_SOURCE_DIR "/tests/generate/data/") + name;
 }
 
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(120000))
-        return QStringLiteral("<%1 hung>").arg(program);
-    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
-}
+// Runs of white space folded, as the checks below expect.
 QString antiword(const QString& doc) {
-    return run(QStringLiteral("antiword"),
-               {QStringLiteral("-m"), QStringLiteral("UTF-8.txt"), doc});
+    return testsupport::antiwordText(doc).simplified();
 }
 QString catdoc(const QString& doc) {
-    return run(QStringLiteral("catdoc"),
-               {QStringLiteral("-d"), QStringLiteral("utf-8"), QStringLiteral("-w"), doc});
+    return testsupport::catdocText(doc).simplified();
 }
 
 // How often an ASCII text stands in the file's raw bytes, as 8-bit or UTF-16 text.
