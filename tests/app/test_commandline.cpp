@@ -2,11 +2,11 @@
 // the terminal and exit, without a display, a settings store or an office.
 
 #include "generate/template.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTest>
 
@@ -20,20 +20,21 @@ struct Run {
 // Runs the program without a display and with a HOME of its own; anything it
 // would start (an office, a window) would show up as a hang or in that HOME.
 Run veltrane(const QStringList& args) {
-    QProcess p;
+    testsupport::ChildProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    p.setProcessEnvironment(env);
+    p.setEnvironment(env);
     p.setWorkingDirectory(testsupport::sandboxRoot());
-    p.start(QStringLiteral(VELTRANE_EXECUTABLE), args);
+    if (!p.start(QStringLiteral(VELTRANE_EXECUTABLE), args))
+        return {-1, QString(), QStringLiteral("cannot start the program")};
     if (!p.waitForFinished(30000)) {
         p.kill();
-        p.waitForFinished();
+        p.waitForFinished(-1);
         return {};
     }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+    return {p.exitedNormally() ? p.exitCode() : -1,
             QString::fromLocal8Bit(p.readAllStandardOutput()),
             QString::fromLocal8Bit(p.readAllStandardError())};
 }

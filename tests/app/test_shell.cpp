@@ -7,11 +7,11 @@
 #include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/newfile.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -178,10 +178,10 @@ class ShellTest : public QObject {
         img.close();
         QVERIFY(QDir().mkpath(dir));
         auto run = [](const QString& program, const QStringList& args) {
-            QProcess p; // quietly: both tools talk
-            p.start(program, args);
-            return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
-                                                                                      : -1;
+            testsupport::ChildProcess p; // quietly: both tools talk
+            return p.start(program, args) && p.waitForFinished(60000) && p.exitedNormally()
+                       ? p.exitCode()
+                       : -1;
         };
         QCOMPARE(run(mkfs, {image}), 0);
         if (run(fusefat, {QStringLiteral("-o"), QStringLiteral("rw+"), image, dir}) != 0)
@@ -189,7 +189,7 @@ class ShellTest : public QObject {
         struct Unmount {
             QString dir;
             ~Unmount() {
-                QProcess p;
+                testsupport::ChildProcess p;
                 p.start(QStringLiteral("fusermount"), {QStringLiteral("-u"), dir});
                 p.waitForFinished(60000);
             }
@@ -300,13 +300,12 @@ class ShellTest : public QObject {
         struct stat before {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &before), 0);
 
-        QProcess p;
+        testsupport::ChildProcess p;
         p.start(setpriv,
                 {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                  QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
         QVERIFY(p.waitForFinished(60000));
-        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
-                 p.readAllStandardError().constData());
+        QVERIFY2(p.exitedNormally() && p.exitCode() == 0, p.readAllStandardError().constData());
         QCOMPARE(testsupport::readFile(target), QByteArray(5000, 'n'));
         struct stat after {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);

@@ -2,11 +2,11 @@
 // processes: a later start hands over to the running one and ends.
 
 #include "app/singleinstance.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTest>
 #include <QWidget>
 
@@ -36,12 +36,12 @@ class Program {
                  QStringLiteral("veltrane.instance.debug=true"));
         for (auto it = env.begin(); it != env.end(); ++it)
             e.insert(it.key(), it.value());
-        mProcess.setProcessEnvironment(e);
-        mProcess.setProcessChannelMode(QProcess::MergedChannels);
+        mProcess.setEnvironment(e);
+        mProcess.setMergedChannels(true);
         mProcess.start(QStringLiteral(VELTRANE_PROGRAM), {});
     }
     ~Program() {
-        if (mProcess.state() != QProcess::NotRunning) {
+        if (mProcess.running()) {
             mProcess.terminate();
             if (!mProcess.waitForFinished(10000))
                 mProcess.kill();
@@ -54,7 +54,7 @@ class Program {
     // Waits (at most a minute, a hang guard) until the output holds text.
     bool waitFor(const QString& text) {
         for (int i = 0; i < 600 && !output().contains(text); ++i) {
-            if (mProcess.state() == QProcess::NotRunning)
+            if (!mProcess.running())
                 return output().contains(text);
             mProcess.waitForReadyRead(100);
         }
@@ -62,11 +62,11 @@ class Program {
     }
     // Waits for the end; the exit status, or -1 when it still runs.
     int ended() {
-        if (mProcess.state() != QProcess::NotRunning && !mProcess.waitForFinished(60000))
+        if (mProcess.running() && !mProcess.waitForFinished(60000))
             return -1;
-        return mProcess.exitStatus() == QProcess::NormalExit ? mProcess.exitCode() : -2;
+        return mProcess.exitedNormally() ? mProcess.exitCode() : -2;
     }
-    bool running() const { return mProcess.state() == QProcess::Running; }
+    bool running() { return mProcess.running(); }
     void kill() {
         mProcess.kill();
         mProcess.waitForFinished(10000);
@@ -77,7 +77,7 @@ class Program {
     }
 
   private:
-    QProcess mProcess;
+    testsupport::ChildProcess mProcess;
     QString mOutput;
 };
 

@@ -8,6 +8,7 @@
 #include "platform/office/office_testing.h"
 #include "platform/office/wordmodel/picture_and_text.h"
 #include "preview/form2.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
 
@@ -18,7 +19,6 @@
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QPointer>
-#include <QProcess>
 #include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
@@ -291,16 +291,17 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
 
         const auto checkGlyphs = [&](const QString& fontconfigFile) {
-            QProcess p;
+            testsupport::ChildProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             if (!fontconfigFile.isEmpty())
                 env.insert(QStringLiteral("FONTCONFIG_FILE"), fontconfigFile);
-            p.setProcessEnvironment(env);
-            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.setEnvironment(env);
+            p.setMergedChannels(true);
             p.start(QStringLiteral("/usr/bin/python3"),
                     {QStringLiteral(VELTRANE_SOURCE_DIR "/tests/generate/check_glyphs.py"), doc});
             if (!p.waitForFinished(180000))
                 p.kill();
+            p.waitForFinished(10000);
             return std::pair(p.exitCode(), QString::fromUtf8(p.readAll()));
         };
         const auto [code, report] = checkGlyphs(QString());

@@ -6,12 +6,12 @@
 #include "app/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <unistd.h>
 
@@ -191,7 +191,7 @@ class OwnTemplateOfficeTest : public QObject {
         QFETCH(QString, company);
         const QString control = testsupport::sandboxRoot() + QStringLiteral("/control.doc");
         const bool basic = file.endsWith(QLatin1String(".ott"));
-        QProcess p;
+        testsupport::ChildProcess p;
         p.start(QStringLiteral("/usr/bin/python3"),
                 basic ? QStringList{fixture(QStringLiteral("make-own-templates.py")),
                                     QStringLiteral("--run-macro"), fixture(file)}

@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QUrl>
 
 #include <chrono>
@@ -101,11 +100,11 @@ QString profileOf(pid_t pid) {
 }
 
 // This test program run again as a helper that starts an office (see main).
-void startHelper(QProcess& helper, const char* mode) {
+void startHelper(testsupport::ChildProcess& helper, const char* mode) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("OFFICE_TEST_HELPER", mode);
-    helper.setProcessEnvironment(env);
-    helper.start(QCoreApplication::applicationFilePath(), {});
+    helper.setEnvironment(env);
+    QVERIFY(helper.start(QCoreApplication::applicationFilePath(), {}));
 }
 
 // Copies of every socket the office has open, held by this process, so that
@@ -407,7 +406,7 @@ class OfficeProcessTest : public QObject {
 
     void anOfficeEndsWithTheProgram() {
         // Ending normally with the office idle: it goes, and so do its sockets.
-        QProcess helper;
+        testsupport::ChildProcess helper;
         startHelper(helper, "exit");
         QVERIFY(helper.waitForFinished(60000));
         QCOMPARE(helper.exitCode(), 0);
@@ -424,7 +423,7 @@ class OfficeProcessTest : public QObject {
     }
 
     void anOfficeDiesWithTheProgram() {
-        QProcess helper;
+        testsupport::ChildProcess helper;
         startHelper(helper, "1");
         QVERIFY(helper.waitForReadyRead(60000));
         const pid_t office = pid_t(helper.readLine().trimmed().toInt());
@@ -433,7 +432,7 @@ class OfficeProcessTest : public QObject {
             pid_t pid;
             ~NeverLeft() { ::kill(-pid, SIGKILL); }
         } guard{office};
-        ::kill(pid_t(helper.processId()), SIGKILL); // a crash: no destructor, no quit
+        ::kill(helper.processId(), SIGKILL); // a crash: no destructor, no quit
         QVERIFY(helper.waitForFinished(5000));
         QTRY_VERIFY_WITH_TIMEOUT(!running(office), 5000);
     }
@@ -448,10 +447,10 @@ class OfficeProcessTest : public QObject {
 
     void theProgramEndsCleanlyWhileTheHostIsBusy() {
         QFETCH(QByteArray, mode);
-        QProcess helper;
+        testsupport::ChildProcess helper;
         startHelper(helper, mode.constData());
         QVERIFY(helper.waitForFinished(90000));
-        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QVERIFY(helper.exitedNormally());
         QCOMPARE(helper.exitCode(), 0);
         QList<QByteArray> lines = helper.readAllStandardOutput().trimmed().split('\n');
         checkThreadsAtExit(lines);

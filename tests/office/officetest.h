@@ -3,9 +3,9 @@
 
 #include "platform/automation/automation.h"
 #include "platform/office/office_testing.h"
+#include "tests/support/childprocess.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QString>
 #include <QTest>
 
@@ -101,12 +101,11 @@ inline bool processExists(pid_t pid) {
 
 // Text of a .doc as an independent reader sees it (never LibreOffice itself).
 inline QString readerText(const QString& tool, const QString& path) {
-    QProcess p;
+    testsupport::ChildProcess p;
     const QStringList args = tool == QLatin1String("antiword")
                                  ? QStringList{"-m", "UTF-8.txt", "-w", "0", path}
                                  : QStringList{"-w", "-d", "utf-8", path};
-    p.start(tool, args);
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    if (!p.start(tool, args) || !p.waitForFinished(60000) || p.exitCode() != 0)
         return QStringLiteral("<%1 failed: %2>")
             .arg(tool, QString::fromLocal8Bit(p.readAllStandardError()));
     return QString::fromUtf8(p.readAllStandardOutput());

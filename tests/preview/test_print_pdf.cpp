@@ -8,6 +8,7 @@
 #include "app/shell.h"
 #include "platform/automation/automation.h"
 #include "preview/form2.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
 
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QMenu>
 #include <QPointer>
-#include <QProcess>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -94,7 +94,7 @@ const char* const kPdfQueuePpd = R"ppd(*PPD-Adobe: "4.3"
 class PrivateCups {
   public:
     ~PrivateCups() {
-        if (mCupsd.state() != QProcess::NotRunning) {
+        if (mCupsd.running()) {
             mCupsd.terminate();
             if (!mCupsd.waitForFinished(10000))
                 mCupsd.kill();
@@ -144,14 +144,14 @@ class PrivateCups {
                                    .arg(mDir.path())
                                    .toUtf8());
         testsupport::writeFile(path("vtest.ppd"), kPdfQueuePpd);
-        mCupsd.setProcessChannelMode(QProcess::MergedChannels);
+        mCupsd.setMergedChannels(true);
         // A test that is killed takes its cupsd with it.
-        mCupsd.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        mCupsd.setParentDeathSignal(SIGTERM);
         mCupsd.start(QStringLiteral("/usr/sbin/cupsd"),
                      {QStringLiteral("-f"), QStringLiteral("-c"), path("cupsd.conf"),
                       QStringLiteral("-s"), path("cups-files.conf")});
         for (int i = 0; i < 200 && !QFile::exists(socket()); ++i) {
-            if (mCupsd.state() == QProcess::NotRunning)
+            if (!mCupsd.running())
                 return QStringLiteral("cupsd ended: ") + QString::fromLocal8Bit(mCupsd.readAll());
             QTest::qWait(50);
         }
@@ -171,13 +171,12 @@ class PrivateCups {
 
     // Runs a CUPS command-line tool against this cupsd.
     bool tool(const QString& program, const QStringList& args) const {
-        QProcess p;
+        testsupport::ChildProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("CUPS_SERVER"), socket());
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        const bool ok = p.waitForFinished(30000) && p.exitCode() == 0;
+        p.setEnvironment(env);
+        p.setMergedChannels(true);
+        const bool ok = p.start(program, args) && p.waitForFinished(30000) && p.exitCode() == 0;
         if (!ok)
             qWarning() << program << args << QString::fromLocal8Bit(p.readAll());
         return ok;
@@ -205,7 +204,7 @@ class PrivateCups {
 
   private:
     QTemporaryDir mDir{QStringLiteral("/tmp/veltrane-cups-XXXXXX")};
-    QProcess mCupsd;
+    testsupport::ChildProcess mCupsd;
 };
 
 ui::PrintChoice printTo(const QString& printer, int copies, const QString& ranges = QString()) {

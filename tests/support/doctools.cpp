@@ -1,6 +1,7 @@
 #include "doctools.h"
 
-#include <QProcess>
+#include "childprocess.h"
+
 #include <QStringList>
 
 namespace testsupport {
@@ -8,8 +9,9 @@ namespace testsupport {
 namespace {
 
 QString readerText(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
+    ChildProcess p;
+    if (!p.start(program, args))
+        return QStringLiteral("<%1 not found>").arg(program);
     if (!p.waitForFinished(120000))
         return QStringLiteral("<%1 hung>").arg(program);
     return QString::fromUtf8(p.readAllStandardOutput());

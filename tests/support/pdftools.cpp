@@ -1,6 +1,7 @@
 #include "pdftools.h"
 
-#include <QProcess>
+#include "childprocess.h"
+
 #include <QRegularExpression>
 
 namespace testsupport {
@@ -8,10 +9,9 @@ namespace testsupport {
 namespace {
 
 QString run(const QString& program, const QStringList& args, bool* ok = nullptr) {
-    QProcess p;
-    p.start(program, args);
-    const bool done =
-        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    ChildProcess p;
+    const bool done = p.start(program, args) && p.waitForFinished(60000) && p.exitedNormally() &&
+                      p.exitCode() == 0;
     if (ok)
         *ok = done;
     return QString::fromUtf8(p.readAllStandardOutput());
