@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
-#include <QtEndian>
 
 namespace ui {
 
@@ -33,6 +32,12 @@ void WindowPointer::SetMouseIcon(const QCursor& cursor) {
         SetMousePointer(vbCustom);
 }
 
+// A little-endian word of the file, read byte by byte: an empty array's data
+// is a one-byte static, which the compiler's bounds check cannot rule out.
+static int word(const QByteArray& bytes, qsizetype at) {
+    return uchar(bytes.at(at)) | uchar(bytes.at(at + 1)) << 8;
+}
+
 QCursor LoadCursorFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
@@ -40,11 +45,10 @@ QCursor LoadCursorFile(const QString& path) {
     const QByteArray bytes = f.readAll();
     // ICONDIR: reserved 0, type 2 (cursor), count; then entries whose planes and
     // bit-count words hold the hotspot for cursors.
-    if (bytes.size() < 22 || qFromLittleEndian<quint16>(bytes.constData()) != 0 ||
-        qFromLittleEndian<quint16>(bytes.constData() + 2) != 2)
+    if (bytes.size() < 22 || word(bytes, 0) != 0 || word(bytes, 2) != 2)
         throw automation::Error(QStringLiteral("Invalid picture"));
-    const int hotX = qFromLittleEndian<quint16>(bytes.constData() + 6 + 4);
-    const int hotY = qFromLittleEndian<quint16>(bytes.constData() + 6 + 6);
+    const int hotX = word(bytes, 6 + 4);
+    const int hotY = word(bytes, 6 + 6);
     QImage img;
     if (!img.loadFromData(bytes, "CUR") && !img.loadFromData(bytes, "ICO"))
         throw automation::Error(QStringLiteral("Invalid picture"));
