@@ -6,13 +6,7 @@ build=$1
 . "$(dirname "$0")/common.sh"
 need cpack lintian
 
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$root/out" >"$root/cpack.log" 2>&1; then
-  cat "$root/cpack.log" >&2
-  fail "cpack failed"
-  finish
-fi
-deb=$(ls "$root"/out/veltrane_*.deb 2>/dev/null | head -n1) || true
-[ -n "$deb" ] || { fail "cpack made no veltrane_*.deb"; finish; }
+build_deb
 
 # lintian warns on stderr when run as root; only its findings count.
 rc=0

@@ -7,13 +7,7 @@ build=$1 have_office=$2
 . "$(dirname "$0")/common.sh"
 need cpack dpkg-deb dpkg-shlibdeps dpkg-query
 
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$root/out" >"$root/cpack.log" 2>&1; then
-  cat "$root/cpack.log" >&2
-  fail "cpack failed"
-  finish
-fi
-deb=$(ls "$root"/out/veltrane_*.deb 2>/dev/null | head -n1) || true
-[ -n "$deb" ] || { fail "cpack made no veltrane_*.deb"; finish; }
+build_deb
 
 [ "$(dpkg-deb -f "$deb" Package)" = veltrane ] || fail "package is not named veltrane"
 for field in Maintainer Description Section Version Architecture; do

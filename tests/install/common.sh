@@ -43,6 +43,17 @@ install_to() {
   fi
 }
 
+# Build the .deb into $root/out and set $deb to it; show the log only on failure.
+build_deb() {
+  if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$root/out" >"$root/cpack.log" 2>&1; then
+    cat "$root/cpack.log" >&2
+    fail "cpack failed"
+    finish
+  fi
+  deb=$(ls "$root"/out/veltrane_*.deb 2>/dev/null | head -n1) || true
+  [ -n "$deb" ] || { fail "cpack made no veltrane_*.deb"; finish; }
+}
+
 # Environment for running the installed program without touching the user's.
 private_env() {
   mkdir -p "$root/home" "$root/temp" "$root/runtime"
