@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,13 +90,14 @@ int copyInto(QFile& in, int fd) {
     }
 }
 
-testing::ReserveCall gReserve = nullptr;
+testing::InPlaceCalls gCalls;
+testing::CopyNameCall gCopyName = nullptr;
 
 // Room for `length` bytes from the start of fd, taken now, without changing
 // the file's size; 0 or the error.
 int reserve(int fd, off_t length) {
-    if (gReserve)
-        return gReserve(fd, static_cast<long long>(length));
+    if (gCalls.reserve)
+        return gCalls.reserve(fd, static_cast<long long>(length));
     return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length) == 0 ? 0 : errno;
 }
 
@@ -111,8 +113,8 @@ bool cannotReserve(int err) {
 int openCopyBeside(const QByteArray& target, mode_t mode, QByteArray& name) {
     const QByteArray folder = target.left(target.lastIndexOf('/') + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + ".~vt" +
-               QByteArray::number(QRandomGenerator::system()->generate64() % 2821109907456u, 36);
+        const quint64 random = gCopyName ? gCopyName() : QRandomGenerator::system()->generate64();
+        name = folder + ".~vt" + QByteArray::number(random % 2821109907456u, 36);
         const int fd =
             ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
@@ -124,18 +126,26 @@ int openCopyBeside(const QByteArray& target, mode_t mode, QByteArray& name) {
 
 // Gives the copy the owner, group and permissions of the file it replaces, as
 // far as this user may set them; permissions last, as a change of owner can
-// clear some.
+// clear some. Where the group cannot be kept, the old group's rights are not
+// handed to the user's own group: members of that group are other people.
 void takeOverAttributes(int fd, const struct stat& old, const QByteArray& target) {
+    mode_t mode = old.st_mode & 0777;
     if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
-        qCInfo(lcFiles, "the group of %s cannot be kept (%s)", target.constData(),
-               std::strerror(errno));
-    if (::fchmod(fd, old.st_mode & 0777) != 0)
+        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        const int err = errno;
+        struct stat now {};
+        if (::fstat(fd, &now) != 0 || now.st_gid != old.st_gid) {
+            mode &= ~mode_t(070);
+            qCInfo(lcFiles, "the group of %s cannot be kept (%s); its rights are cleared",
+                   target.constData(), std::strerror(err));
+        }
+    }
+    if (::fchmod(fd, mode) != 0)
         qCWarning(lcFiles, "the permissions of %s cannot be kept (%s)", target.constData(),
                   std::strerror(errno));
 }
 
-int writeAllAt(int fd, const char* data, qint64 size, off_t at) {
+int realWriteAllAt(int fd, const char* data, qint64 size, off_t at) {
     qint64 done = 0;
     while (done < size) {
         const ssize_t w = ::pwrite(fd, data + done, static_cast<size_t>(size - done), at + done);
@@ -146,6 +156,25 @@ int writeAllAt(int fd, const char* data, qint64 size, off_t at) {
         done += w;
     }
     return 0;
+}
+
+int writeAllAt(int fd, const char* data, qint64 size, off_t at) {
+    if (gCalls.write)
+        return gCalls.write(fd, data, size, static_cast<long long>(at));
+    return realWriteAllAt(fd, data, size, at);
+}
+
+int truncateTo(int fd, off_t length) {
+    if (gCalls.truncate)
+        return gCalls.truncate(fd, static_cast<long long>(length));
+    return ::ftruncate(fd, length) == 0 ? 0 : errno;
+}
+
+// A file system that cannot sync (EINVAL) has nothing more to wait for.
+int syncFile(int fd) {
+    if (gCalls.sync)
+        return gCalls.sync(fd);
+    return ::fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
 }
 
 int readAllAt(int fd, QByteArray& into, qint64 size) {
@@ -169,8 +198,9 @@ bool isRegularFile(const QByteArray& path) {
 
 // An existing file written over where it is (never through a link). Until
 // the new bytes are all there the old ones can be put back: room for the new
-// length is reserved before the first byte is written, and the bytes about
-// to be overwritten are kept.
+// length is reserved before the first byte is written, every old byte of a
+// readable file is kept, and the file is cut to the new length only once the
+// new bytes are on disk.
 class InPlaceWrite {
   public:
     explicit InPlaceWrite(const QByteArray& target) : mTarget(target) {
@@ -190,7 +220,7 @@ class InPlaceWrite {
 
     int openError() const { return mOpenError; }
 
-    // 0 or the error; after an error the file holds what it held before.
+    // 0 or the error; after an error a readable file holds what it held before.
     int write(const QByteArray& bytes) {
         struct stat st {};
         if (::fstat(mFd, &st) != 0)
@@ -201,7 +231,7 @@ class InPlaceWrite {
         const qint64 size = bytes.size();
         QByteArray kept;
         if (mReadable) {
-            if (const int err = readAllAt(mFd, kept, std::min<qint64>(oldSize, size)))
+            if (const int err = readAllAt(mFd, kept, oldSize))
                 return err;
         }
         if (size > 0) {
@@ -213,12 +243,22 @@ class InPlaceWrite {
                        mTarget.constData(), std::strerror(err));
         }
         int err = writeAllAt(mFd, bytes.constData(), size, 0);
-        if (err == 0 && size < oldSize && ::ftruncate(mFd, size) != 0)
-            err = errno;
-        if (err == 0 && ::fsync(mFd) != 0 && errno != EINVAL)
-            err = errno;
-        if (err != 0 && mReadable)
-            putBack(kept, oldSize);
+        if (err == 0)
+            err = syncFile(mFd);
+        if (err == 0 && size < oldSize) {
+            err = truncateTo(mFd, size);
+            if (err == 0)
+                err = syncFile(mFd);
+        }
+        if (err != 0) {
+            if (mReadable)
+                putBack(kept);
+            else
+                qCWarning(lcFiles,
+                          "%s: writing over it failed (%s) and it could not be read "
+                          "before, so its old contents cannot be put back",
+                          mTarget.constData(), std::strerror(err));
+        }
         return err;
     }
 
@@ -228,14 +268,16 @@ class InPlaceWrite {
     }
 
   private:
-    // The old bytes go back where they were, into room they already had.
-    void putBack(const QByteArray& kept, off_t oldSize) {
-        if (writeAllAt(mFd, kept.constData(), kept.size(), 0) != 0 ||
-            ::ftruncate(mFd, oldSize) != 0)
+    // Every old byte goes back where it was, and the file its old length.
+    void putBack(const QByteArray& kept) {
+        int err = writeAllAt(mFd, kept.constData(), kept.size(), 0);
+        if (err == 0)
+            err = truncateTo(mFd, kept.size());
+        if (err == 0)
+            err = syncFile(mFd);
+        if (err != 0)
             qCWarning(lcFiles, "%s: the old contents could not be put back (%s)",
-                      mTarget.constData(), std::strerror(errno));
-        else
-            ::fsync(mFd);
+                      mTarget.constData(), std::strerror(err));
     }
 
     QByteArray mTarget;
@@ -243,6 +285,29 @@ class InPlaceWrite {
     bool mReadable = false;
     int mOpenError = 0;
 };
+
+// The file a save to `path` means: where the name is a symbolic link, the
+// file it names (through every link in turn), so the link stays and its file
+// takes the new bytes, as editors do. That file need not exist. 0 or the error.
+int followLinks(const QByteArray& path, QByteArray& file) {
+    file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(file.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return 0;
+        QByteArray to(PATH_MAX, Qt::Uninitialized);
+        const ssize_t n = ::readlink(file.constData(), to.data(), static_cast<size_t>(to.size()));
+        if (n < 0)
+            return errno;
+        if (n >= to.size())
+            return ENAMETOOLONG;
+        to.truncate(n);
+        if (!to.startsWith('/'))
+            to.prepend(file.left(file.lastIndexOf('/') + 1));
+        file = to;
+    }
+    return ELOOP;
+}
 
 // Writes the whole of in over the existing file at target; 0 or the error,
 // with `opened` telling whether the file could be opened for writing at all.
@@ -265,7 +330,16 @@ int overwriteInPlace(QFile& in, const QByteArray& target, bool& opened) {
 
 namespace testing {
 void setReserveForTests(ReserveCall reserve) {
-    gReserve = reserve;
+    gCalls.reserve = reserve;
+}
+void setInPlaceCallsForTests(const InPlaceCalls& calls) {
+    gCalls = calls;
+}
+int realWriteAt(int fd, const char* data, long long size, long long at) {
+    return realWriteAllAt(fd, data, size, static_cast<off_t>(at));
+}
+void setCopyNameForTests(CopyNameCall next) {
+    gCopyName = std::move(next);
 }
 } // namespace testing
 
@@ -289,11 +363,27 @@ void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
     ui::writeNewFile(bytes, path);
 }
 
+bool NameTaken(const QString& path) {
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
 void CopyFileWhole(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         throw automation::Error(QStringLiteral("File not found: %1").arg(source));
-    const QByteArray t = QFile::encodeName(target);
+    const QByteArray named = QFile::encodeName(target);
+    QByteArray t;
+    if (const int err = followLinks(named, t))
+        ui::throwFileError(err, target);
+    // An error names the file the link points to, which the user may not know.
+    auto fail = [&](int err) {
+        if (t == named)
+            ui::throwFileError(err, target);
+        throw automation::Error(
+            QStringLiteral("%1: %2 (the file the link %3 points to)")
+                .arg(QString::fromLocal8Bit(std::strerror(err)), QFile::decodeName(t), target));
+    };
     struct stat old {};
     const bool replacing = ::lstat(t.constData(), &old) == 0 && S_ISREG(old.st_mode);
     // A new file gets the usual permissions through the umask; a replacement
@@ -328,7 +418,7 @@ void CopyFileWhole(const QString& source, const QString& target) {
         if (opened)
             err = failed;
     }
-    ui::throwFileError(err, target);
+    fail(err);
 }
 
 QString TempFolder() {

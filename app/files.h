@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace app {
 
 // True when the path's last-modified time can be read: a folder counts too.
@@ -18,7 +20,13 @@ void DeleteFileQuietly(const QString& path);
 // path, and never leaves a half-written file behind. Throws automation::Error.
 void WriteBytesIfMissing(const QByteArray& bytes, const QString& path);
 
-// Copies a whole file. The target is replaced only once the copy is complete,
+// True when anything holds the name: a file, a folder, or a symbolic link,
+// also one that points nowhere. Saving asks before using a taken name.
+bool NameTaken(const QString& path);
+
+// Copies a whole file. Where the target is a symbolic link, the file it names
+// is written (created, when the link points nowhere) and the link stays.
+// The target is replaced only once the copy is complete,
 // so a failed copy leaves an existing target exactly as it was; the
 // replacement keeps the old file's permissions, and its owner and group as
 // far as the user may set them. Where the target's folder takes no new file
@@ -40,10 +48,29 @@ QString TempPath(const QString& name);
 
 namespace testing {
 // Stand-in for reserving room in a file (fallocate), so tests can take the
-// route of file systems that cannot. Returns 0 or the error; nullptr
+// route of file systems that cannot. Returns 0 or the error; an empty one
 // restores the real call.
-using ReserveCall = int (*)(int fd, long long length);
+using ReserveCall = std::function<int(int fd, long long length)>;
 void setReserveForTests(ReserveCall reserve);
+
+// Stand-ins for every call that writes an existing file over in place, so
+// tests can make each fail as a disk or network mount would. Each returns 0
+// or the error; an empty member is the real call. Setting them replaces the
+// reserve stand-in too.
+struct InPlaceCalls {
+    ReserveCall reserve;
+    std::function<int(int fd, const char* data, long long size, long long at)> write;
+    std::function<int(int fd, long long length)> truncate;
+    std::function<int(int fd)> sync;
+};
+void setInPlaceCallsForTests(const InPlaceCalls& calls);
+// The real whole write, for stand-ins that fail only some calls.
+int realWriteAt(int fd, const char* data, long long size, long long at);
+
+// Stand-in for the random number that names the copy made beside a target;
+// an empty one restores the real generator.
+using CopyNameCall = std::function<quint64()>;
+void setCopyNameForTests(CopyNameCall next);
 } // namespace testing
 
 } // namespace app

@@ -229,11 +229,159 @@ class ShellTest : public QObject {
         QVERIFY_THROWS_EXCEPTION(
             automation::Error, app::CopyFileWhole(app::TempPath(QStringLiteral("gone.doc")), dst));
         QCOMPARE(testsupport::readFile(dst), QByteArray("old"));
-        QVERIFY(!QFile::exists(dst + QStringLiteral(".veltrane-partial")));
-        // Nor is the hidden copy beside it left behind.
-        QCOMPARE(
-            QDir(app::TempFolder()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden),
-            QStringList());
+
+        // A copy that cannot take the name (a folder holds it) is not left
+        // behind under its own hidden name.
+        const QString folder = app::TempPath(QStringLiteral("folder.doc"));
+        testsupport::writeFile(folder + QStringLiteral("/inside"), "x");
+        quint64 next = 1;
+        app::testing::setCopyNameForTests([&] { return next++; });
+        QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, folder));
+        app::testing::setCopyNameForTests({});
+        QCOMPARE(next, quint64(2)); // the copy was made, as .~vt1
+        QCOMPARE(QDir(app::TempFolder())
+                     .entryList({QStringLiteral(".~vt*")}, QDir::AllEntries | QDir::Hidden),
+                 QStringList());
+        QDir(folder).removeRecursively();
+    }
+
+    // Writing in place over a file whose folder takes no new file, with each
+    // write, cut and sync failing in turn: the old file keeps every byte.
+    void copyInPlaceFailingAnyStepKeepsTheOldBytes_data() {
+        QTest::addColumn<int>("newSize");
+        QTest::addColumn<bool>("canReserve");
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<bool>("fails");
+        const QList<std::pair<const char*, int>> sizes{
+            {"grow", 150000}, {"shrink", 40000}, {"empty", 0}};
+        for (const auto& [size, bytes] : sizes)
+            for (const bool reserve : {true, false})
+                for (const char* step : {"write", "truncate", "sync"}) {
+                    // Growing never cuts, so a failing cut is never reached.
+                    const bool fails = !(bytes > 100000 && QByteArray(step) == "truncate");
+                    QTest::addRow("%s, %s, %s fails", size, reserve ? "reserved" : "no reserve",
+                                  step)
+                        << bytes << reserve << QString::fromLatin1(step) << fails;
+                }
+    }
+    void copyInPlaceFailingAnyStepKeepsTheOldBytes() {
+        QFETCH(int, newSize);
+        QFETCH(bool, canReserve);
+        QFETCH(QString, failing);
+        QFETCH(bool, fails);
+        QByteArray old(100000, Qt::Uninitialized);
+        for (int i = 0; i < old.size(); ++i)
+            old[i] = char('a' + i % 23);
+        const QByteArray fresh(newSize, 'n');
+        const QString dir = app::TempPath(QStringLiteral("in-place"));
+        const QString target = testsupport::writeFile(dir + QStringLiteral("/notice.doc"), old);
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("new.doc")), fresh);
+        testsupport::Sealed folder(dir);
+        if (!folder.sealed)
+            QSKIP("this file system cannot seal a folder");
+
+        // The failing step does its damage first, as a disk or a network
+        // mount reporting late would, and fails once; later calls are real.
+        int calls = 0;
+        app::testing::InPlaceCalls stand;
+        if (!canReserve)
+            stand.reserve = [](int, long long) { return EOPNOTSUPP; };
+        if (failing == QLatin1String("write"))
+            stand.write = [&](int fd, const char* data, long long size, long long at) {
+                if (calls++ > 0)
+                    return app::testing::realWriteAt(fd, data, size, at);
+                app::testing::realWriteAt(fd, data, size / 2, at);
+                return EIO;
+            };
+        if (failing == QLatin1String("truncate"))
+            stand.truncate = [&](int fd, long long length) {
+                const int err = ::ftruncate(fd, length) == 0 ? 0 : errno;
+                return calls++ > 0 ? err : EIO;
+            };
+        if (failing == QLatin1String("sync"))
+            stand.sync = [&](int fd) {
+                ::fsync(fd);
+                return calls++ > 0 ? 0 : EIO;
+            };
+        app::testing::setInPlaceCallsForTests(stand);
+        bool threw = false;
+        try {
+            app::CopyFileWhole(src, target);
+        } catch (const automation::Error& e) {
+            threw = true;
+            QVERIFY2(e.description().contains(target), qPrintable(e.description()));
+        }
+        app::testing::setInPlaceCallsForTests({});
+        QCOMPARE(threw, fails);
+        QCOMPARE(testsupport::readFile(target), fails ? old : fresh);
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("notice.doc")});
+    }
+
+    // A link is written through: the file it names takes the new bytes and
+    // keeps its permissions, owner and group; the link stays a link.
+    void copyWritesThroughALink() {
+        const QString shared = app::TempPath(QStringLiteral("hr"));
+        const QString mine = app::TempPath(QStringLiteral("mine"));
+        QVERIFY(QDir().mkpath(mine));
+        const QString real =
+            testsupport::writeFile(shared + QStringLiteral("/notice.doc"), "the shared notice");
+        const QByteArray r = QFile::encodeName(real);
+        QCOMPARE(::chmod(r.constData(), 0600), 0);
+        const bool root = ::geteuid() == 0;
+        if (root)
+            QCOMPARE(::chown(r.constData(), 65534, 65534), 0);
+        struct stat before {};
+        QCOMPARE(::stat(r.constData(), &before), 0);
+        // Through two links, the first relative to its folder.
+        const QString link = mine + QStringLiteral("/notice.doc");
+        const QString hop = mine + QStringLiteral("/hop.doc");
+        QVERIFY(QFile::link(real, hop));
+        QCOMPARE(::symlink("hop.doc", QFile::encodeName(link).constData()), 0);
+        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
+
+        app::CopyFileWhole(src, link);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), hop);
+        QCOMPARE(testsupport::readFile(real), QByteArray("new"));
+        struct stat after {};
+        QCOMPARE(::stat(r.constData(), &after), 0);
+        QCOMPARE(int(after.st_mode & 07777), 0600);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("notice.doc")});
+        QCOMPARE(QDir(mine).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot |
+                                      QDir::System),
+                 (QStringList{QStringLiteral("hop.doc"), QStringLiteral("notice.doc")}));
+
+        // A link that points nowhere: the file it names is made.
+        const QString dangling = mine + QStringLiteral("/new.doc");
+        QCOMPARE(::symlink("../hr/made.doc", QFile::encodeName(dangling).constData()), 0);
+        app::CopyFileWhole(src, dangling);
+        QVERIFY(QFileInfo(dangling).isSymLink());
+        QCOMPARE(testsupport::readFile(shared + QStringLiteral("/made.doc")), QByteArray("new"));
+
+        // ...unless its folder is missing or takes no new file: the error says
+        // which file that is, and nothing is made.
+        const QString nowhere = mine + QStringLiteral("/nowhere.doc");
+        QCOMPARE(::symlink("../gone/away.doc", QFile::encodeName(nowhere).constData()), 0);
+        try {
+            app::CopyFileWhole(src, nowhere);
+            QFAIL("no failure");
+        } catch (const automation::Error& e) {
+            QVERIFY2(e.description().contains(mine + QStringLiteral("/../gone/away.doc")) &&
+                         e.description().contains(nowhere),
+                     qPrintable(e.description()));
+        }
+        QVERIFY(QFileInfo(nowhere).isSymLink());
+        testsupport::Sealed folder(shared);
+        if (folder.sealed) {
+            const QString sealed = mine + QStringLiteral("/sealed.doc");
+            QCOMPARE(::symlink("../hr/refused.doc", QFile::encodeName(sealed).constData()), 0);
+            QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, sealed));
+            QVERIFY(!QFileInfo::exists(shared + QStringLiteral("/refused.doc")));
+            QVERIFY(QFileInfo(sealed).isSymLink());
+        }
     }
 
     // A replacement keeps who may read the old file; a new file gets what
@@ -313,6 +461,40 @@ class ShellTest : public QObject {
         QCOMPARE(after.st_uid, before.st_uid);
         QCOMPARE(QDir(shared).entryList(QDir::Files | QDir::Hidden | QDir::System),
                  QStringList{QStringLiteral("theirs.doc")});
+    }
+
+    // Another user replacing a file whose group they are not in: the copy
+    // goes to their own group, without the old group's rights.
+    void copyClearsTheGroupsRightsWhenTheGroupCannotBeKept() {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (::geteuid() != 0 || setpriv.isEmpty())
+            QSKIP("needs root and setpriv to act as another user");
+        QTemporaryDir base(QDir::tempPath() + QStringLiteral("/group-XXXXXX"));
+        QVERIFY(base.isValid());
+        QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
+        const QString src =
+            testsupport::writeFile(base.filePath(QStringLiteral("src.doc")), QByteArray("new"));
+        const QString theirs = base.filePath(QStringLiteral("theirs"));
+        QVERIFY(QDir().mkpath(theirs));
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+        const QString target =
+            testsupport::writeFile(theirs + QStringLiteral("/notice.doc"), "old");
+        const QByteArray t = QFile::encodeName(target);
+        // Their own file, in a group (root's) they are not in.
+        QCOMPARE(::chown(t.constData(), 65534, 0), 0);
+        QCOMPARE(::chmod(t.constData(), 0660), 0);
+
+        testsupport::ChildProcess p;
+        p.start(setpriv,
+                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                 QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitedNormally() && p.exitCode() == 0, p.readAllStandardError().constData());
+        QCOMPARE(testsupport::readFile(target), QByteArray("new"));
+        struct stat st {};
+        QCOMPARE(::stat(t.constData(), &st), 0);
+        QCOMPARE(int(st.st_gid), 65534);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
     }
 
     // Writing in place when the disk fills part way: whether room can be
