@@ -8,8 +8,6 @@
 #include "app/procnames.h"
 #include "platform/ui/msgbox.h"
 
-#include <QFileInfo>
-
 using app::ErrorTrap;
 
 void Form2::PushButton6_Click() {
@@ -20,14 +18,14 @@ void Form2::PushButton6_Click() {
     trap.at(108, [&] { CommonDialog1.DialogTitle = QStringLiteral("Save File"); });
     trap.at(110, [&] { CommonDialog1.Filter = QStringLiteral("Word Files (*.doc)|*.doc"); });
     trap.at(112, [&] { CommonDialog1.ShowSave(); });
-    // Used exactly as chosen: no extension is added.
+    // Used exactly as the dialog returns it: the program adds nothing.
     trap.at(114, [&] { target = CommonDialog1.FileName; });
     bool cancelled = false;
     trap.at(116, [&] { cancelled = target.isEmpty(); });
     if (!cancelled) {
         bool exists = false;
         // A link that points nowhere is still a name the user has there.
-        trap.at(118, [&] { exists = app::FileExists(target) || QFileInfo(target).isSymLink(); });
+        trap.at(118, [&] { exists = app::NameTaken(target); });
         if (exists) {
             trap.at(120, [&] {
                 answer = static_cast<int16_t>(

@@ -28,7 +28,8 @@ void Form2::mnuSaveAsPdf_Click() {
     if (target.isEmpty())
         return;
     bool exists = false;
-    trap.at(110, [&] { exists = app::FileExists(target); });
+    // Asked the same way as the Word file: a link that points nowhere counts.
+    trap.at(110, [&] { exists = app::NameTaken(target); });
     if (exists) {
         trap.at(112, [&] {
             answer = static_cast<int16_t>(

@@ -1,6 +1,7 @@
 #include "commondialog.h"
 
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace ui {
 
@@ -9,6 +10,18 @@ SaveDialogHandler& handlerStore() {
     static SaveDialogHandler h;
     return h;
 }
+// "doc" for "*.doc" (the first of several patterns); "" where the pattern
+// names no single extension.
+QString suffixOf(const QString& patterns) {
+    const QString first = patterns.section(QRegularExpression(QStringLiteral("[;\\s]+")), 0, 0,
+                                           QString::SectionSkipEmpty);
+    if (!first.startsWith(QLatin1String("*.")))
+        return QString();
+    const QString suffix = first.mid(2);
+    static const QRegularExpression plain(QStringLiteral("^[^*?\\[\\]./]+$"));
+    return plain.match(suffix).hasMatch() ? suffix : QString();
+}
+
 } // namespace
 
 void setSaveDialogHandler(SaveDialogHandler handler) {
@@ -22,6 +35,7 @@ void CommonDialog::ShowSave() {
     req.filterDescription = bar < 0 ? Filter : Filter.left(bar);
     req.filterPattern = bar < 0 ? QString() : Filter.mid(bar + 1);
     req.initialName = FileName;
+    req.defaultSuffix = suffixOf(req.filterPattern);
 
     if (handlerStore()) {
         FileName = handlerStore()(req);
@@ -41,6 +55,7 @@ void CommonDialog::ShowSave() {
             entry += QStringLiteral(" (%1)").arg(req.filterPattern);
         dlg.setNameFilter(entry);
     }
+    dlg.setDefaultSuffix(req.defaultSuffix);
     if (!req.initialName.isEmpty())
         dlg.selectFile(req.initialName);
     FileName = dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty()

@@ -14,6 +14,8 @@ struct SaveDialogRequest {
     QString filterDescription;
     QString filterPattern;
     QString initialName;
+    // Added to a name typed without an extension: the filter's, without "*.".
+    QString defaultSuffix;
 };
 
 class CommonDialog {
@@ -25,7 +27,8 @@ class CommonDialog {
     QString Filter;
 
     // Shows the dialog. It never asks about replacing a file (the program asks
-    // itself) and a cancel is no error: FileName is then "".
+    // itself) and a cancel is no error: FileName is then "". As desktop save
+    // dialogs do, a name typed without an extension gets the filter's.
     void ShowSave();
 
   private:

@@ -335,21 +335,30 @@ class UiTest : public QObject {
         QCOMPARE(dlg.FileName, QString()); // a cancel is "", not an error
     }
 
-    // The chosen path comes back whole, as typed: no extension added, and an
-    // existing file is not asked about (the program asks itself).
+    // The chosen path comes back whole: a name typed without an extension gets
+    // the filter's, as desktop save dialogs do, one with an extension keeps
+    // it, and an existing file is not asked about (the program asks itself).
     void saveDialogReturnsTheChosenPathAndNeverAsks_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("exists");
-        QTest::newRow("new, no extension") << QStringLiteral("notice") << false;
-        QTest::newRow("existing") << QStringLiteral("old notice.doc") << true;
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("new, no extension")
+            << QStringLiteral("notice") << false << QStringLiteral("notice.doc");
+        QTest::newRow("existing, no extension")
+            << QStringLiteral("old notice") << true << QStringLiteral("old notice.doc");
+        QTest::newRow("existing") << QStringLiteral("old notice.doc") << true
+                                  << QStringLiteral("old notice.doc");
+        QTest::newRow("another extension")
+            << QStringLiteral("notice.txt") << false << QStringLiteral("notice.txt");
     }
 
     void saveDialogReturnsTheChosenPathAndNeverAsks() {
         QFETCH(QString, name);
         QFETCH(bool, exists);
+        QFETCH(QString, chosen);
         const QString dir = testsupport::sandboxRoot() + QStringLiteral("/chosen");
         QDir().mkpath(dir);
-        const QString path = dir + QStringLiteral("/") + name;
+        const QString path = dir + QStringLiteral("/") + chosen;
         QFile::remove(path);
         if (exists)
             testsupport::writeFile(path, "older");

@@ -9,8 +9,12 @@
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 using testsupport::MsgBoxRecorder;
 using testsupport::readFile;
@@ -126,6 +130,7 @@ class ExportTest : public QObject {
         QCOMPARE(dialog.seen[0].filterDescription, QStringLiteral("Word Files (*.doc)"));
         QCOMPARE(dialog.seen[0].filterPattern, QStringLiteral("*.doc"));
         QCOMPARE(dialog.seen[0].initialName, QString());
+        QCOMPARE(dialog.seen[0].defaultSuffix, QStringLiteral("doc"));
         const QString question =
             QStringLiteral("Are you sure you wish to overwrite ") + target + QStringLiteral(" ?");
         const QString report =
@@ -177,25 +182,42 @@ class ExportTest : public QObject {
         QCOMPARE(savedFiles(), QStringList{QStringLiteral("shared notice.doc")});
     }
 
+    // The copy made beside the target takes a hidden name of its own; a file
+    // of the user's under such a name is never touched.
     void aFileNamedLikeTheCopyInProgressIsNeverTouched() {
         const QString target = dir + QStringLiteral("/notice.doc");
         writeFile(target, "old");
-        const QString users = target + QStringLiteral(".veltrane-partial");
+        const QString users = dir + QStringLiteral("/.~vt1");
         writeFile(users, "the user's own");
+        quint64 next = 1;
+        app::testing::setCopyNameForTests([&] { return next++; });
         SaveDialogRecorder dialog(target);
         MsgBoxRecorder boxes(ui::vbYes);
         save();
+        app::testing::setCopyNameForTests({});
+        QVERIFY(next > 2); // the name was tried, and passed over
+        QCOMPARE(boxes.prompts().last(), QStringLiteral("Done."));
         QCOMPARE(readFile(target), doc);
         QCOMPARE(readFile(users), QByteArray("the user's own"));
-        QCOMPARE(savedFiles(), QStringList({QStringLiteral("notice.doc"),
-                                            QStringLiteral("notice.doc.veltrane-partial")}));
+        QCOMPARE(savedFiles(),
+                 QStringList({QStringLiteral(".~vt1"), QStringLiteral("notice.doc")}));
     }
 
     // A link that points nowhere still holds the name: the user is asked,
-    // and only Yes replaces it (with the document, not what it points to).
+    // and Yes makes the file it names, the link staying a link. Where that
+    // file cannot be made, the report says which file it is.
+    void aLinkThatPointsNowhereIsAskedAbout_data() {
+        QTest::addColumn<QString>("pointsTo");
+        QTest::addColumn<bool>("made");
+        QTest::newRow("into a folder that takes it") << QStringLiteral("hr/away.doc") << true;
+        QTest::newRow("into a missing folder") << QStringLiteral("gone/away.doc") << false;
+    }
     void aLinkThatPointsNowhereIsAskedAbout() {
+        QFETCH(QString, pointsTo);
+        QFETCH(bool, made);
+        QVERIFY(QDir().mkpath(dir + QStringLiteral("/hr")));
         const QString target = dir + QStringLiteral("/notice.doc");
-        const QString nowhere = dir + QStringLiteral("/gone/away.doc");
+        const QString nowhere = dir + QStringLiteral("/") + pointsTo;
         QVERIFY(QFile::link(nowhere, target));
         const QString question =
             QStringLiteral("Are you sure you wish to overwrite ") + target + QStringLiteral(" ?");
@@ -205,14 +227,87 @@ class ExportTest : public QObject {
             save();
             QCOMPARE(boxes.prompts(), QStringList({question, QStringLiteral("Done.")}));
             QCOMPARE(QFileInfo(target).symLinkTarget(), nowhere);
+            QVERIFY(!QFileInfo::exists(nowhere));
         }
         SaveDialogRecorder dialog(target);
         MsgBoxRecorder boxes(ui::vbYes);
         save();
-        QCOMPARE(boxes.prompts(), QStringList({question, QStringLiteral("Done.")}));
-        QVERIFY(!QFileInfo(target).isSymLink());
+        QCOMPARE(QFileInfo(target).symLinkTarget(), nowhere);
+        QCOMPARE(boxes.seen.size(), 2);
+        QCOMPARE(boxes.seen[0].prompt, question);
+        if (made) {
+            QCOMPARE(boxes.seen[1].prompt, QStringLiteral("Done."));
+            QCOMPARE(readFile(nowhere), doc);
+        } else {
+            const QString why = boxes.seen[1].prompt;
+            QVERIFY2(why.contains(QStringLiteral("at line 130")) && why.contains(nowhere) &&
+                         why.contains(target),
+                     qPrintable(why));
+            QVERIFY(!QFileInfo::exists(nowhere));
+        }
+    }
+
+    // Yes over a link to another file (a shared copy) writes that file, which
+    // keeps who may read it.
+    void savingOverALinkWritesTheFileItNames() {
+        const QString shared = writeFile(dir + QStringLiteral("/hr/notice.doc"), "old notice");
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 0600), 0);
+        const QString target = dir + QStringLiteral("/notice.doc");
+        QVERIFY(QFile::link(shared, target));
+        SaveDialogRecorder dialog(target);
+        MsgBoxRecorder boxes(ui::vbYes);
+        save();
+        QCOMPARE(boxes.prompts(),
+                 QStringList({QStringLiteral("Are you sure you wish to overwrite ") + target +
+                                  QStringLiteral(" ?"),
+                              QStringLiteral("Done.")}));
+        QCOMPARE(QFileInfo(target).symLinkTarget(), shared);
+        QCOMPARE(readFile(shared), doc);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(shared).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
+        QCOMPARE(QDir(dir + QStringLiteral("/hr")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("notice.doc")});
+    }
+
+    // In the real save dialog a name typed without an extension gets the
+    // filter's, and that is the name asked about and written.
+    void aNameTypedWithoutExtensionGetsTheFilters_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("bare name") << QStringLiteral("notice") << QStringLiteral("notice.doc");
+        QTest::newRow("own extension")
+            << QStringLiteral("notice.txt") << QStringLiteral("notice.txt");
+    }
+    void aNameTypedWithoutExtensionGetsTheFilters() {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        const QString target = writeFile(dir + QStringLiteral("/") + saved, "old");
+        MsgBoxRecorder boxes(ui::vbYes);
+        bool typedIn = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!d || typedIn)
+                return;
+            typedIn = true;
+            QTimer::singleShot(0, d, [&, d] {
+                d->setDirectory(dir);
+                if (auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    edit->setText(typed);
+                static_cast<QDialog*>(d)->accept(); // as the Save button does
+            });
+        });
+        poll.start(10);
+        save();
+        poll.stop();
+        QVERIFY(typedIn);
+        QCOMPARE(boxes.prompts(),
+                 QStringList({QStringLiteral("Are you sure you wish to overwrite ") + target +
+                                  QStringLiteral(" ?"),
+                              QStringLiteral("Done.")}));
         QCOMPARE(readFile(target), doc);
-        QVERIFY(!QFileInfo::exists(nowhere));
+        QCOMPARE(savedFiles(), QStringList{saved});
     }
 
     void backDeletesTheDocumentAndShowsTheMainWindow() {

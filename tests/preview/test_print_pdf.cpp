@@ -358,6 +358,7 @@ class PrintPdfTest : public QObject {
         QCOMPARE(dialog.seen[0].filterDescription, QStringLiteral("PDF Files (*.pdf)"));
         QCOMPARE(dialog.seen[0].filterPattern, QStringLiteral("*.pdf"));
         QCOMPARE(dialog.seen[0].initialName, QString());
+        QCOMPARE(dialog.seen[0].defaultSuffix, QStringLiteral("pdf"));
         QCOMPARE(boxes.prompts(), QStringList{"Done."});
 
         QCOMPARE(testsupport::pdfaClaim(pdf), QStringLiteral("2B"));
@@ -412,6 +413,27 @@ class PrintPdfTest : public QObject {
             QCOMPARE(cancel.seen.size(), 1);
             QCOMPARE(none.prompts(), QStringList());
         }
+    }
+
+    // A link that points nowhere is asked about as the Word save asks; Yes
+    // makes the file it names and the link stays.
+    void aLinkThatPointsNowhereIsAskedAbout() {
+        const QString link = saved + QStringLiteral("/linked.pdf");
+        const QString named = saved + QStringLiteral("/named.pdf");
+        QVERIFY(QFile::link(named, link));
+        const QString question = "Are you sure you wish to overwrite " + link + " ?";
+        SaveDialogRecorder dialog(link);
+        {
+            MsgBoxRecorder no(ui::vbNo);
+            command("mnuSaveAsPdf")->trigger();
+            QCOMPARE(no.prompts(), QStringList{question});
+            QVERIFY(!QFileInfo::exists(named));
+        }
+        MsgBoxRecorder yes(ui::vbYes);
+        command("mnuSaveAsPdf")->trigger();
+        QCOMPARE(yes.prompts(), (QStringList{question, "Done."}));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), named);
+        QCOMPARE(testsupport::pdfaClaim(named), QStringLiteral("2B"));
     }
 
     void printErrorsSaySoAndNeverAskForNothing() {
