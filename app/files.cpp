@@ -11,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
