@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,6 +28,34 @@ using testsupport::MsgBoxRecorder;
 
 class ShellTest : public QObject {
     Q_OBJECT
+
+    // A folder anyone may enter, for a copy made as another user; null where
+    // this test cannot act as another user (it needs root and setpriv).
+    static std::unique_ptr<QTemporaryDir> folderForNobody() {
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            return nullptr;
+        auto base =
+            std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/as-nobody-XXXXXX"));
+        if (!base->isValid() || ::chmod(QFile::encodeName(base->path()).constData(), 0755) != 0)
+            return nullptr;
+        return base;
+    }
+
+    // The program's copy routine run as user and group 65534 with no other
+    // groups; "" when it copied, else why not.
+    static QString copyAsNobody(const QString& src, const QString& target) {
+        testsupport::ChildProcess p;
+        p.start(QStandardPaths::findExecutable(QStringLiteral("setpriv")),
+                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                 QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
+        if (!p.waitForFinished(60000))
+            return QStringLiteral("the copy did not end");
+        if (p.exitedNormally() && p.exitCode() == 0)
+            return QString();
+        return QStringLiteral("the copy failed: ") +
+               QString::fromLocal8Bit(p.readAllStandardError());
+    }
+
   private slots:
     void reportTextIsBuiltPieceByPiece() {
         const QString t = app::errorReportText(QString::fromLatin1(app::proc::Form1_Form_Load), 130,
@@ -431,15 +460,12 @@ class ShellTest : public QObject {
     // In a shared folder with the sticky bit another user's 0666 file may be
     // written but not replaced: it is written over where it is.
     void copyWritesInPlaceWhereTheStickyBitRefusesReplacing() {
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-        if (::geteuid() != 0 || setpriv.isEmpty())
+        const auto base = folderForNobody();
+        if (!base)
             QSKIP("needs root and setpriv to act as another user");
-        QTemporaryDir base(QDir::tempPath() + QStringLiteral("/sticky-XXXXXX"));
-        QVERIFY(base.isValid());
-        QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
-        const QString src =
-            testsupport::writeFile(base.filePath(QStringLiteral("src.doc")), QByteArray(5000, 'n'));
-        const QString shared = base.filePath(QStringLiteral("shared"));
+        const QString src = testsupport::writeFile(base->filePath(QStringLiteral("src.doc")),
+                                                   QByteArray(5000, 'n'));
+        const QString shared = base->filePath(QStringLiteral("shared"));
         QVERIFY(QDir().mkpath(shared));
         QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
         const QString target =
@@ -448,12 +474,8 @@ class ShellTest : public QObject {
         struct stat before {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &before), 0);
 
-        testsupport::ChildProcess p;
-        p.start(setpriv,
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                 QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
-        QVERIFY(p.waitForFinished(60000));
-        QVERIFY2(p.exitedNormally() && p.exitCode() == 0, p.readAllStandardError().constData());
+        const QString failed = copyAsNobody(src, target);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(testsupport::readFile(target), QByteArray(5000, 'n'));
         struct stat after {};
         QCOMPARE(::stat(QFile::encodeName(target).constData(), &after), 0);
@@ -466,15 +488,12 @@ class ShellTest : public QObject {
     // Another user replacing a file whose group they are not in: the copy
     // goes to their own group, without the old group's rights.
     void copyClearsTheGroupsRightsWhenTheGroupCannotBeKept() {
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-        if (::geteuid() != 0 || setpriv.isEmpty())
+        const auto base = folderForNobody();
+        if (!base)
             QSKIP("needs root and setpriv to act as another user");
-        QTemporaryDir base(QDir::tempPath() + QStringLiteral("/group-XXXXXX"));
-        QVERIFY(base.isValid());
-        QCOMPARE(::chmod(QFile::encodeName(base.path()).constData(), 0755), 0);
         const QString src =
-            testsupport::writeFile(base.filePath(QStringLiteral("src.doc")), QByteArray("new"));
-        const QString theirs = base.filePath(QStringLiteral("theirs"));
+            testsupport::writeFile(base->filePath(QStringLiteral("src.doc")), QByteArray("new"));
+        const QString theirs = base->filePath(QStringLiteral("theirs"));
         QVERIFY(QDir().mkpath(theirs));
         QCOMPARE(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
         const QString target =
@@ -484,12 +503,8 @@ class ShellTest : public QObject {
         QCOMPARE(::chown(t.constData(), 65534, 0), 0);
         QCOMPARE(::chmod(t.constData(), 0660), 0);
 
-        testsupport::ChildProcess p;
-        p.start(setpriv,
-                {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                 QStringLiteral("--clear-groups"), QStringLiteral(COPY_FILE_AS), src, target});
-        QVERIFY(p.waitForFinished(60000));
-        QVERIFY2(p.exitedNormally() && p.exitCode() == 0, p.readAllStandardError().constData());
+        const QString failed = copyAsNobody(src, target);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(testsupport::readFile(target), QByteArray("new"));
         struct stat st {};
         QCOMPARE(::stat(t.constData(), &st), 0);
