@@ -404,6 +404,25 @@ class OfficeProcessTest : public QObject {
         }
     }
 
+    void theHostEndsAnOfficeItIsAskingToEnd() {
+        // The host asks a second office to end, and it stops answering while
+        // asked: ending the host waits for that, and cuts it short rather than
+        // letting the program's exit wait out the call's bound.
+        Object first = createWord();
+        Object second = createWord();
+        const pid_t kept = officePid(first), retired = officePid(second);
+        first.call("quit");
+        holdAt("retire", -1);
+        second.call("quit");
+        QCOMPARE(heldOffice(10000), retired);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(endHost(15000));
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!running(retired));
+        QVERIFY(!running(kept));
+    }
+
     void anOfficeEndsWithTheProgram() {
         // Ending normally with the office idle: it goes, and so do its sockets.
         testsupport::ChildProcess helper;

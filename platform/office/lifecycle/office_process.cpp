@@ -598,6 +598,7 @@ void OfficeProcess::retire(Ask ask) {
         // No calls while the program ends: quick, and the runtime may be going.
         ::kill(-pid, SIGTERM);
     } else if (!mShared->dead && !mShared->hung && mDesktop.is()) {
+        holdAt("retire", pid);
         const Watch watch(mShared, callBounds().ordinary, QStringLiteral("terminate"));
         try {
             mDesktop->terminate();
