@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -49,6 +50,12 @@ class Program {
         mProcess.setEnvironment(e);
         mProcess.setMergedChannels(true);
         mProcess.start(program, {});
+        temps().insert(e.value(QStringLiteral("TEMP")));
+    }
+    // Every TEMP a program ran with.
+    static QSet<QString>& temps() {
+        static QSet<QString> used;
+        return used;
     }
     ~Program() {
         if (mProcess.running()) {
@@ -144,6 +151,19 @@ class SingleInstanceTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // Programs ended by a signal leave their claim's socket and lock in the
+    // user's claim folder, which outlives the test's own folders.
+    void cleanupTestCase() {
+        const QByteArray temp = qgetenv("TEMP");
+        for (const QString& used : std::as_const(Program::temps())) {
+            qputenv("TEMP", QFile::encodeName(used));
+            const QString socket = app::singleInstanceSocketPath();
+            QFile::remove(socket);
+            QFile::remove(socket + QStringLiteral(".lock"));
+        }
+        qputenv("TEMP", temp);
+    }
+
     // The running program answers a later start by bringing its window to
     // the front; the later start ends with status 0 having made no settings,
     // cache or office of its own and left the temporary folder alone.
