@@ -184,6 +184,7 @@ class OfficeProcessTest : public QObject {
         const bool ended = endHost(15000);
         setProgram(nullptr);
         setBounds(0, 0, 0);
+        setHangJudging(0, 0, 0);
         setRecycleAfter(0);
         QVERIFY(ended);
         QCOMPARE(ourOffices(), QList<pid_t>{});
@@ -331,6 +332,46 @@ class OfficeProcessTest : public QObject {
         setBounds(0, 0, 0);
         word = createWord();
         QCOMPARE(officePid(word), replacement);
+        word.call("quit");
+    }
+
+    void aStoppedOfficeIsGivenUpLongBeforeTheBound() {
+        // The call's bound is two minutes, for honest work; a stopped office
+        // does none, and is ended as one that died, then replaced.
+        Object word = createWord();
+        const pid_t pid = officePid(word);
+        const Object doc = openTemplate(word);
+        ::kill(pid, SIGSTOP);
+        QElapsedTimer t;
+        t.start();
+        const QString error =
+            errorOf([&] { doc.call("SaveAs", {testsupport::sandboxRoot() + "/tmp/stopped.doc"}); });
+        QVERIFY2(t.elapsed() < 20000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(error.contains("stopped working during SaveAs"), qPrintable(error));
+        QVERIFY(errorOf([&] { doc.get("Range"); }).contains("no longer running"));
+        errorOf([&] { word.call("quit"); });
+        QTRY_VERIFY_WITH_TIMEOUT(!running(pid), 10000);
+        word = createWord();
+        QVERIFY(officePid(word) != pid);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        word.call("quit");
+    }
+
+    void aBusyOfficeIsNotCutShort() {
+        // Judged often and strictly, an office at work on a long call is
+        // still let finish it.
+        setHangJudging(100, 300, 300);
+        const QString longValue(4 << 20, QChar('x'));
+        Object word = createWord();
+        const Object find = openTemplate(word)["Range"]["Find"];
+        QElapsedTimer t;
+        t.start();
+        const QString error = errorOf([&] {
+            find.call("Execute", {longValue}, {NamedArg{"Replace", Variant(int32_t(2))}});
+        });
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(t.elapsed() > 600, qPrintable(QString::number(t.elapsed())));
+        qDebug() << "the busy call took" << t.elapsed() << "ms";
         word.call("quit");
     }
 
