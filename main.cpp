@@ -18,8 +18,12 @@ int main(int argc, char** argv) {
         return *handedOver;
 
     Form1* form = Form1::create();
-    if (app::programEnded())
+    if (app::programEnded()) {
+        app::stopAnsweringLaterStarts();
         return app::programExitCode();
+    }
     form->show();
+    // Once the event loop is over, later starts are no longer answered
+    // (they wait for the claim); the office's end may take a few seconds.
     return QApplication::exec();
 }

@@ -12,18 +12,24 @@ class QWidget;
 namespace app {
 
 // Call once at start-up, with the application object made. Returns the exit
-// status when this start has handed over to a running program (0) or could
-// not reach one that holds the claim (1); nothing when this process is the
-// running program: it then answers later starts until it ends.
+// status when this start has handed over to a running program (0); nothing
+// when this process is to run: it then answers later starts until its event
+// loop ends, and holds the claim until the application object goes. A
+// program that is ending is waited for; one that holds the claim but never
+// answers is waited for a while, then this one runs all the same.
 std::optional<int> handOverToRunningProgram();
+
+// The program ends without entering its event loop: later starts are no
+// longer answered, though the claim is held until the application object goes.
+void stopAnsweringLaterStarts();
 
 // The window a later start brings to the front: an open modal box, else the
 // visible window (the main window or the preview); nullptr when none is shown.
 QWidget* windowToBringForward();
 
-// Where the claim is kept: the folder, private to the user, and the name that
-// two copies sharing the temporary folder would share. Empty when no private
-// folder can be had.
+// Where the claim is kept: one folder per user, private to them, whatever the
+// environment, and the name that two copies sharing the temporary folder
+// would share. Empty when no private folder can be had.
 QString singleInstanceSocketPath();
 
 } // namespace app

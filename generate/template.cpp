@@ -68,7 +68,13 @@ class CompoundFile {
                 return {};
             fatSectors << s;
         }
-        for (quint32 d = difatStart, n = 0; n < difatCount && d < kEndOfChain; ++n) {
+        // The file's own size bounds every walk: a count or a chain the file
+        // gives may be anything, and may loop.
+        const qint64 sectors = ((mB.size() + (qint64(1) << shift) - 1) >> shift) - 1;
+        mSectors = quint32(qBound<qint64>(0, sectors, kEndOfChain));
+        const quint32 difatSectors = qMin(difatCount, mSectors);
+        for (quint32 d = difatStart, n = 0;
+             n < difatSectors && d < kEndOfChain && quint32(fatSectors.size()) < fatCount; ++n) {
             for (quint32 i = 0; i + 1 < perSector && quint32(fatSectors.size()) < fatCount; ++i) {
                 quint32 s = 0;
                 if (!u32(mB, offset(d) + 4 * i, s))
@@ -90,7 +96,11 @@ class CompoundFile {
             }
 
         const QByteArray dir = chain(mFat, dirStart, 1u << shift, false);
-        QByteArray ministream;
+        // The root is the first entry, and its chain is the mini stream; any
+        // other entry that claims to be a root is not one.
+        quint32 rootType = 0, rootStart = kEndOfChain;
+        u16(dir, 0x42, rootType);
+        u32(dir, 0x74, rootStart);
         for (qint64 at = 0; at + 128 <= dir.size(); at += 128) {
             quint32 nameLen = 0, type = 0, start = 0, size = 0;
             u16(dir, at + 0x40, nameLen);
@@ -98,8 +108,6 @@ class CompoundFile {
             u32(dir, at + 0x74, start);
             u32(dir, at + 0x78, size);
             type &= 0xFF;
-            if (type == 5) // the root: its chain is the mini stream
-                ministream = chain(mFat, start, 1u << shift, false);
             if (type != 2 || nameLen < 2 || nameLen > 64)
                 continue;
             const QString name = QString::fromUtf16(
@@ -115,7 +123,8 @@ class CompoundFile {
                 u32(mf, i, v);
                 miniFat << v;
             }
-            mMini = ministream;
+            if ((rootType & 0xFF) == 5)
+                mMini = chain(mFat, rootStart, 1u << shift, false);
             return chain(miniFat, start, 64, true).left(size);
         }
         return {};
@@ -124,13 +133,15 @@ class CompoundFile {
   private:
     qint64 offset(quint32 sector) const { return (qint64(sector) + 1) << mShift; }
 
-    // A chain of sectors through a table; stops at its end, a loop or a bad entry.
+    // A chain of sectors through a table; stops at its end, a loop, a bad
+    // entry, or once it is longer than the file has sectors.
     QByteArray chain(const QList<quint32>& table, quint32 first, quint32 sectorSize,
                      bool mini) const {
         QByteArray out;
         QSet<quint32> seen;
+        const qint64 most = mini ? mMini.size() / sectorSize + 1 : qint64(mSectors);
         for (quint32 s = first; s < kEndOfChain && s < quint32(table.size()); s = table[s]) {
-            if (seen.contains(s))
+            if (seen.contains(s) || seen.size() >= most)
                 break;
             seen.insert(s);
             const QByteArray& from = mini ? mMini : mB;
@@ -146,6 +157,7 @@ class CompoundFile {
 
     const QByteArray& mB;
     quint32 mShift = 9;
+    quint32 mSectors = 0; // sectors after the header, the last one perhaps partial
     QList<quint32> mFat;
     QByteArray mMini;
 };

@@ -10,6 +10,9 @@ extern "C" {
 void veltrane_office_testing_set_program(const char* path);
 // Shortens the watchdog bounds, in milliseconds; 0 restores that bound's default.
 void veltrane_office_testing_set_bounds(int startMs, int ordinaryMs, int lengthyMs);
+// Shortens how a waiting call's office is judged hung (the pulse, the time
+// stopped, the time without CPU time), in milliseconds; 0 restores the default.
+void veltrane_office_testing_set_hang_judging(int pulseMs, int stoppedMs, int idleMs);
 // The office process behind an application object (an automation::Dispatch*), or -1.
 long veltrane_office_testing_process_id(void* application);
 // Waits up to boundMs until every office that has quit or failed is reaped;

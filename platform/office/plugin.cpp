@@ -32,6 +32,15 @@ VELTRANE_EXPORT void veltrane_office_testing_set_bounds(int startMs, int ordinar
     b.lengthy = lengthyMs > 0 ? office::Millis(lengthyMs) : defaults.lengthy;
 }
 
+VELTRANE_EXPORT void veltrane_office_testing_set_hang_judging(int pulseMs, int stoppedMs,
+                                                              int idleMs) {
+    const office::CallBounds defaults;
+    office::CallBounds& b = office::callBounds();
+    b.pulse = pulseMs > 0 ? office::Millis(pulseMs) : defaults.pulse;
+    b.stoppedFor = stoppedMs > 0 ? office::Millis(stoppedMs) : defaults.stoppedFor;
+    b.idleFor = idleMs > 0 ? office::Millis(idleMs) : defaults.idleFor;
+}
+
 VELTRANE_EXPORT long veltrane_office_testing_process_id(void* application) {
     return office::applicationProcessId(static_cast<automation::Dispatch*>(application));
 }

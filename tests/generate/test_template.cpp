@@ -2,12 +2,15 @@
 // folders, or the built-in one, and what the user is told about a bad one.
 
 #include "generate/template.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <QtEndian>
+#include <cstdio>
 #include <unistd.h>
 
 using testsupport::MsgBoxRecorder;
@@ -36,6 +39,64 @@ QByteArray builtInWith(const char* from, const char* to) {
         return {};
     b.replace(at, wide(to).size(), wide(to));
     return b;
+}
+
+// A compound file's header for the given sector size (as a power of two).
+QByteArray compoundHeader(int shift, quint32 fatSectors, quint32 difatStart, quint32 difatCount) {
+    QByteArray h(qsizetype(1) << shift, '\0');
+    auto put16 = [&](int at, quint16 v) { qToLittleEndian(v, h.data() + at); };
+    auto put32 = [&](int at, quint32 v) { qToLittleEndian(v, h.data() + at); };
+    h.replace(0, 8, QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
+    put16(0x18, 0x3E);
+    put16(0x1A, shift == 12 ? 4 : 3);
+    put16(0x1C, 0xFFFE);
+    put16(0x1E, quint16(shift));
+    put16(0x20, 6);
+    put32(0x2C, fatSectors);
+    put32(0x30, 0);          // the directory starts in sector 0
+    put32(0x38, 4096);       // the mini stream cutoff
+    put32(0x3C, 0xFFFFFFFE); // no mini allocation table
+    put32(0x44, difatStart);
+    put32(0x48, difatCount);
+    for (int i = 0; i < 109; ++i)
+        put32(0x4C + 4 * i, 0xFFFFFFFF);
+    return h;
+}
+
+// 20 MiB of directory, every entry of which says it is the root whose mini
+// stream runs through the whole file.
+QByteArray manyRoots() {
+    const quint32 sectors = 5100, fatSectors = 5, dirSectors = sectors - fatSectors;
+    QByteArray f = compoundHeader(12, fatSectors, 0xFFFFFFFE, 0);
+    for (quint32 i = 0; i < fatSectors; ++i)
+        qToLittleEndian(dirSectors + i, f.data() + 0x4C + 4 * i);
+    QByteArray entry(128, '\0');
+    entry[0x42] = 5;
+    qToLittleEndian(quint32(0), entry.data() + 0x74);
+    qToLittleEndian(quint32(4096), entry.data() + 0x78);
+    const QByteArray sector = entry.repeated(4096 / 128);
+    f.reserve(qsizetype(sectors + 1) * 4096);
+    for (quint32 s = 0; s < dirSectors; ++s)
+        f += sector;
+    QByteArray fat(qsizetype(fatSectors) * 4096, '\xFF');
+    for (quint32 s = 0; s < sectors; ++s) {
+        const quint32 next = s + 1 < dirSectors ? s + 1 : s < dirSectors ? 0xFFFFFFFE : 0xFFFFFFFD;
+        qToLittleEndian(next, fat.data() + 4 * s);
+    }
+    return f + fat;
+}
+
+// One allocation-table sector named in the header, and a chain of further
+// ones (the DIFAT) said to be four billion long whose one sector points to itself.
+QByteArray selfLinkedDifat() {
+    QByteArray f = compoundHeader(9, 1, 1, 0xFFFFFFFF);
+    qToLittleEndian(quint32(0), f.data() + 0x4C);
+    QByteArray fat(512, '\xFF');
+    qToLittleEndian(quint32(0xFFFFFFFD), fat.data());
+    qToLittleEndian(quint32(0xFFFFFFFC), fat.data() + 4);
+    QByteArray difat(512, '\xFF');
+    qToLittleEndian(quint32(1), difat.data() + 508);
+    return f + fat + difat;
 }
 
 } // namespace
@@ -219,6 +280,34 @@ class TemplateTest : public QObject {
         }
     }
 
+    // Crafted compound files that once cost hours are judged within seconds
+    // (a bound any machine meets), in a process of their own so a hang ends.
+    void craftedCompoundFilesAreJudgedQuickly_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("many roots") << manyRoots();
+        QTest::newRow("self-linked DIFAT") << selfLinkedDifat();
+    }
+
+    void craftedCompoundFilesAreJudgedQuickly() {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(bytes.size() <= generate::kMaxTemplateSize);
+        const QString path =
+            testsupport::writeFile(testsupport::sandboxRoot() + QStringLiteral("/crafted/") +
+                                       QTest::currentDataTag() + QStringLiteral(".dot"),
+                                   bytes);
+        testsupport::ChildProcess judge;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TEMPLATE_TEST_JUDGE"), path);
+        judge.setEnvironment(env);
+        QVERIFY(judge.start(QCoreApplication::applicationFilePath(), {}));
+        const bool judged = judge.waitForFinished(5000);
+        QVERIFY2(judged, "the file was not judged within 5 seconds");
+        QCOMPARE(judge.exitCode(), 0);
+        QCOMPARE(judge.readAllStandardOutput().trimmed(),
+                 QByteArray("it is not a word-processor document (a Word or OpenDocument text "
+                            "document or template)"));
+    }
+
     void aTemplateLackingPlaceholdersIsUsedAndSaysWhatTheNoticeLacks() {
         const QByteArray partial = testsupport::readFile(fixture(QStringLiteral("partial.odt")));
         put(own(systemB), partial);
@@ -236,5 +325,16 @@ class TemplateTest : public QObject {
     }
 };
 
-VELTRANE_TEST_MAIN(TemplateTest)
+int main(int argc, char** argv) {
+    // Run again by the test as a judge of one file: says what it made of it.
+    if (const QByteArray path = qgetenv("TEMPLATE_TEST_JUDGE"); !path.isEmpty()) {
+        const generate::TemplateFile t = generate::inspectTemplate(QFile::decodeName(path));
+        std::printf("%s\n", t.refusal.isEmpty() ? "serves" : qPrintable(t.refusal));
+        return 0;
+    }
+    testsupport::isolateEnvironment();
+    QApplication app(argc, argv);
+    TemplateTest tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "test_template.moc"

@@ -2,9 +2,11 @@
 // picture, profiles and their locks, and the process supervisor.
 
 #include "platform/automation/automation.h"
+#include "platform/office/lifecycle/hang_judge.h"
 #include "platform/office/lifecycle/profiles_and_sockets.h"
 #include "platform/office/lifecycle/supervisor.h"
 #include "platform/office/wordmodel/picture_and_text.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -437,6 +439,41 @@ class OfficePartsTest : public QObject {
         QFile::remove(base);
         QDir(base).removeRecursively();
         QVERIFY(QFileInfo(notAFolder).isFile());
+    }
+
+    void aHungProcessIsToldFromABusyOne() {
+        using namespace std::chrono_literals;
+        using Verdict = HangJudge::Verdict;
+        testsupport::ChildProcess sleeper, burner;
+        QVERIFY(sleeper.start("/bin/sleep", {"60"}));
+        QVERIFY(burner.start("/bin/sh", {"-c", "while :; do :; done"}));
+        HangJudge idle(sleeper.processId(), 3s, 10s), busy(burner.processId(), 3s, 10s);
+        const auto t0 = HangJudge::Clock::now();
+        QCOMPARE(idle.look(t0), Verdict::Working);
+        QCOMPARE(busy.look(t0), Verdict::Working);
+        // No CPU time at all for the whole time is a hang; any is work.
+        std::this_thread::sleep_for(300ms);
+        QCOMPARE(idle.look(t0 + 9s), Verdict::Working);
+        QCOMPARE(idle.look(t0 + 11s), Verdict::Idle);
+        QCOMPARE(busy.look(t0 + 11s), Verdict::Working);
+        std::this_thread::sleep_for(300ms);
+        QCOMPARE(busy.look(t0 + 30s), Verdict::Working);
+
+        // Stopped, it is judged once it has stayed so; let go, it works again.
+        ::kill(burner.processId(), SIGSTOP);
+        const QString stat = QString("/proc/%1/stat").arg(burner.processId());
+        QTRY_VERIFY(testsupport::readFile(stat).contains(") T "));
+        const auto t1 = HangJudge::Clock::now();
+        QCOMPARE(busy.look(t1), Verdict::Working);
+        QCOMPARE(busy.look(t1 + 2s), Verdict::Working);
+        QCOMPARE(busy.look(t1 + 3s), Verdict::Stopped);
+        ::kill(burner.processId(), SIGCONT);
+        std::this_thread::sleep_for(300ms);
+        QCOMPARE(busy.look(t1 + 4s), Verdict::Working);
+
+        sleeper.kill();
+        QVERIFY(sleeper.waitForFinished(5000));
+        QCOMPARE(idle.look(t0 + 40s), Verdict::Gone);
     }
 
     void supervisorBoundsAndReaps() {

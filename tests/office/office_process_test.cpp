@@ -184,6 +184,7 @@ class OfficeProcessTest : public QObject {
         const bool ended = endHost(15000);
         setProgram(nullptr);
         setBounds(0, 0, 0);
+        setHangJudging(0, 0, 0);
         setRecycleAfter(0);
         QVERIFY(ended);
         QCOMPARE(ourOffices(), QList<pid_t>{});
@@ -334,6 +335,48 @@ class OfficeProcessTest : public QObject {
         word.call("quit");
     }
 
+    void aStoppedOfficeIsGivenUpLongBeforeTheBound() {
+        // The call's bound is two minutes, for honest work; a stopped office
+        // does none, and is ended as one that died, then replaced.
+        Object word = createWord();
+        const pid_t pid = officePid(word);
+        const Object doc = openTemplate(word);
+        ::kill(pid, SIGSTOP);
+        QElapsedTimer t;
+        t.start();
+        const QString error =
+            errorOf([&] { doc.call("SaveAs", {testsupport::sandboxRoot() + "/tmp/stopped.doc"}); });
+        QVERIFY2(t.elapsed() < 20000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(error.contains("stopped working during SaveAs"), qPrintable(error));
+        QVERIFY(errorOf([&] { doc.get("Range"); }).contains("no longer running"));
+        errorOf([&] { word.call("quit"); });
+        QTRY_VERIFY_WITH_TIMEOUT(!running(pid), 10000);
+        word = createWord();
+        QVERIFY(officePid(word) != pid);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        word.call("quit");
+    }
+
+    void aBusyOfficeIsNotCutShort() {
+        // Judged often and strictly, an office at work on a call that lasts
+        // many times the judging's span is still let finish it. A long text
+        // to open keeps it busy on a short request (a long value would keep
+        // this side busy sending it).
+        setHangJudging(100, 1000, 1000);
+        const QString text = testsupport::sandboxRoot() + "/tmp/long.txt";
+        testsupport::writeFile(
+            text, QByteArray("A line of a long text to open, and more words.\n").repeated(20000));
+        Object word = createWord();
+        QElapsedTimer t;
+        t.start();
+        const QString error = errorOf([&] { word["Documents"].call("Open", {text}); });
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        if (t.elapsed() < 3000)
+            QSKIP("the call was too quick here to tell a busy office from an idle one");
+        word.set("DisplayAlerts", Variant(false));
+        word.call("quit");
+    }
+
     void aKilledOfficeWhosePipeOutlivesItIsLetGo() {
         // Something else holds the office's end of the pipe, so killing the
         // office does not end the connection: the bridge is let go after its
@@ -402,6 +445,25 @@ class OfficeProcessTest : public QObject {
                      qPrintable(error));
             errorOf([&] { word.call("quit"); });
         }
+    }
+
+    void theHostEndsAnOfficeItIsAskingToEnd() {
+        // The host asks a second office to end, and it stops answering while
+        // asked: ending the host waits for that, and cuts it short rather than
+        // letting the program's exit wait out the call's bound.
+        Object first = createWord();
+        Object second = createWord();
+        const pid_t kept = officePid(first), retired = officePid(second);
+        first.call("quit");
+        holdAt("retire", -1);
+        second.call("quit");
+        QCOMPARE(heldOffice(10000), retired);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(endHost(15000));
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!running(retired));
+        QVERIFY(!running(kept));
     }
 
     void anOfficeEndsWithTheProgram() {

@@ -49,6 +49,11 @@ inline void setBounds(int startMs, int ordinaryMs, int lengthyMs) {
         startMs, ordinaryMs, lengthyMs);
 }
 
+inline void setHangJudging(int pulseMs, int stoppedMs, int idleMs) {
+    seam<decltype(veltrane_office_testing_set_hang_judging)>(
+        "veltrane_office_testing_set_hang_judging")(pulseMs, stoppedMs, idleMs);
+}
+
 // Ends the host's idle office and waits for every exit.
 inline bool endHost(int ms) {
     return seam<decltype(veltrane_office_testing_end_host)>("veltrane_office_testing_end_host")(

@@ -249,7 +249,7 @@ void OfficeHost::ensureWorker() {
 }
 
 bool OfficeHost::noWorkInFlight() const {
-    return !mBusy && !mReplaceWanted && !mWarmWanted && mRetiring.empty();
+    return !mBusy && !mReplaceWanted && !mWarmWanted && mRetiring.empty() && !mRetiringNow;
 }
 
 void OfficeHost::work() {
@@ -266,10 +266,16 @@ void OfficeHost::work() {
         } else {
             std::shared_ptr<OfficeProcess> office = std::move(mRetiring.front());
             mRetiring.pop_front();
+            // Still work in flight while it is asked to end: a shutdown waits
+            // for it, and cuts it short.
+            mRetiringNow = office;
             // No calls while the program ends: quick, and nothing to wait for.
             const auto ask = mStopping ? OfficeProcess::Ask::Signal : OfficeProcess::Ask::Call;
             lock.unlock();
             office->retire(ask);
+            lock.lock();
+            mRetiringNow.reset();
+            lock.unlock();
             office.reset();
             lock.lock();
         }
@@ -361,6 +367,8 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
             office->cutShort();
     if (mWarming)
         mWarming->cutShort();
+    if (mRetiringNow)
+        mRetiringNow->cutShort();
     mChanged.notify_all();
     mChanged.wait_until(lock, deadline, [&] { return noWorkInFlight(); });
     if (!noWorkInFlight())

@@ -78,6 +78,7 @@ class OfficeHost {
     std::condition_variable mChanged;
     std::shared_ptr<OfficeProcess> mIdle;
     std::deque<std::shared_ptr<OfficeProcess>> mRetiring;
+    std::shared_ptr<OfficeProcess> mRetiringNow; // the worker is asking it to end
     // Offices being started, and the one being warmed: cut short on stopping.
     std::vector<std::weak_ptr<OfficeProcess>> mStarting;
     std::shared_ptr<OfficeProcess> mWarming;

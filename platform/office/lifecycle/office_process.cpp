@@ -1,5 +1,6 @@
 #include "office_process.h"
 
+#include "hang_judge.h"
 #include "office_log.h"
 #include "profiles_and_sockets.h"
 
@@ -258,11 +259,65 @@ void OfficeProcess::ProcessAndBridge::callOver() {
 
 // ---- Watch ---------------------------------------------------------------------
 
+struct OfficeProcess::Pulse {
+    Pulse(pid_t pid, const QString& call)
+        : judge(pid, callBounds().stoppedFor, callBounds().idleFor), what(call) {}
+    HangJudge judge;
+    const QString what;
+    std::atomic<bool> over{false};
+    std::atomic<uint64_t> alarm{0};
+
+    // Looks at the office after a pulse, and again after each until the call
+    // is over; ends an office that will not answer as one that died.
+    static void next(std::weak_ptr<ProcessAndBridge> weak, std::shared_ptr<Pulse> pulse) {
+        pulse->alarm = Supervisor::instance().arm(callBounds().pulse, [weak, pulse] {
+            const auto shared = weak.lock();
+            if (pulse->over || !shared || shared->dead)
+                return;
+            const HangJudge::Verdict verdict = pulse->judge.look(Clock::now());
+            if (verdict == HangJudge::Verdict::Working) {
+                next(weak, pulse);
+                return;
+            }
+            if (verdict == HangJudge::Verdict::Gone)
+                return; // the bridge fails the call by itself
+            qCWarning(lcOffice).noquote()
+                << "office" << shared->livePid()
+                << (verdict == HangJudge::Verdict::Stopped
+                        ? QStringLiteral("is stopped")
+                        : QStringLiteral("used no CPU time for %1")
+                              .arg(seconds(callBounds().idleFor)))
+                << "while" << pulse->what << "waited; judged hung and killed";
+            shared->dead = true;
+            shared->killAndLetBridgeFail();
+        });
+    }
+
+    void stop() {
+        over = true;
+        // A look under way may arm one more; that one sees over and ends.
+        for (uint64_t id = alarm; id != 0;) {
+            Supervisor::instance().disarm(id);
+            const uint64_t now = alarm;
+            id = now != id ? now : 0;
+        }
+    }
+};
+
 OfficeProcess::Watch::Watch(std::shared_ptr<ProcessAndBridge> shared, Millis bound,
-                            const QString& what)
-    : mShared(std::move(shared)), mId(mShared->armWatchdog(bound, what)) {}
+                            const QString& what, Judge judge)
+    : mShared(std::move(shared)), mId(mShared->armWatchdog(bound, what)) {
+    if (judge != Judge::Hangs)
+        return;
+    if (const pid_t pid = mShared->livePid(); pid > 0) {
+        mPulse = std::make_shared<Pulse>(pid, what);
+        Pulse::next(mShared, mPulse);
+    }
+}
 
 OfficeProcess::Watch::~Watch() {
+    if (mPulse)
+        mPulse->stop();
     // Waits for an expiry already under way, so a call that returned is
     // never followed by its office being killed for it.
     Supervisor::instance().disarm(mId);
@@ -518,7 +573,8 @@ std::shared_ptr<OfficeProcess> OfficeProcess::start(const Admit& admit, const QS
     office->spawn(launch);
     // The start-up as a whole is bounded too: a bridge handshake with an
     // office that hangs while starting would otherwise wait forever.
-    const Watch startBound(office->mShared, callBounds().start, QStringLiteral("its start"));
+    const Watch startBound(office->mShared, callBounds().start, QStringLiteral("its start"),
+                           Judge::BoundOnly);
 
     const auto connection = office->connectWhenListening(launch);
     holdAt("bridge", office->mShared->livePid());
@@ -598,6 +654,7 @@ void OfficeProcess::retire(Ask ask) {
         // No calls while the program ends: quick, and the runtime may be going.
         ::kill(-pid, SIGTERM);
     } else if (!mShared->dead && !mShared->hung && mDesktop.is()) {
+        holdAt("retire", pid);
         const Watch watch(mShared, callBounds().ordinary, QStringLiteral("terminate"));
         try {
             mDesktop->terminate();

@@ -39,6 +39,12 @@ struct CallBounds {
     // After the watchdog kills an office, the time its bridge gets to see the
     // pipe close and fail the waiting call on its own.
     Millis bridgeGrace{3000};
+    // While a call waits, the office is looked at once a pulse: one stopped
+    // for stoppedFor, or that used no CPU time at all for idleFor, will not
+    // answer and is ended then, not at the call's bound.
+    Millis pulse{1000};
+    Millis stoppedFor{3000};
+    Millis idleFor{10000};
 };
 CallBounds& callBounds();
 
@@ -178,15 +184,23 @@ class OfficeProcess {
         std::atomic<uint64_t> pipeCloseFallback{0};
     };
 
-    // One bound call (or the start): the watchdog armed for its length.
+    // While a call waits: the office looked at once a pulse (HangJudge).
+    struct Pulse;
+
+    // One bound call (or the start): the watchdog armed for its length. A
+    // call's office is watched meanwhile too; a starting office is not (it
+    // waits on its own start-up, with a bound of its own).
+    enum class Judge { Hangs, BoundOnly };
     class Watch {
       public:
-        Watch(std::shared_ptr<ProcessAndBridge> shared, Millis bound, const QString& what);
+        Watch(std::shared_ptr<ProcessAndBridge> shared, Millis bound, const QString& what,
+              Judge judge = Judge::Hangs);
         ~Watch();
 
       private:
         std::shared_ptr<ProcessAndBridge> mShared;
         uint64_t mId;
+        std::shared_ptr<Pulse> mPulse;
     };
 
     static Millis boundOf(Bound b);
