@@ -86,8 +86,8 @@ bool inStory(const Reference<XTextRange>& hit, const std::vector<Reference<XText
     return false;
 }
 
-int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
-                         const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
+Reference<css::container::XIndexAccess>
+findEverywhere(const Reference<css::text::XTextDocument>& doc, const SearchTerms& terms) {
     Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
     Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
     descriptor->setSearchString(toOU(terms.text));
@@ -97,9 +97,21 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
     props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
     props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
     props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+    return searchable->findAll(descriptor);
+}
 
+void putAll(const Reference<css::text::XTextDocument>& doc,
+            const std::vector<Reference<XTextRange>>& hits, const QStringList& lines) {
+    // A page can break only in the body text; a table cell is a text of its own.
+    const Reference<XText> body = doc->getText();
+    for (const auto& hit : hits)
+        putLines(hit, lines, hit->getText() == body);
+}
+
+int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
+                         const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
     // Writer searches the whole document; only this story's hits count.
-    Reference<css::container::XIndexAccess> hits = searchable->findAll(descriptor);
+    Reference<css::container::XIndexAccess> hits = findEverywhere(doc, terms);
     std::vector<Reference<XTextRange>> mine;
     const sal_Int32 n = hits.is() ? hits->getCount() : 0;
     for (sal_Int32 i = 0; i < n; ++i) {
@@ -110,12 +122,8 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
         if (mode != ReplaceMode::All)
             break;
     }
-    if (mode != ReplaceMode::None) {
-        // A page can break only in the body text; a table cell is a text of its own.
-        const Reference<XText> body = doc->getText();
-        for (const auto& hit : mine)
-            putLines(hit, lines, hit->getText() == body);
-    }
+    if (mode != ReplaceMode::None)
+        putAll(doc, mine, lines);
     return int(mine.size());
 }
 
@@ -181,6 +189,30 @@ int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocum
     if (story.shapeText.is())
         return replaceInShapeText(session, story.shapeText, terms, lines, mode);
     return replaceInWriterStory(doc, story, terms, lines, mode);
+}
+
+int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
+                     const std::vector<Story>& stories, const SearchTerms& terms,
+                     const QStringList& lines) {
+    std::vector<Reference<XText>> texts;
+    for (const Story& s : stories)
+        texts.insert(texts.end(), s.writerTexts.begin(), s.writerTexts.end());
+    // All hits are found before any is replaced, as each story's own search
+    // would find them: a value that holds the placeholder is not searched again.
+    Reference<css::container::XIndexAccess> hits = findEverywhere(doc, terms);
+    std::vector<Reference<XTextRange>> mine;
+    const sal_Int32 n = hits.is() ? hits->getCount() : 0;
+    for (sal_Int32 i = 0; i < n; ++i) {
+        Reference<XTextRange> hit(hits->getByIndex(i), UNO_QUERY);
+        if (hit.is() && inStory(hit, texts))
+            mine.push_back(hit);
+    }
+    putAll(doc, mine, lines);
+    int replaced = int(mine.size());
+    for (const Story& s : stories)
+        if (s.shapeText.is())
+            replaced += replaceInShapeText(session, s.shapeText, terms, lines, ReplaceMode::All);
+    return replaced;
 }
 
 } // namespace office

@@ -70,8 +70,9 @@ QString fileUrl(const QString& path);
 
 struct DocState {
     Reference<css::text::XTextDocument> doc;
-    QString name;    // the file it came from, for messages
-    QString savedTo; // where SaveAs last wrote it
+    QString name;        // the file it came from, for messages
+    QString savedTo;     // where SaveAs last wrote it
+    int savedFormat = 0; // and in which of Word's formats
     bool closed = false;
     bool layoutHeld = false; // controllers locked since loading
     // The stories found the first time they were asked for. Nothing the model

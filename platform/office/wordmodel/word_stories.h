@@ -69,4 +69,11 @@ int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocum
                    const Story& story, const SearchTerms& terms, const QStringList& lines,
                    ReplaceMode mode);
 
+// Replaces every place of terms.text in all the stories at once, as a loop
+// over them with replaceInStory would: one search over the document's own
+// texts, then each drawing shape's text. Returns how many places were replaced.
+int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
+                     const std::vector<Story>& stories, const SearchTerms& terms,
+                     const QStringList& lines);
+
 } // namespace office

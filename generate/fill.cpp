@@ -1,0 +1,130 @@
+#include "fill.h"
+
+#include "entry/warningrecord.h"
+#include "platform/automation/automation.h"
+
+#include <QLoggingCategory>
+
+using automation::NamedArg;
+using automation::Object;
+using automation::Variant;
+
+namespace generate {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcFill, "veltrane.fill", QtWarningMsg)
+
+// Word's numbers for SaveAs and the PDF export.
+constexpr int32_t wdFormatDocument = 0;
+constexpr int32_t wdFormatXMLDocument = 12;
+constexpr int32_t wdFormatOpenDocumentText = 23;
+constexpr int32_t wdExportFormatPDF = 17;
+
+struct FormatName {
+    NoticeFormat format;
+    const char* name;
+};
+constexpr FormatName kFormatNames[] = {{NoticeFormat::Doc, "doc"},
+                                       {NoticeFormat::Pdf, "pdf"},
+                                       {NoticeFormat::Docx, "docx"},
+                                       {NoticeFormat::Odt, "odt"}};
+
+// The word processor quits when the notice is done, whichever step it ends at.
+struct QuitOnExit {
+    Object& app;
+    ~QuitOnExit() {
+        try {
+            app.call(QStringLiteral("quit"));
+        } catch (const automation::Error& e) {
+            qCWarning(lcFill) << "the word processor did not quit:" << e.description();
+        }
+        app.release();
+    }
+};
+
+QString placeholder(std::size_t index) {
+    return QLatin1String(entry::kFields[index].placeholder);
+}
+
+bool holdsAnyPlaceholder(const QString& text) {
+    for (std::size_t i = 0; i < entry::kFields.size(); ++i)
+        if (text.contains(placeholder(i), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+// The text boxes, shape by shape and field by field, as the window's second
+// pass does it. A box without any placeholder after the first pass cannot
+// change, so only the others are searched.
+void replaceInTextBoxes(const Object& doc, const Facts& facts) {
+    for (const Variant& item : doc[QStringLiteral("Shapes")].items()) {
+        const Object frame = item.toObject()[QStringLiteral("TextFrame")];
+        const Variant hasText = frame.get(QStringLiteral("HasText"));
+        if (hasText.isNull() || !hasText.toBool())
+            continue;
+        const Object range = frame[QStringLiteral("TextRange")];
+        if (!holdsAnyPlaceholder(range.get(QStringLiteral("Text")).toString()))
+            continue;
+        for (std::size_t i = 0; i < facts.size(); ++i) {
+            QList<Variant> args{Variant(placeholder(i))};
+            for (int k = 0; k < 8; ++k)
+                args << Variant::missing();
+            args << Variant(facts[i]) << Variant(int16_t(2));
+            range[QStringLiteral("Find")].call(QStringLiteral("Execute"), args);
+        }
+    }
+}
+
+} // namespace
+
+std::optional<NoticeFormat> noticeFormatNamed(const QString& name) {
+    for (const FormatName& f : kFormatNames)
+        if (name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0)
+            return f.format;
+    return std::nullopt;
+}
+
+QString noticeFormatName(NoticeFormat format) {
+    for (const FormatName& f : kFormatNames)
+        if (f.format == format)
+            return QLatin1String(f.name);
+    return QString();
+}
+
+void fillNotice(const QString& templatePath, const Facts& facts, NoticeFormat format,
+                const QString& outputPath) {
+    Object wordApp = automation::createObject(QStringLiteral("Word.Application"));
+    QuitOnExit quitter{wordApp};
+    const Object doc = wordApp[QStringLiteral("Documents")]
+                           .call(QStringLiteral("Open"), {Variant(templatePath)},
+                                 {NamedArg{QStringLiteral("ReadOnly"), Variant(true)}})
+                           .toObject();
+    // Field by field across the whole document: a value that holds a later
+    // field's placeholder is filled again by that field, as in the window.
+    for (std::size_t i = 0; i < facts.size(); ++i)
+        doc.call(QStringLiteral("ReplaceAll"), {Variant(placeholder(i)), Variant(facts[i])});
+    replaceInTextBoxes(doc, facts);
+
+    switch (format) {
+    case NoticeFormat::Pdf:
+        doc.call(QStringLiteral("ExportAsFixedFormat"),
+                 {Variant(outputPath), Variant(wdExportFormatPDF)},
+                 {NamedArg{QStringLiteral("UseISO19005_1"), Variant(true)}});
+        break;
+    case NoticeFormat::Doc:
+    case NoticeFormat::Docx:
+    case NoticeFormat::Odt: {
+        const int32_t word = format == NoticeFormat::Doc    ? wdFormatDocument
+                             : format == NoticeFormat::Docx ? wdFormatXMLDocument
+                                                            : wdFormatOpenDocumentText;
+        doc.call(QStringLiteral("SaveAs"), {Variant(outputPath), Variant(word)});
+        break;
+    }
+    }
+    wordApp.set(QStringLiteral("DisplayAlerts"), Variant(false));
+    doc.call(QStringLiteral("Close"), {},
+             {NamedArg{QStringLiteral("SaveChanges"), Variant(int16_t(0))}});
+}
+
+} // namespace generate
