@@ -4,8 +4,9 @@
 
 namespace app {
 
-CsvTable readCsv(const QByteArray& bytes) {
-    CsvTable table;
+namespace {
+
+void readInto(CsvTable& table, const QByteArray& bytes) {
     QByteArray data = bytes;
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
@@ -25,7 +26,7 @@ CsvTable readCsv(const QByteArray& bytes) {
         }
         table.error =
             QStringLiteral("line %1 is not UTF-8 text (save the file as CSV UTF-8)").arg(bad + 1);
-        return table;
+        return;
     }
 
     const qsizetype n = text.size();
@@ -48,7 +49,7 @@ CsvTable readCsv(const QByteArray& bytes) {
                     if (i >= n) {
                         table.error = QStringLiteral("the quote opened on line %1 is never closed")
                                           .arg(openedOn);
-                        return table;
+                        return;
                     }
                     const QChar c = text[i];
                     if (c == u'"') {
@@ -71,7 +72,7 @@ CsvTable readCsv(const QByteArray& bytes) {
                         QStringLiteral("line %1: text after a closing quote (a quote inside a "
                                        "quoted field is written twice)")
                             .arg(line);
-                    return table;
+                    return;
                 }
             } else {
                 while (i < n && text[i] != u',' && text[i] != u'\n' &&
@@ -102,6 +103,15 @@ CsvTable readCsv(const QByteArray& bytes) {
         record.number = ++number;
         table.records << record;
     }
+}
+
+} // namespace
+
+CsvTable readCsv(const QByteArray& bytes) {
+    CsvTable table;
+    readInto(table, bytes);
+    if (!table.error.isEmpty())
+        table.records.clear();
     return table;
 }
 
