@@ -3,6 +3,7 @@
 #include "entry/warningrecord.h"
 #include "platform/automation/automation.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 
 using automation::NamedArg;
@@ -94,17 +95,24 @@ QString noticeFormatName(NoticeFormat format) {
 
 void fillNotice(const QString& templatePath, const Facts& facts, NoticeFormat format,
                 const QString& outputPath) {
+    // Where a notice's time goes, on demand (QT_LOGGING_RULES="veltrane.fill.debug=true").
+    QElapsedTimer clock;
+    clock.start();
+    qint64 opened = 0, replaced = 0, boxed = 0, saved = 0;
     Object wordApp = automation::createObject(QStringLiteral("Word.Application"));
     QuitOnExit quitter{wordApp};
     const Object doc = wordApp[QStringLiteral("Documents")]
                            .call(QStringLiteral("Open"), {Variant(templatePath)},
                                  {NamedArg{QStringLiteral("ReadOnly"), Variant(true)}})
                            .toObject();
+    opened = clock.restart();
     // Field by field across the whole document: a value that holds a later
     // field's placeholder is filled again by that field, as in the window.
     for (std::size_t i = 0; i < facts.size(); ++i)
         doc.call(QStringLiteral("ReplaceAll"), {Variant(placeholder(i)), Variant(facts[i])});
+    replaced = clock.restart();
     replaceInTextBoxes(doc, facts);
+    boxed = clock.restart();
 
     switch (format) {
     case NoticeFormat::Pdf:
@@ -122,9 +130,13 @@ void fillNotice(const QString& templatePath, const Facts& facts, NoticeFormat fo
         break;
     }
     }
+    saved = clock.restart();
     wordApp.set(QStringLiteral("DisplayAlerts"), Variant(false));
     doc.call(QStringLiteral("Close"), {},
              {NamedArg{QStringLiteral("SaveChanges"), Variant(int16_t(0))}});
+    qCDebug(lcFill) << "notice made: open" << opened << "ms, replace" << replaced
+                    << "ms, text boxes" << boxed << "ms, save" << saved << "ms, close"
+                    << clock.elapsed() << "ms";
 }
 
 } // namespace generate

@@ -209,8 +209,11 @@ int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDoc
     }
     putAll(doc, mine, lines);
     int replaced = int(mine.size());
+    // A shape's paragraphs are searched only when its whole text has the place:
+    // one call to the office instead of several for each paragraph.
+    const Qt::CaseSensitivity cs = terms.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     for (const Story& s : stories)
-        if (s.shapeText.is())
+        if (s.shapeText.is() && toQ(s.shapeText->getString()).contains(terms.text, cs))
             replaced += replaceInShapeText(session, s.shapeText, terms, lines, ReplaceMode::All);
     return replaced;
 }
