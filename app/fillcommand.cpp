@@ -156,7 +156,7 @@ QString existsMessage(const QString& path) {
 
 // Makes the notice apart, then puts it in place with the saving routine of the
 // window, so the target is whole or untouched. Throws automation::Error.
-void makeNotice(const QString& templatePath, const Facts& facts, NoticeFormat format,
+void makeNotice(generate::NoticeFiller& filler, const Facts& facts, NoticeFormat format,
                 const QString& staged, const QString& target, bool force) {
     if (!force && nameTaken(target))
         throw automation::Error(existsMessage(target));
@@ -164,7 +164,7 @@ void makeNotice(const QString& templatePath, const Facts& facts, NoticeFormat fo
         const QString& path;
         ~RemoveStaged() { DeleteFileQuietly(path); }
     } removeStaged{staged};
-    generate::fillNotice(templatePath, facts, format, staged);
+    filler.fill(facts, format, staged);
     if (!force && nameTaken(target)) // made by someone else meanwhile
         throw automation::Error(existsMessage(target));
     CopyFileWhole(staged, target);
@@ -576,7 +576,8 @@ int fillOne(const FillOptions& options) {
     if (StopSignals::stopped())
         return StopSignals::status();
     try {
-        makeNotice(templatePath, *facts, *format,
+        generate::NoticeFiller filler(templatePath);
+        makeNotice(filler, *facts, *format,
                    folder.path() + QStringLiteral("/notice.") + generate::noticeFormatName(*format),
                    options.output, options.force);
     } catch (const automation::Error& e) {
@@ -599,6 +600,7 @@ int fillWorker(const QString& templatePath, const QString& folder) {
         writeAll(1, jsonLine({{QStringLiteral("fatal"), fatal}}));
         return 1;
     }
+    generate::NoticeFiller filler(templatePath);
     LineReader input(0);
     QByteArray line;
     while (!StopSignals::stopped()) {
@@ -620,7 +622,7 @@ int fillWorker(const QString& templatePath, const QString& folder) {
             if (!format || values.size() != qsizetype(facts.size()))
                 throw automation::Error(
                     QStringLiteral("the list sent a row this worker cannot read"));
-            makeNotice(templatePath, facts, *format,
+            makeNotice(filler, facts, *format,
                        folder + QStringLiteral("/row-%1.").arg(row) +
                            generate::noticeFormatName(*format),
                        job.value(QStringLiteral("target")).toString(),

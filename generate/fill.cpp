@@ -31,19 +31,6 @@ constexpr FormatName kFormatNames[] = {{NoticeFormat::Doc, "doc"},
                                        {NoticeFormat::Docx, "docx"},
                                        {NoticeFormat::Odt, "odt"}};
 
-// The word processor quits when the notice is done, whichever step it ends at.
-struct QuitOnExit {
-    Object& app;
-    ~QuitOnExit() {
-        try {
-            app.call(QStringLiteral("quit"));
-        } catch (const automation::Error& e) {
-            qCWarning(lcFill) << "the word processor did not quit:" << e.description();
-        }
-        app.release();
-    }
-};
-
 QString placeholder(std::size_t index) {
     return QLatin1String(entry::kFields[index].placeholder);
 }
@@ -95,14 +82,46 @@ QString noticeFormatName(NoticeFormat format) {
 
 void fillNotice(const QString& templatePath, const Facts& facts, NoticeFormat format,
                 const QString& outputPath) {
+    NoticeFiller(templatePath).fill(facts, format, outputPath);
+}
+
+void NoticeFiller::quit() {
+    if (mWordApp.isNothing())
+        return;
+    try {
+        mWordApp.call(QStringLiteral("quit"));
+    } catch (const automation::Error& e) {
+        qCWarning(lcFill) << "the word processor did not quit:" << e.description();
+    }
+    mWordApp.release();
+    mMade = 0;
+}
+
+void NoticeFiller::fill(const Facts& facts, NoticeFormat format, const QString& outputPath) {
+    // A word processor that has served long enough makes way for a fresh one,
+    // so what each notice leaves in it never piles up.
+    if (mMade >= kNoticesPerSession)
+        quit();
+    if (mWordApp.isNothing())
+        mWordApp = automation::createObject(QStringLiteral("Word.Application"));
+    try {
+        fillWith(mWordApp, facts, format, outputPath);
+        ++mMade;
+    } catch (...) {
+        // Whatever it still holds goes with it; the next notice starts clean.
+        quit();
+        throw;
+    }
+}
+
+void NoticeFiller::fillWith(const Object& wordApp, const Facts& facts, NoticeFormat format,
+                            const QString& outputPath) {
     // Where a notice's time goes, on demand (QT_LOGGING_RULES="veltrane.fill.debug=true").
     QElapsedTimer clock;
     clock.start();
     qint64 opened = 0, replaced = 0, boxed = 0, saved = 0;
-    Object wordApp = automation::createObject(QStringLiteral("Word.Application"));
-    QuitOnExit quitter{wordApp};
     const Object doc = wordApp[QStringLiteral("Documents")]
-                           .call(QStringLiteral("Open"), {Variant(templatePath)},
+                           .call(QStringLiteral("Open"), {Variant(mTemplate)},
                                  {NamedArg{QStringLiteral("ReadOnly"), Variant(true)}})
                            .toObject();
     opened = clock.restart();

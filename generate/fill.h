@@ -3,6 +3,8 @@
 // the same word processor and the same replacements as "Start Creating
 // Template", minus the picture and the preview.
 
+#include "platform/automation/automation.h"
+
 #include <QString>
 
 #include <array>
@@ -28,11 +30,35 @@ enum class NoticeFormat { Doc, Pdf, Docx, Odt };
 std::optional<NoticeFormat> noticeFormatNamed(const QString& name);
 QString noticeFormatName(NoticeFormat format);
 
-// Opens the template at templatePath in a word processor of its own, puts the
-// facts in place of the placeholders (every story, then the text boxes, in
-// the window's order, under the window's rules for line breaks and control
-// characters), writes the result to outputPath in the given format, and
-// quits the word processor on every path. Throws automation::Error.
+// Makes notices one after another from the template at templatePath: opens it,
+// puts the facts in place of the placeholders (every story, then the text
+// boxes, in the window's order, under the window's rules for line breaks and
+// control characters), and writes the result in the given format. One word
+// processor serves a run of notices; a fresh one is taken after every
+// kNoticesPerSession and after any failure, and the last quits with the filler.
+class NoticeFiller {
+  public:
+    static constexpr int kNoticesPerSession = 25;
+
+    explicit NoticeFiller(QString templatePath) : mTemplate(std::move(templatePath)) {}
+    ~NoticeFiller() { quit(); }
+    NoticeFiller(const NoticeFiller&) = delete;
+    NoticeFiller& operator=(const NoticeFiller&) = delete;
+
+    // Throws automation::Error; the word processor is let go then.
+    void fill(const Facts& facts, NoticeFormat format, const QString& outputPath);
+
+  private:
+    void fillWith(const automation::Object& wordApp, const Facts& facts, NoticeFormat format,
+                  const QString& outputPath);
+    void quit();
+
+    QString mTemplate;
+    automation::Object mWordApp;
+    int mMade = 0;
+};
+
+// One notice, with a word processor of its own. Throws automation::Error.
 void fillNotice(const QString& templatePath, const Facts& facts, NoticeFormat format,
                 const QString& outputPath);
 

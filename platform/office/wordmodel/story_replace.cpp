@@ -193,22 +193,46 @@ int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocum
 
 int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
                      const std::vector<Story>& stories, const SearchTerms& terms,
-                     const QStringList& lines) {
-    std::vector<Reference<XText>> texts;
-    for (const Story& s : stories)
-        texts.insert(texts.end(), s.writerTexts.begin(), s.writerTexts.end());
+                     const QStringList& lines, DocumentSearch& search) {
+    if (!search.descriptor.is()) {
+        Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
+        search.descriptor = searchable->createSearchDescriptor();
+        Reference<css::beans::XPropertySet> props(search.descriptor, UNO_QUERY_THROW);
+        // Literal text: "$1 & \ ( ) [x]" must be found and put in as typed.
+        props->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
+        props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+        props->setPropertyValue("SearchCaseSensitive", css::uno::Any(false));
+        props->setPropertyValue("SearchWords", css::uno::Any(false));
+        search.matchCase = search.wholeWord = false;
+        search.body = doc->getText();
+        for (const Story& s : stories)
+            search.texts.insert(search.texts.end(), s.writerTexts.begin(), s.writerTexts.end());
+    }
+    if (terms.matchCase != search.matchCase || terms.wholeWord != search.wholeWord) {
+        Reference<css::beans::XPropertySet> props(search.descriptor, UNO_QUERY_THROW);
+        props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
+        props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
+        search.matchCase = terms.matchCase;
+        search.wholeWord = terms.wholeWord;
+    }
+    search.descriptor->setSearchString(toOU(terms.text));
     // All hits are found before any is replaced, as each story's own search
     // would find them: a value that holds the placeholder is not searched again.
-    Reference<css::container::XIndexAccess> hits = findEverywhere(doc, terms);
-    std::vector<Reference<XTextRange>> mine;
+    Reference<css::container::XIndexAccess> hits =
+        Reference<css::util::XSearchable>(doc, UNO_QUERY_THROW)->findAll(search.descriptor);
     const sal_Int32 n = hits.is() ? hits->getCount() : 0;
+    int replaced = 0;
     for (sal_Int32 i = 0; i < n; ++i) {
         Reference<XTextRange> hit(hits->getByIndex(i), UNO_QUERY);
-        if (hit.is() && inStory(hit, texts))
-            mine.push_back(hit);
+        if (!hit.is())
+            continue;
+        // Most hits lie in the body itself: known without asking further.
+        const Reference<XText> own = hit->getText();
+        if (own != search.body && !inStory(hit, search.texts))
+            continue;
+        putLines(hit, lines, own == search.body);
+        ++replaced;
     }
-    putAll(doc, mine, lines);
-    int replaced = int(mine.size());
     // A shape's paragraphs are searched only when its whole text has the place:
     // one call to the office instead of several for each paragraph.
     const Qt::CaseSensitivity cs = terms.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;

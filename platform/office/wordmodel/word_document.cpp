@@ -263,8 +263,8 @@ class Document final : public InDocument {
             mDoc->stories = collectStories(*mSession, mDoc->doc);
         const SearchTerms terms{a.at(0).toString(), a.has(2) && a.at(2).toBool(), false};
         const QString with = a.has(1) ? a.at(1).toString() : QString();
-        return Variant(int32_t(
-            replaceInStories(*mSession, mDoc->doc, *mDoc->stories, terms, replacementLines(with))));
+        return Variant(int32_t(replaceInStories(*mSession, mDoc->doc, *mDoc->stories, terms,
+                                                replacementLines(with), mDoc->search)));
     }
 
     Variant close(const QList<Variant>& positional, const QList<NamedArg>& named) {
@@ -283,6 +283,7 @@ class Document final : public InDocument {
         c->close(true);
         mDoc->closed = true;
         mDoc->stories.reset();
+        mDoc->search = {};
         mDoc->doc.clear();
         return Variant();
     }

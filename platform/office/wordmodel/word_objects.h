@@ -79,6 +79,7 @@ struct DocState {
     // offers adds or removes a story, and a caller typically asks once per
     // placeholder, so the walk over frames, shapes and page styles is done once.
     std::optional<std::vector<Story>> stories;
+    DocumentSearch search; // for ReplaceAll, kept between its calls
 
     // Saving and rendering want the layout up to date.
     void releaseLayout();
