@@ -183,6 +183,39 @@ class CommandLineTest : public QObject {
         // No word processor was started for any of them.
         QVERIFY(!QFileInfo::exists(testsupport::sandboxRoot() + "/cache/veltrane"));
     }
+
+    // Without its word processor the program says what the window says, and
+    // makes nothing.
+    void noWordProcessorGivesTheWindowsWords() {
+        const QString bare = dir + "/bare/veltrane"; // no office plugin beside it
+        QDir().mkpath(dir + "/bare");
+        QVERIFY(QFile::copy(QStringLiteral(VELTRANE_EXECUTABLE), bare));
+        const QString good = testsupport::writeFile(
+            dir + "/good.json",
+            R"({"employeeName": "A", "manager": "B", "department": "C", "infraction": "D",
+                "improvement": "E", "consequences": "F", "jobTitle": "G", "date": "H",
+                "employeeId": "I"})");
+        const QString list = testsupport::writeFile(
+            dir + "/list.csv", "employeeName,manager,department,infraction,improvement,"
+                               "consequences,jobTitle,date,employeeId\nA,B,C,D,E,F,G,H,I\n");
+        const QList<QStringList> runs = {{"--fill", good, "--output", dir + "/a.doc"},
+                                         {"--fill-list", list, "--output-dir", dir + "/out"}};
+        for (const QStringList& args : runs) {
+            testsupport::ChildProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("DISPLAY"));
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            p.setEnvironment(env);
+            QVERIFY(p.start(bare, args));
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 1);
+            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+            QCOMPARE(err.count("Error 842001. A normal instance of Word could not be created."), 1);
+            QVERIFY2(err.contains("4. All versions of Word are supported"), qPrintable(err));
+        }
+        QVERIFY(!QFileInfo::exists(dir + "/a.doc"));
+        QCOMPARE(QDir(dir + "/out").entryList(QDir::Files), QStringList());
+    }
 };
 
 VELTRANE_TEST_MAIN(CommandLineTest)
