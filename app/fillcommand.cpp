@@ -590,11 +590,15 @@ int fillOne(const FillOptions& options) {
 int fillWorker(const QString& templatePath, const QString& folder) {
     // The list stops its workers; a Ctrl+C meant for the list is not for them.
     StopSignals stopSignals(false);
+    // What the window would show goes to the list, which says it once for all workers.
     QString fatal;
     ui::setMsgBoxHandler([&](const ui::MsgBoxRequest& request) {
         fatal += ui::displayText(request.prompt) + QLatin1Char('\n');
         return int(ui::vbOK);
     });
+    struct ForgetHandler {
+        ~ForgetHandler() { ui::setMsgBoxHandler({}); }
+    } forgetHandler;
     generate::CheckWordAvailable();
     if (programEnded()) {
         writeAll(1, jsonLine({{QStringLiteral("fatal"), fatal}}));

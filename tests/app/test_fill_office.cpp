@@ -279,6 +279,44 @@ class FillOfficeTest : public QObject {
         delete form;
     }
 
+    // An organisation's own template is found as the window finds it, its text
+    // boxes and headers filled as the window fills them.
+    void theOwnTemplateIsFilledAsTheWindowFillsIt() {
+        const QString own = testsupport::sandboxRoot() + "/data/veltrane/template.dot";
+        QDir().mkpath(QFileInfo(own).path());
+        QVERIFY(QFile::copy(QStringLiteral(OFFICE_TEST_DATA "/story-template.dot"), own));
+        struct RemoveOwn {
+            QString path;
+            ~RemoveOwn() { QFile::remove(path); }
+        } removeOwn{own};
+        QStringList values = trickyFacts();
+        values[8] = "[EmployeeName]"; // an earlier field's placeholder, in a text box
+        const QString facts = testsupport::writeFile(dir + "/own.json", factsJson(values));
+        Cli cli({"--fill", facts, "--output", dir + "/own.doc"});
+        QVERIFY2(cli.ended() == 0, qPrintable(cli.err()));
+
+        MsgBoxRecorder boxes;
+        for (const QString& f : QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files))
+            QFile::remove(app::TempPath(f));
+        Form1* form = Form1::create();
+        QVERIFY(form && !app::programEnded());
+        for (int i = 0; i < 9; ++i)
+            form->Text1[size_t(i)]->SetText(values[i]);
+        form->show();
+        form->PushButton6->click();
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+        const QStringList made = QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
+        QCOMPARE(made.size(), 1);
+        const QString windowDoc = app::TempPath(made[0]);
+        const QString aw = testsupport::antiwordText(dir + "/own.doc");
+        const QString cd = testsupport::catdocText(dir + "/own.doc");
+        QCOMPARE(aw, testsupport::antiwordText(windowDoc));
+        QCOMPARE(cd, testsupport::catdocText(windowDoc));
+        QVERIFY2(aw.contains("Shape [Story]") && cd.contains("Header [Story] Bob Clerk"),
+                 qPrintable(aw + cd));
+        delete form;
+    }
+
     // One file per row, named from the row, never over another; a bad row is
     // told with its number and the others are still made.
     void aListMakesOneNoticePerRow() {
