@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 using testsupport::MsgBoxRecorder;
@@ -113,13 +114,6 @@ QList<pid_t> childrenOf(pid_t parent) {
     return out;
 }
 
-QByteArray zipMember(const QString& zip, const QString& member) {
-    testsupport::ChildProcess p;
-    if (!p.start("unzip", {"-p", zip, member}) || !p.waitForFinished(30000))
-        return {};
-    return p.readAllStandardOutput();
-}
-
 // The program as a script starts it: no display, its own temporary folder
 // for the system's (TMPDIR), everything else the test's private environment.
 class Cli {
@@ -197,6 +191,28 @@ class Window {
     QString mOut;
 };
 
+// The notice the window makes of values, in this process: its path in TEMP.
+QString windowNotice(const QStringList& values) {
+    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+    app::setAppPathForTests(testsupport::sandboxRoot());
+    for (const QString& f : QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files))
+        QFile::remove(app::TempPath(f));
+    MsgBoxRecorder boxes;
+    std::unique_ptr<Form1> form(Form1::create());
+    if (!form || app::programEnded())
+        return QString();
+    for (int i = 0; i < 9; ++i)
+        form->Text1[size_t(i)]->SetText(values[i]);
+    form->show();
+    form->PushButton6->click();
+    const QStringList made = QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
+    if (!boxes.seen.isEmpty() || made.size() != 1) {
+        qWarning() << "the window made" << made << "and said" << boxes.prompts();
+        return QString();
+    }
+    return app::TempPath(made[0]);
+}
+
 } // namespace
 
 class FillOfficeTest : public QObject {
@@ -226,19 +242,8 @@ class FillOfficeTest : public QObject {
         QVERIFY(!QFileInfo::exists(testsupport::sandboxRoot() + "/config/Ardmoor.conf"));
 
         // The window, in this process, with the same facts.
-        automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-        app::setAppPathForTests(testsupport::sandboxRoot());
-        MsgBoxRecorder boxes;
-        Form1* form = Form1::create();
-        QVERIFY(form && !app::programEnded());
-        for (int i = 0; i < 9; ++i)
-            form->Text1[size_t(i)]->SetText(values[i]);
-        form->show();
-        form->PushButton6->click();
-        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        const QStringList made = QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
-        QCOMPARE(made.size(), 1);
-        const QString windowDoc = app::TempPath(made[0]);
+        const QString windowDoc = windowNotice(values);
+        QVERIFY(!windowDoc.isEmpty());
         const QString windowPdf = dir + "/window.pdf";
         exporting::ExportDocumentAsPdf(windowDoc, windowPdf, true);
 
@@ -259,9 +264,10 @@ class FillOfficeTest : public QObject {
                  testsupport::pdfPageCount(windowPdf));
 
         const QString docx =
-            QString::fromUtf8(zipMember(dir + "/notice.docx", "word/document.xml"));
-        const QString odt = QString::fromUtf8(zipMember(dir + "/notice.odt", "content.xml"));
-        QCOMPARE(zipMember(dir + "/notice.odt", "mimetype"),
+            QString::fromUtf8(testsupport::zipMember(dir + "/notice.docx", "word/document.xml"));
+        const QString odt =
+            QString::fromUtf8(testsupport::zipMember(dir + "/notice.odt", "content.xml"));
+        QCOMPARE(testsupport::zipMember(dir + "/notice.odt", "mimetype"),
                  QByteArray("application/vnd.oasis.opendocument.text"));
         for (const QString& xml : {docx, odt}) {
             QVERIFY2(xml.contains("Bob Clerk") && xml.contains("Again on Friday.") &&
@@ -276,7 +282,6 @@ class FillOfficeTest : public QObject {
         Cli forced({"--force", "--fill", facts, "--output", dir + "/notice.doc"});
         QCOMPARE(forced.ended(), 0);
         QCOMPARE(testsupport::antiwordText(dir + "/notice.doc"), doc);
-        delete form;
     }
 
     // An organisation's own template is found as the window finds it, its text
@@ -295,26 +300,14 @@ class FillOfficeTest : public QObject {
         Cli cli({"--fill", facts, "--output", dir + "/own.doc"});
         QVERIFY2(cli.ended() == 0, qPrintable(cli.err()));
 
-        MsgBoxRecorder boxes;
-        for (const QString& f : QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files))
-            QFile::remove(app::TempPath(f));
-        Form1* form = Form1::create();
-        QVERIFY(form && !app::programEnded());
-        for (int i = 0; i < 9; ++i)
-            form->Text1[size_t(i)]->SetText(values[i]);
-        form->show();
-        form->PushButton6->click();
-        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        const QStringList made = QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
-        QCOMPARE(made.size(), 1);
-        const QString windowDoc = app::TempPath(made[0]);
+        const QString windowDoc = windowNotice(values);
+        QVERIFY(!windowDoc.isEmpty());
         const QString aw = testsupport::antiwordText(dir + "/own.doc");
         const QString cd = testsupport::catdocText(dir + "/own.doc");
         QCOMPARE(aw, testsupport::antiwordText(windowDoc));
         QCOMPARE(cd, testsupport::catdocText(windowDoc));
         QVERIFY2(aw.contains("Shape [Story]") && cd.contains("Header [Story] Bob Clerk"),
                  qPrintable(aw + cd));
-        delete form;
     }
 
     // One file per row, named from the row, never over another; a bad row is

@@ -2,6 +2,7 @@
 // replacement across every story, and saving as .docx and .odt.
 
 #include "officetest.h"
+#include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
 #include "tests/support/wordcalls/wordcalls.h"
 
@@ -35,13 +36,6 @@ QStringList storyTexts(const Object& doc) {
             texts << frame["TextRange"].get("Text").toString();
     }
     return texts;
-}
-
-QByteArray zipMember(const QString& zip, const QString& member) {
-    testsupport::ChildProcess p;
-    if (!p.start("unzip", {"-p", zip, member}) || !p.waitForFinished(30000))
-        return {};
-    return p.readAllStandardOutput();
 }
 
 } // namespace
@@ -112,15 +106,16 @@ class OfficeFillTest : public QObject {
 
         const QString docx = tempPath("notice.docx");
         doc.call("SaveAs", {docx, Variant(int32_t(16))});
-        QVERIFY(zipMember(docx, "word/document.xml").contains("Body saved"));
+        QVERIFY(testsupport::zipMember(docx, "word/document.xml").contains("Body saved"));
         const QString docx12 = tempPath("notice12.docx");
         doc.call("SaveAs", {docx12}, {{"FileFormat", Variant(int32_t(12))}});
-        QVERIFY(zipMember(docx12, "word/document.xml").contains("Body saved"));
+        QVERIFY(testsupport::zipMember(docx12, "word/document.xml").contains("Body saved"));
 
         const QString odt = tempPath("notice.odt");
         doc.call("SaveAs", {odt, Variant(int32_t(23))});
-        QCOMPARE(zipMember(odt, "mimetype"), QByteArray("application/vnd.oasis.opendocument.text"));
-        QVERIFY(zipMember(odt, "content.xml").contains("Body saved"));
+        QCOMPARE(testsupport::zipMember(odt, "mimetype"),
+                 QByteArray("application/vnd.oasis.opendocument.text"));
+        QVERIFY(testsupport::zipMember(odt, "content.xml").contains("Body saved"));
 
         const QString dot = tempPath("notice.doc");
         doc.call("SaveAs", {dot, Variant(int32_t(0))});
@@ -141,8 +136,9 @@ class OfficeFillTest : public QObject {
         doc.call("SaveAs", {odt, Variant(int32_t(23))});
         doc.call("ReplaceAll", {"saved", "changed"});
         doc.call("Close", {}, {{"SaveChanges", Variant(int16_t(-1))}});
-        QCOMPARE(zipMember(odt, "mimetype"), QByteArray("application/vnd.oasis.opendocument.text"));
-        QVERIFY(zipMember(odt, "content.xml").contains("Body changed"));
+        QCOMPARE(testsupport::zipMember(odt, "mimetype"),
+                 QByteArray("application/vnd.oasis.opendocument.text"));
+        QVERIFY(testsupport::zipMember(odt, "content.xml").contains("Body changed"));
     }
 };
 
