@@ -670,6 +670,17 @@ int fillList(const FillOptions& options) {
         }
     } closeWake{wake};
     StopSignals stopSignals;
+    // A worker that has died must not take the list with it when it is written to.
+    struct IgnoreBrokenPipes {
+        struct sigaction old {};
+        IgnoreBrokenPipes() {
+            struct sigaction sa {};
+            sa.sa_handler = SIG_IGN;
+            sigemptyset(&sa.sa_mask);
+            ::sigaction(SIGPIPE, &sa, &old);
+        }
+        ~IgnoreBrokenPipes() { ::sigaction(SIGPIPE, &old, nullptr); }
+    } ignoreBrokenPipes;
     Progress progress(int(rows.size()));
     int made = 0, failed = 0;
     std::vector<std::size_t> pending;

@@ -408,6 +408,38 @@ class FillOfficeTest : public QObject {
         QCOMPARE(entries(Cli::systemTemp()), QStringList());
     }
 
+    // A worker that dies takes only its row with it: the others go on, and its
+    // office goes too.
+    void aListOutlivesAWorkerThatDies() {
+        QStringList lines{kKeys.join(',')};
+        for (int i = 0; i < 30; ++i) {
+            QStringList v = trickyFacts();
+            v[8] = QString("K%1").arg(i);
+            QStringList q;
+            for (const QString& f : v)
+                q << csvField(f);
+            lines << q.join(',');
+        }
+        const QString list = testsupport::writeFile(dir + "/killed.csv", lines.join('\n').toUtf8());
+        const QString outDir = dir + "/killed";
+        Cli cli({"--fill-list", list, "--output-dir", outDir, "--jobs", "2"});
+        QVERIFY2(cli.waitForErr(QRegularExpression("row \\d+: made"), 2), qPrintable(cli.err()));
+        const QList<pid_t> workers = childrenOf(cli.pid());
+        QCOMPARE(workers.size(), 2);
+        ::kill(workers[0], SIGKILL);
+        QCOMPARE(cli.ended(), 1);
+        const QString err = cli.err();
+        QVERIFY2(err.count("ended unexpectedly") <= 1, qPrintable(err));
+        const int made = int(
+            err.count(QRegularExpression("^row \\d+: made ", QRegularExpression::MultilineOption)));
+        QVERIFY2(err.contains(QString("made %1, failed %2").arg(made).arg(30 - made)),
+                 qPrintable(err));
+        QCOMPARE(entries(outDir).size(), made);
+        QVERIFY2(made >= 15, qPrintable(err)); // the other worker made the rest
+        QVERIFY(noOfficeLeft());
+        QCOMPARE(entries(Cli::systemTemp()), QStringList());
+    }
+
     // A list made while the window is open: both have offices of their own,
     // and the window's temporary files and settings are not touched.
     void aListRunsBesideAnOpenWindow() {
