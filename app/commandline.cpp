@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "app/fillcommand.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 
@@ -22,18 +23,76 @@ const char* const kDescription =
     "An organisation's own template replaces the built-in one: the first\n"
     "veltrane/template.dot found in $XDG_DATA_HOME (~/.local/share) or in a\n"
     "folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share). Write the built-in\n"
-    "template with --write-template as a starting point.";
+    "template with --write-template as a starting point.\n"
+    "\n"
+    "Notices from a script, without the window or a display:\n"
+    "  veltrane --fill FACTS.json --output NOTICE.doc\n"
+    "  veltrane --fill-list LIST.csv --output-dir FOLDER [--format doc|pdf|docx|odt]\n"
+    "           [--jobs N]\n"
+    "FACTS is a JSON object (or - for standard input) with the nine facts as\n"
+    "strings, under the keys employeeName, manager, department, infraction,\n"
+    "improvement, consequences, jobTitle, date and employeeId. A LIST is a CSV\n"
+    "file as spreadsheets save it, whose first row names the same nine columns;\n"
+    "each further row makes one notice, named from its employee ID and name.\n"
+    "The notice's kind follows the output's extension: .doc (Word 97-2003), .pdf\n"
+    "(PDF/A-2b), .docx or .odt. Existing files are kept unless --force is given.\n"
+    "Exit status: 0 done, 1 a notice could not be made, 2 bad input or options,\n"
+    "130 or 143 when stopped by Ctrl+C or SIGTERM.";
+
+// Qt's own options, which the window's application takes: with a value, and
+// without. Qt accepts them with one dash or two.
+const char* const kQtOptionsWithValue[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "qwindowicon",
+                                           "qwindowtitle",
+                                           "session",
+                                           "display",
+                                           "geometry",
+                                           "title",
+                                           "name",
+                                           "style",
+                                           "stylesheet",
+                                           "qmljsdebugger",
+                                           "dialogs",
+                                           "fontengine",
+                                           "visual",
+                                           "ncols",
+                                           "cmap",
+                                           "im",
+                                           "inputstyle"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                "dograb",  "sync",        "testability"};
 
 void say(FILE* to, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), to);
     std::fflush(to);
 }
 
-bool ours(const QString& arg) {
-    for (const char* name : {"-h", "--help", "-v", "--version", "--write-template"})
-        if (arg == QLatin1String(name) || arg.startsWith(QLatin1String(name) + QLatin1Char('=')))
-            return true;
-    return false;
+// How many arguments from args[i] on are one of Qt's own options: 0 when
+// args[i] is not one.
+qsizetype qtOption(const QStringList& args, qsizetype i) {
+    QString arg = args[i];
+    if (arg.startsWith(QLatin1String("--")))
+        arg.remove(0, 1);
+    if (!arg.startsWith(QLatin1Char('-')))
+        return 0;
+    const QString name = arg.mid(1).section(QLatin1Char('='), 0, 0);
+    const bool valueAttached = arg.contains(QLatin1Char('='));
+    for (const char* flag : kQtFlags)
+        if (name == QLatin1String(flag) && !valueAttached)
+            return 1;
+    for (const char* option : kQtOptionsWithValue)
+        if (name == QLatin1String(option))
+            return valueAttached || i + 1 >= args.size() ? 1 : 2;
+    return 0;
+}
+
+int refuse(const QString& why) {
+    say(stderr, QStringLiteral("veltrane: %1; try 'veltrane --help'\n").arg(why));
+    return 2;
 }
 
 int writeTemplate(const QString& path, bool force) {
@@ -92,9 +151,19 @@ int runCommandLine(int argc, char** argv) {
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+
+    // Qt's own options stay with the window; anything else that looks like
+    // an option is the command line's to answer.
+    QStringList ours{args.value(0)};
     bool any = false;
-    for (qsizetype i = 1; i < args.size(); ++i)
-        any |= ours(args[i]);
+    for (qsizetype i = 1; i < args.size();) {
+        if (const qsizetype n = qtOption(args, i)) {
+            i += n;
+            continue;
+        }
+        any |= args[i].startsWith(QLatin1Char('-')) && args[i] != QLatin1String("-");
+        ours << args[i++];
+    }
     if (!any)
         return -1;
 
@@ -106,6 +175,11 @@ int runCommandLine(int argc, char** argv) {
     QCoreApplication core(coreArgc, coreArgv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRANE_VERSION));
+
+    // A worker of a list, started by the list itself.
+    if (args.size() == 4 && args[1] == QLatin1String("--fill-worker"))
+        return fillWorker(args[2], args[3]);
+
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -117,16 +191,55 @@ int runCommandLine(int argc, char** argv) {
     const QCommandLineOption write(
         QStringLiteral("write-template"),
         QStringLiteral("Write the built-in template to <file> and exit."), QStringLiteral("file"));
-    const QCommandLineOption force(QStringLiteral("force"),
-                                   QStringLiteral("With --write-template: replace <file> if it "
-                                                  "exists."));
-    parser.addOption(write);
-    parser.addOption(force);
+    const QCommandLineOption fill(
+        QStringLiteral("fill"),
+        QStringLiteral("Make one notice from the facts in the JSON file <facts> (- for standard "
+                       "input); needs --output."),
+        QStringLiteral("facts"));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QStringLiteral("With --fill: the notice's file; its extension (.doc, .pdf, .docx, .odt) "
+                       "sets its kind."),
+        QStringLiteral("file"));
+    const QCommandLineOption fillList(
+        QStringLiteral("fill-list"),
+        QStringLiteral("Make one notice for each row of the CSV file <list>; needs --output-dir."),
+        QStringLiteral("list"));
+    const QCommandLineOption outputDir(
+        QStringLiteral("output-dir"),
+        QStringLiteral("With --fill-list: the folder the notices go to (made when missing)."),
+        QStringLiteral("folder"));
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("With --fill-list: the notices' kind, doc (the default), pdf, docx or odt."),
+        QStringLiteral("kind"));
+    const QCommandLineOption jobs(
+        QStringLiteral("jobs"),
+        QStringLiteral("With --fill-list: how many notices are made side by side, each by a word "
+                       "processor of its own (default: the number of cores, at most 4)."),
+        QStringLiteral("n"));
+    const QCommandLineOption force(
+        QStringLiteral("force"),
+        QStringLiteral("With --write-template, --fill or --fill-list: replace files that exist."));
+    for (const auto* option :
+         {&write, &fill, &output, &fillList, &outputDir, &format, &jobs, &force})
+        parser.addOption(*option);
 
-    if (!parser.parse(args)) {
-        say(stderr,
-            QStringLiteral("veltrane: %1\nTry 'veltrane --help'.\n").arg(parser.errorText()));
-        return 2;
+    if (!parser.parse(ours)) {
+        // Named as typed, dashes and all.
+        const QStringList unknown = parser.unknownOptionNames();
+        for (const QString& arg : ours.mid(1)) {
+            QString bare = arg.section(QLatin1Char('='), 0, 0);
+            while (bare.startsWith(QLatin1Char('-')))
+                bare.remove(0, 1);
+            if (arg.startsWith(QLatin1Char('-')) && unknown.contains(bare))
+                return refuse(
+                    QStringLiteral("unknown option '%1'").arg(arg.section(QLatin1Char('='), 0, 0)));
+        }
+        QString why = parser.errorText();
+        if (why.endsWith(QLatin1Char('.')))
+            why.chop(1);
+        return refuse(why.left(1).toLower() + why.mid(1));
     }
     if (parser.isSet(help)) {
         say(stdout, parser.helpText());
@@ -136,12 +249,75 @@ int runCommandLine(int argc, char** argv) {
         say(stdout, QStringLiteral("veltrane %1\n").arg(QCoreApplication::applicationVersion()));
         return 0;
     }
-    const QString path = parser.value(write);
-    if (path.isEmpty()) {
-        say(stderr, QStringLiteral("veltrane: --write-template needs a file name\n"));
-        return 2;
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    const int tasks =
+        int(parser.isSet(write)) + int(parser.isSet(fill)) + int(parser.isSet(fillList));
+    if (tasks > 1)
+        return refuse(QStringLiteral("--write-template, --fill and --fill-list go one at a time"));
+    if (tasks == 0) {
+        for (const auto* option : {&output, &outputDir, &format, &jobs, &force})
+            if (parser.isSet(*option))
+                return refuse(QStringLiteral("--%1 needs --write-template, --fill or --fill-list")
+                                  .arg(option->names().constFirst()));
     }
-    return writeTemplate(path, parser.isSet(force));
+    auto onlyWith = [&](const QCommandLineOption& task,
+                        std::initializer_list<const QCommandLineOption*> others) -> QString {
+        for (const auto* option : others)
+            if (parser.isSet(*option))
+                return QStringLiteral("--%1 does not go with --%2")
+                    .arg(option->names().constFirst(), task.names().constFirst());
+        return QString();
+    };
+
+    if (parser.isSet(write)) {
+        if (const QString why = onlyWith(write, {&output, &outputDir, &format, &jobs});
+            !why.isEmpty())
+            return refuse(why);
+        const QString path = parser.value(write);
+        if (path.isEmpty())
+            return refuse(QStringLiteral("--write-template needs a file name"));
+        return writeTemplate(path, parser.isSet(force));
+    }
+
+    FillOptions options;
+    options.force = parser.isSet(force);
+    if (parser.isSet(fill)) {
+        if (const QString why = onlyWith(fill, {&outputDir, &format, &jobs}); !why.isEmpty())
+            return refuse(why);
+        options.facts = parser.value(fill);
+        options.output = parser.value(output);
+        if (options.facts.isEmpty())
+            return refuse(QStringLiteral("--fill needs a file of facts (or - for standard input)"));
+        if (options.output.isEmpty())
+            return refuse(QStringLiteral("--fill needs --output FILE"));
+        return fillOne(options);
+    }
+
+    if (const QString why = onlyWith(fillList, {&output}); !why.isEmpty())
+        return refuse(why);
+    options.list = parser.value(fillList);
+    options.outputDir = parser.value(outputDir);
+    if (options.list.isEmpty())
+        return refuse(QStringLiteral("--fill-list needs a CSV file"));
+    if (options.outputDir.isEmpty())
+        return refuse(QStringLiteral("--fill-list needs --output-dir FOLDER"));
+    if (parser.isSet(format)) {
+        const auto kind = generate::noticeFormatNamed(parser.value(format));
+        if (!kind)
+            return refuse(QStringLiteral("--format is doc, pdf, docx or odt, not '%1'")
+                              .arg(parser.value(format)));
+        options.format = *kind;
+    }
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.jobs < 1 || options.jobs > 64)
+            return refuse(QStringLiteral("--jobs is a number from 1 to 64, not '%1'")
+                              .arg(parser.value(jobs)));
+    }
+    return app::fillList(options);
 }
 
 } // namespace app

@@ -13,7 +13,7 @@ packages=(
   poppler-utils python3-uno
   fusefat dosfstools
   libcups2-dev cups
-  zlib1g-dev lintian man-db
+  zlib1g-dev lintian man-db unzip
 )
 
 missing=()

@@ -29,4 +29,12 @@ QString catdocText(const QString& doc) {
                       {QStringLiteral("-d"), QStringLiteral("utf-8"), QStringLiteral("-w"), doc});
 }
 
+QByteArray zipMember(const QString& zip, const QString& member) {
+    ChildProcess p;
+    if (!p.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, member}) ||
+        !p.waitForFinished(30000))
+        return {};
+    return p.readAllStandardOutput();
+}
+
 } // namespace testsupport

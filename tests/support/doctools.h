@@ -1,6 +1,6 @@
 #pragma once
-// A .doc as the independent readers antiword and catdoc see it (never the
-// office that wrote it).
+// A .doc as the independent readers antiword and catdoc see it, and the
+// parts of a .docx or .odt as unzip gives them (never the office that wrote it).
 
 #include <QString>
 
@@ -9,5 +9,9 @@ namespace testsupport {
 // The text each reader gives, as it gives it; "<reader hung>" when it never ends.
 QString antiwordText(const QString& doc);
 QString catdocText(const QString& doc);
+
+// One member of a zip archive (a .docx or .odt) as unzip gives it; empty when
+// it cannot.
+QByteArray zipMember(const QString& zip, const QString& member);
 
 } // namespace testsupport

@@ -86,8 +86,8 @@ bool inStory(const Reference<XTextRange>& hit, const std::vector<Reference<XText
     return false;
 }
 
-int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
-                         const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
+Reference<css::container::XIndexAccess>
+findEverywhere(const Reference<css::text::XTextDocument>& doc, const SearchTerms& terms) {
     Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
     Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
     descriptor->setSearchString(toOU(terms.text));
@@ -97,9 +97,21 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
     props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
     props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
     props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+    return searchable->findAll(descriptor);
+}
 
+void putAll(const Reference<css::text::XTextDocument>& doc,
+            const std::vector<Reference<XTextRange>>& hits, const QStringList& lines) {
+    // A page can break only in the body text; a table cell is a text of its own.
+    const Reference<XText> body = doc->getText();
+    for (const auto& hit : hits)
+        putLines(hit, lines, hit->getText() == body);
+}
+
+int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const Story& story,
+                         const SearchTerms& terms, const QStringList& lines, ReplaceMode mode) {
     // Writer searches the whole document; only this story's hits count.
-    Reference<css::container::XIndexAccess> hits = searchable->findAll(descriptor);
+    Reference<css::container::XIndexAccess> hits = findEverywhere(doc, terms);
     std::vector<Reference<XTextRange>> mine;
     const sal_Int32 n = hits.is() ? hits->getCount() : 0;
     for (sal_Int32 i = 0; i < n; ++i) {
@@ -110,12 +122,8 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
         if (mode != ReplaceMode::All)
             break;
     }
-    if (mode != ReplaceMode::None) {
-        // A page can break only in the body text; a table cell is a text of its own.
-        const Reference<XText> body = doc->getText();
-        for (const auto& hit : mine)
-            putLines(hit, lines, hit->getText() == body);
-    }
+    if (mode != ReplaceMode::None)
+        putAll(doc, mine, lines);
     return int(mine.size());
 }
 
@@ -181,6 +189,57 @@ int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocum
     if (story.shapeText.is())
         return replaceInShapeText(session, story.shapeText, terms, lines, mode);
     return replaceInWriterStory(doc, story, terms, lines, mode);
+}
+
+int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
+                     const std::vector<Story>& stories, const SearchTerms& terms,
+                     const QStringList& lines, DocumentSearch& search) {
+    if (!search.descriptor.is()) {
+        Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
+        search.descriptor = searchable->createSearchDescriptor();
+        Reference<css::beans::XPropertySet> props(search.descriptor, UNO_QUERY_THROW);
+        // Literal text: "$1 & \ ( ) [x]" must be found and put in as typed.
+        props->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
+        props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+        props->setPropertyValue("SearchCaseSensitive", css::uno::Any(false));
+        props->setPropertyValue("SearchWords", css::uno::Any(false));
+        search.matchCase = search.wholeWord = false;
+        search.body = doc->getText();
+        for (const Story& s : stories)
+            search.texts.insert(search.texts.end(), s.writerTexts.begin(), s.writerTexts.end());
+    }
+    if (terms.matchCase != search.matchCase || terms.wholeWord != search.wholeWord) {
+        Reference<css::beans::XPropertySet> props(search.descriptor, UNO_QUERY_THROW);
+        props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
+        props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
+        search.matchCase = terms.matchCase;
+        search.wholeWord = terms.wholeWord;
+    }
+    search.descriptor->setSearchString(toOU(terms.text));
+    // All hits are found before any is replaced, as each story's own search
+    // would find them: a value that holds the placeholder is not searched again.
+    Reference<css::container::XIndexAccess> hits =
+        Reference<css::util::XSearchable>(doc, UNO_QUERY_THROW)->findAll(search.descriptor);
+    const sal_Int32 n = hits.is() ? hits->getCount() : 0;
+    int replaced = 0;
+    for (sal_Int32 i = 0; i < n; ++i) {
+        Reference<XTextRange> hit(hits->getByIndex(i), UNO_QUERY);
+        if (!hit.is())
+            continue;
+        // Most hits lie in the body itself: known without asking further.
+        const Reference<XText> own = hit->getText();
+        if (own != search.body && !inStory(hit, search.texts))
+            continue;
+        putLines(hit, lines, own == search.body);
+        ++replaced;
+    }
+    // A shape's paragraphs are searched only when its whole text has the place:
+    // one call to the office instead of several for each paragraph.
+    const Qt::CaseSensitivity cs = terms.matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    for (const Story& s : stories)
+        if (s.shapeText.is() && toQ(s.shapeText->getString()).contains(terms.text, cs))
+            replaced += replaceInShapeText(session, s.shapeText, terms, lines, ReplaceMode::All);
+    return replaced;
 }
 
 } // namespace office

@@ -2,6 +2,8 @@
 
 #include "word_objects.h"
 
+#include "picture_and_text.h"
+
 #include <com/sun/star/frame/XController.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
@@ -27,6 +29,26 @@ constexpr int kExportFormatPdf = 17;
 constexpr int kExportAllDocument = 0;
 constexpr int kExportFromTo = 3;
 constexpr int kStatisticPages = 2;
+
+// The formats SaveAs writes, by Word's numbers, with the office's filter.
+struct SaveFormat {
+    int word;
+    const char* suffix;
+    const char* filter;
+};
+constexpr SaveFormat kSaveFormats[] = {
+    {0, "doc", "MS Word 97"},         // wdFormatDocument
+    {12, "docx", "MS Word 2007 XML"}, // wdFormatXMLDocument
+    {16, "docx", "MS Word 2007 XML"}, // wdFormatDocumentDefault
+    {23, "odt", "writer8"},           // wdFormatOpenDocumentText
+};
+
+const SaveFormat* saveFormat(int word) {
+    for (const SaveFormat& f : kSaveFormats)
+        if (f.word == word)
+            return &f;
+    return nullptr;
+}
 
 // Moves a file the office wrote in its own folder to where the caller wants
 // it, whole: renamed when it can be, else copied through a file that only
@@ -66,6 +88,7 @@ class Document final : public InDocument {
             {"ExportAsFixedFormat", lengthy<&Document::exportAsFixedFormat>},
             {"ComputeStatistics", lengthy<&Document::computeStatistics>},
             {"Close", lengthy<&Document::close>},
+            {"ReplaceAll", lengthy<&Document::replaceAll>},
         };
         return callMember(*this, members, {name, kind, args, named});
     }
@@ -117,17 +140,20 @@ class Document final : public InDocument {
         if (!a.has(0) || a.at(0).toString().isEmpty())
             throw Error(QStringLiteral("SaveAs: a file name is needed"));
         const QString path = a.at(0).toString();
+        // Without a format, the Word 97-2003 .doc.
         const int format = a.has(1) ? a.at(1).toInt() : 0;
-        if (format != 0) // wdFormatDocument, the Word 97-2003 .doc
+        if (!saveFormat(format))
             throw Error(QStringLiteral("SaveAs: file format %1 is not supported").arg(format));
-        saveTo(path);
+        saveTo(path, format);
         mDoc->name = path;
         mDoc->savedTo = path;
+        mDoc->savedFormat = format;
         return Variant();
     }
 
-    void saveTo(const QString& path) {
-        storeStaged("SaveAs", path, QStringLiteral("doc"), "MS Word 97", {});
+    void saveTo(const QString& path, int format) {
+        const SaveFormat* f = saveFormat(format);
+        storeStaged("SaveAs", path, QLatin1String(f->suffix), f->filter, {});
         Reference<css::util::XModifiable> m(mDoc->doc, UNO_QUERY);
         if (m.is())
             m->setModified(false);
@@ -226,6 +252,21 @@ class Document final : public InDocument {
         return Variant(int32_t(count));
     }
 
+    // Not Word's own: what a loop over StoryRanges with Find.Execute does for
+    // one placeholder (every story, literal text, replace all), in one call
+    // and one search. Returns how many places were replaced.
+    Variant replaceAll(const QList<Variant>& positional, const QList<NamedArg>& named) {
+        const Args a(positional, named, {"FindText", "ReplaceWith", "MatchCase"});
+        if (!a.has(0) || a.at(0).toString().isEmpty())
+            throw Error(QStringLiteral("ReplaceAll: the text to find is needed"));
+        if (!mDoc->stories)
+            mDoc->stories = collectStories(*mSession, mDoc->doc);
+        const SearchTerms terms{a.at(0).toString(), a.has(2) && a.at(2).toBool(), false};
+        const QString with = a.has(1) ? a.at(1).toString() : QString();
+        return Variant(int32_t(replaceInStories(*mSession, mDoc->doc, *mDoc->stories, terms,
+                                                replacementLines(with), mDoc->search)));
+    }
+
     Variant close(const QList<Variant>& positional, const QList<NamedArg>& named) {
         const Args a(positional, named, {"SaveChanges", "OriginalFormat", "RouteDocument"});
         // -1 saves, 0 does not; -2 (ask) cannot ask anyone here, so it does not save.
@@ -235,13 +276,14 @@ class Document final : public InDocument {
             if (m.is() && m->isModified()) {
                 if (mDoc->savedTo.isEmpty())
                     throw Error(QStringLiteral("Close: the document has no file to save to"));
-                saveTo(mDoc->savedTo);
+                saveTo(mDoc->savedTo, mDoc->savedFormat);
             }
         }
         Reference<css::util::XCloseable> c(mDoc->doc, UNO_QUERY_THROW);
         c->close(true);
         mDoc->closed = true;
         mDoc->stories.reset();
+        mDoc->search = {};
         mDoc->doc.clear();
         return Variant();
     }

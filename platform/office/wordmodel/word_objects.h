@@ -70,14 +70,16 @@ QString fileUrl(const QString& path);
 
 struct DocState {
     Reference<css::text::XTextDocument> doc;
-    QString name;    // the file it came from, for messages
-    QString savedTo; // where SaveAs last wrote it
+    QString name;        // the file it came from, for messages
+    QString savedTo;     // where SaveAs last wrote it
+    int savedFormat = 0; // and in which of Word's formats
     bool closed = false;
     bool layoutHeld = false; // controllers locked since loading
     // The stories found the first time they were asked for. Nothing the model
     // offers adds or removes a story, and a caller typically asks once per
     // placeholder, so the walk over frames, shapes and page styles is done once.
     std::optional<std::vector<Story>> stories;
+    DocumentSearch search; // for ReplaceAll, kept between its calls
 
     // Saving and rendering want the layout up to date.
     void releaseLayout();

@@ -7,6 +7,7 @@
 #include <com/sun/star/drawing/XShape.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/util/XSearchDescriptor.hpp>
 
 #include <QStringList>
 
@@ -68,5 +69,22 @@ enum class ReplaceMode { None = 0, One = 1, All = 2 };
 int replaceInStory(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
                    const Story& story, const SearchTerms& terms, const QStringList& lines,
                    ReplaceMode mode);
+
+// What replacing across a document keeps from one call to the next, so each
+// call asks the office only what changes: the search, its settings, the body.
+struct DocumentSearch {
+    Reference<css::util::XSearchDescriptor> descriptor;
+    bool matchCase = false;
+    bool wholeWord = false;
+    Reference<css::text::XText> body;
+    std::vector<Reference<css::text::XText>> texts; // of all the stories
+};
+
+// Replaces every place of terms.text in all the stories at once, as a loop
+// over them with replaceInStory would: one search over the document's own
+// texts, then each drawing shape's text. Returns how many places were replaced.
+int replaceInStories(OfficeSession& session, const Reference<css::text::XTextDocument>& doc,
+                     const std::vector<Story>& stories, const SearchTerms& terms,
+                     const QStringList& lines, DocumentSearch& search);
 
 } // namespace office
