@@ -8,7 +8,9 @@
 //
 // Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
 //        bench_generation --memory [generations]         (default 80)
-//          resident memory and open files of the program and of its office
+//          resident memory and open files of the program and of its office, the
+//          spread of the generations' times, and whether every document reads
+//          as the first
 // BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
 // sessions rather than the program's 100, to see many replacements in a short run.
 
@@ -589,6 +591,14 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
     return t.problems.isEmpty() && afterKill >= 0 ? 0 : 1;
 }
 
+// The text antiword reads from a .doc.
+QString antiwordText(const QString& doc) {
+    QProcess p;
+    p.start(QStringLiteral("antiword"), {doc});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
 // ---- memory, in this process ----------------------------------------------------------
 
 // Program and office at one moment. The allocator's figures tell memory in use
@@ -622,19 +632,41 @@ int memory(int generations) {
     std::printf("  %5s %9s %7s %7s %5s   %7s %8s %5s\n", "N", "resident", "in use", "held", "fds",
                 "pid", "resident", "fds");
     memoryRow(0);
+    QList<double> times;
+    QString firstText;
+    int differing = 0;
     for (int n = 1; n <= generations; ++n) {
         double ms = 0;
         if (!generate(form, &ms)) {
             std::fprintf(stderr, "generation %d failed\n", n);
             return 1;
         }
+        times << ms;
+        // Every document must read as the first did (outside the timed part).
+        const QString text = antiwordText(Form2::loaded()->mWordFile);
+        if (n == 1)
+            firstText = text;
+        else if (text != firstText)
+            ++differing;
         back();
         if (n == 1 || n == 2 || n % 10 == 0 || n == generations) {
             idle(500); // a user's pause: the host's background work settles
             memoryRow(n);
         }
     }
-    return 0;
+    const QList<double> following = times.mid(1);
+    const double m = median(following);
+    const auto over =
+        std::count_if(following.begin(), following.end(), [m](double t) { return t > 1.5 * m; });
+    std::printf("generations after the first (%d), click to painted: median %.0f ms, 95th "
+                "percentile %.0f ms, maximum %.0f ms; over 1.5 times the median: %d\n",
+                int(following.size()), m, percentile(following, 0.95),
+                following.isEmpty() ? 0.0 : *std::max_element(following.begin(), following.end()),
+                int(over));
+    std::printf("documents that read differently from the first (antiword): %d%s\n", differing,
+                firstText.trimmed().isEmpty() ? " (the first read as empty: antiword missing?)"
+                                              : "");
+    return differing == 0 ? 0 : 1;
 }
 
 } // namespace

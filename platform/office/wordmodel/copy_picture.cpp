@@ -183,6 +183,20 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     return result;
 }
 
+void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
+                           const Reference<css::text::XTextDocument>& doc) {
+    const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    if (!document || document->numPages() < 1)
+        return;
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    std::unique_ptr<Poppler::Page> page = document->page(0);
+    constexpr double kWarmUpDpi = 24.0;
+    if (page)
+        stackPages({renderPage(*page, 1, kWarmUpDpi)}, 1, QString(), previewFrame(kWarmUpDpi));
+}
+
 namespace {
 void ensureClipboardReachable() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
