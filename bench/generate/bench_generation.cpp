@@ -59,6 +59,10 @@ QtMessageHandler gPreviousHandler = nullptr;
 void collectStages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtDebugMsg && context.category &&
         std::strcmp(context.category, "veltrane.stages") == 0) {
+        // The office host's warm-ups pass some stages on a thread of their
+        // own, outside any generation.
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            return;
         const qsizetype space = message.lastIndexOf(QLatin1Char(' '));
         gStageMs[message.left(space)] += message.mid(space + 1).toDouble();
         return;
