@@ -42,7 +42,6 @@ void paintWhite(QWidget* w) {
 } // namespace
 
 Form1* Form1::create() {
-    app::keepLargeBuffersApart();
     auto* f = new Form1;
     f->Form_Load();
     return f;

@@ -63,25 +63,15 @@ void releaseFreedMemorySoon() {
         return;
     pending = true;
     // Half a second: the preview is on screen by then, and trimming takes a
-    // few milliseconds that nobody waits for.
+    // few milliseconds that nobody waits for. Trimming here, once a
+    // generation, rather than giving each large buffer a mapping of its own,
+    // which costs a page fault on every page of every copy of the picture.
     QTimer::singleShot(500, [] {
         pending = false;
 #ifdef __GLIBC__
         malloc_trim(0);
 #endif
     });
-}
-
-void keepLargeBuffersApart() {
-#ifdef __GLIBC__
-    // The allocator raises its threshold for such mappings each time one is
-    // freed, so after the first preview the page pictures of later runs (and
-    // of the office warm-ups on the host's thread) came from the heaps, where
-    // whatever small block lands after them pins their pages: 66 MiB after one
-    // generation became 84 MiB at the first office replacement and stayed.
-    // Setting the threshold keeps it where it is.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-#endif
 }
 
 void EndProgram(int exitCode) {

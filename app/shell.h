@@ -27,10 +27,6 @@ QIcon applicationIcon();
 // on the way to a painted preview) what is free goes back to the system.
 void releaseFreedMemorySoon();
 
-// Gives every large buffer (a megabyte or more) a mapping of its own, which
-// goes back to the system as soon as it is freed. Call once at start-up.
-void keepLargeBuffersApart();
-
 // Ends the program at once: every window is destroyed without its closing
 // handlers, and the event loop is left (or never entered).
 void EndProgram(int exitCode = 0);

@@ -9,12 +9,14 @@
 #include "generate/randomname.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
+#include "platform/automation/stageclock.h"
 #include "platform/ui/picture.h"
 #include "preview/form2.h"
 
 using app::ErrorTrap;
 using automation::NamedArg;
 using automation::Object;
+using automation::StageClock;
 using automation::Variant;
 
 void Form1::PushButton6_Click() {
@@ -29,8 +31,12 @@ void Form1::PushButton6_Click() {
     // The template goes to the temporary folder, unless a file of that name is
     // there: the organisation's own where one is installed, else the built-in one.
     QByteArray templateBytes;
-    trap.at(106, [&] { templateBytes = generate::TemplateBytes(); });
+    trap.at(106, [&] {
+        StageClock clock("template lookup and check");
+        templateBytes = generate::TemplateBytes();
+    });
     trap.at(108, [&] {
+        StageClock clock("template.dot written");
         const QString p = app::TempPath(QStringLiteral("template.dot"));
         if (!app::FileExists(p))
             app::WriteBytesIfMissing(templateBytes, p);
@@ -168,16 +174,21 @@ void Form1::PushButton6_Click() {
         Form2* preview = Form2::instance();
         QImage picture;
         try {
+            StageClock clock("temp.bmp read");
             picture = ui::LoadPicture(app::TempPath(QStringLiteral("temp.bmp")));
         } catch (...) {
             // Never leave the last document's picture beside this document's path.
             preview->setPicture1(QImage());
             throw;
         }
+        StageClock clock("picture handed to the preview");
         preview->setPicture1(picture);
     });
     trap.at(202, [&] { Form2::instance()->mWordFile = path; });
-    trap.at(204, [&] { Form2::instance()->show(); });
+    trap.at(204, [&] {
+        StageClock clock("preview shown");
+        Form2::instance()->show();
+    });
     trap.at(206, [&] { hide(); });
     trap.at(208, [&] { app::DeleteFileQuietly(app::TempPath(QStringLiteral("temp.bmp"))); });
     trap.at(210, [&] { mBusy = false; });
@@ -196,7 +207,10 @@ void Form1::SaveDocAsJPG(QString path) {
     trap.at(120, [&] { doc[QStringLiteral("Range")].call(QStringLiteral("CopyAsPicture")); });
     trap.at(122, [&] {
         const int32_t anyFormat = 0;
+        StageClock read("clipboard read");
         const QImage picture = generate::GetClipboardPicture(anyFormat);
+        read.stop();
+        StageClock write("temp.bmp written");
         ui::SavePicture(picture, app::TempPath(QStringLiteral("temp.bmp")));
     });
     trap.at(124, [&] {

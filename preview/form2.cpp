@@ -7,6 +7,7 @@
 #include "app/errortrap.h"
 #include "app/procnames.h"
 #include "app/shell.h"
+#include "platform/automation/stageclock.h"
 #include "platform/ui/twips.h"
 #include "preview/viewmath.h"
 
@@ -228,6 +229,7 @@ void Form2::Form_Activate() {
     bool due = false;
     trap.at(100, [&] { due = mFirstActivate; });
     if (due) {
+        automation::StageClock clock("preview set-up");
         trap.at(104, [&] { Picture1->SetAutoRedraw(true); });
         trap.at(106, [&] { Picture1->SetAutoSize(true); });
         trap.at(110, [&] { Picture1->SetBackColor(QColor(255, 255, 255)); });

@@ -1,5 +1,6 @@
 #include "picturebox.h"
 
+#include "platform/automation/stageclock.h"
 #include "platform/ui/picture.h"
 #include "platform/ui/twips.h"
 
@@ -103,10 +104,18 @@ QSize PictureBox::backingSize() const {
 }
 
 void PictureBox::recompose() {
+    mTransient = false;
+    mComposeDue = true;
+    mImage = QImage(); // its memory goes now, not at the next paint
+}
+
+void PictureBox::compose() const {
+    if (!mComposeDue)
+        return;
+    mComposeDue = false;
     mImage = QImage(backingSize(), QImage::Format_RGB32);
     mImage.setDevicePixelRatio(devicePixelRatioF());
     mImage.fill(mBackColor);
-    mTransient = false;
     if (mPicture.isNull() || mImage.isNull())
         return;
     const QSize natural = ui::naturalSizeTwips(mPicture);
@@ -124,11 +133,14 @@ void PictureBox::resizeTwips(int width, int height) {
     mWidth = std::max(0, width);
     mHeight = std::max(0, height);
     placeWidget();
-    const QImage old = mImage;
     const bool keepOld = mTransient || mDrawn;
+    if (keepOld)
+        compose();
+    const QImage old = mImage;
     recompose();
     if (keepOld && !old.isNull()) {
         // What was painted stays at the top-left; new room shows the background.
+        compose();
         QPainter p(&mImage);
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.drawImage(QPointF(0, 0), old);
@@ -169,7 +181,7 @@ void PictureBox::SetBackColor(const QColor& color) {
 void PictureBox::PaintPicture(const QImage& source, float destLeft, float destTop, float destWidth,
                               float destHeight, float srcLeft, float srcTop, float srcWidth,
                               float srcHeight) {
-    if (source.isNull() || mImage.isNull())
+    if (source.isNull() || backingSize().isEmpty())
         return;
     const QSize natural = ui::naturalSizeTwips(source);
     const qreal sx = natural.width() > 0 ? qreal(source.width()) / natural.width() : 0;
@@ -179,36 +191,51 @@ void PictureBox::PaintPicture(const QImage& source, float destLeft, float destTo
     // Backing pixels, before the image's own device pixel ratio is applied.
     const QRectF to(destLeft * k, destTop * k, destWidth * k, destHeight * k);
 
-    QPainter p(&mImage);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const qreal dpr = mImage.devicePixelRatio();
-    p.scale(1.0 / dpr, 1.0 / dpr);
     const QRect fromPx = from.toRect().intersected(source.rect());
     const QRect toPx = to.toRect();
+    const QRect backing(QPoint(0, 0), backingSize());
     if (toPx.width() < fromPx.width() && toPx.height() < fromPx.height() && !toPx.isEmpty()) {
         // Shrinking: average the source (bilinear sampling would drop the thin
         // strokes of small text).
-        const QImage shrunk =
-            region(source, fromPx)
-                .scaled(toPx.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        p.drawImage(toPx.topLeft(), shrunk);
+        QImage shrunk = region(source, fromPx)
+                            .scaled(toPx.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (mComposeDue && toPx == backing && shrunk.format() == QImage::Format_RGB32) {
+            // It replaces every pixel: it is the backing, and what was due
+            // under it need not be drawn at all.
+            mComposeDue = false;
+            shrunk.setDevicePixelRatio(devicePixelRatioF());
+            mImage = std::move(shrunk);
+        } else {
+            compose();
+            QPainter p(&mImage);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            const qreal dpr = mImage.devicePixelRatio();
+            p.scale(1.0 / dpr, 1.0 / dpr);
+            p.drawImage(toPx.topLeft(), shrunk);
+        }
     } else {
+        compose();
+        QPainter p(&mImage);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const qreal dpr = mImage.devicePixelRatio();
+        p.scale(1.0 / dpr, 1.0 / dpr);
         p.drawImage(to, source, from);
     }
-    p.end();
     mDrawn = true;
     mTransient = !mAutoRedraw;
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
+    automation::StageClock clock("picture box painted");
     QPainter p(this);
     const int b = toPixels(mBorder);
     const QRect inner = rect().adjusted(b, b, -b, -b);
     if (b > 0)
         qDrawShadePanel(&p, rect(), palette(), true, b);
     p.fillRect(inner, mBackColor);
+    compose();
     p.drawImage(inner.topLeft(), mImage);
     if (mTransient) {
         // Without AutoRedraw a paint is not kept: the next repaint loses it.

@@ -68,7 +68,10 @@ class PictureBox : public QWidget {
                       float srcHeight);
 
     // What the inner area shows now, at the backing image's own resolution.
-    QImage Image() const { return mImage; }
+    QImage Image() const {
+        compose();
+        return mImage;
+    }
 
     // The widget that children are placed in (the inner area).
     QWidget* client() const { return mClient; }
@@ -92,7 +95,12 @@ class PictureBox : public QWidget {
   private:
     void resizeTwips(int width, int height);
     void placeWidget();
+    // Starting afresh only marks the backing as due; it is drawn when first
+    // needed (a paint, or a stretching paint that does not cover it), so a box
+    // that is never seen, or is set up in several steps, draws its picture
+    // once or not at all.
     void recompose();
+    void compose() const;
     QSize backingSize() const;
     qreal backingScale() const; // backing pixels per twip
     void eventPoint(const QMouseEvent* e, float& x, float& y) const;
@@ -110,7 +118,8 @@ class PictureBox : public QWidget {
     QColor mBackColor;
     QAccessible::Role mRole = QAccessible::Client;
     QImage mPicture;
-    QImage mImage;
+    mutable QImage mImage;
+    mutable bool mComposeDue = false;
 };
 
 } // namespace preview

@@ -8,7 +8,9 @@
 //
 // Usage: bench_generation [runs] [generations per run]   (default 5 and 5)
 //        bench_generation --memory [generations]         (default 80)
-//          resident memory and open files of the program and of its office
+//          resident memory and open files of the program and of its office, the
+//          spread of the generations' times, and whether every document reads
+//          as the first
 // BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
 // sessions rather than the program's 100, to see many replacements in a short run.
 
@@ -28,6 +30,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLibrary>
+#include <QLoggingCategory>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -46,6 +49,32 @@ namespace {
 // Where a generation's time goes: every call into the word processor, timed
 // by member name, through a thin proxy around the real plugin.
 QMap<QString, double> gMemberMs;
+
+// And the stages the program and the plugin time themselves (the template,
+// the PDF, the raster, each copy of the picture, temp.bmp, the clipboard, the
+// preview), which they log under "veltrane.stages" when it is switched on.
+QMap<QString, double> gStageMs;
+QtMessageHandler gPreviousHandler = nullptr;
+
+void collectStages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtDebugMsg && context.category &&
+        std::strcmp(context.category, "veltrane.stages") == 0) {
+        // The office host's warm-ups pass some stages on a thread of their
+        // own, outside any generation.
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            return;
+        const qsizetype space = message.lastIndexOf(QLatin1Char(' '));
+        gStageMs[message.left(space)] += message.mid(space + 1).toDouble();
+        return;
+    }
+    if (gPreviousHandler)
+        gPreviousHandler(type, context, message);
+}
+
+void timeStages() {
+    gPreviousHandler = qInstallMessageHandler(collectStages);
+    QLoggingCategory::setFilterRules(QStringLiteral("veltrane.stages.debug=true"));
+}
 
 class TimingProxy : public automation::Dispatch {
   public:
@@ -92,6 +121,18 @@ void installTimingProxy(const QString& plugin) {
         gMemberMs[QStringLiteral("(create)")] += static_cast<double>(t.nsecsElapsed()) / 1e6;
         return std::make_shared<TimingProxy>(app);
     });
+}
+
+// BENCH_RECYCLE_AFTER, passed on to the plugin.
+void recycleAsAsked() {
+#ifdef VELTRANE_OFFICE_PLUGIN
+    if (const int sessions = qEnvironmentVariableIntValue("BENCH_RECYCLE_AFTER"); sessions > 0) {
+        QLibrary plugin(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+        if (auto recycle = reinterpret_cast<void (*)(int)>(
+                plugin.resolve("veltrane_office_testing_set_recycle_after")))
+            recycle(sessions);
+    }
+#endif
 }
 
 double median(QList<double> v) {
@@ -222,19 +263,16 @@ int freshRun(int generations) {
     say("idle-offices" + listed(officesUnder(getpid())));
     if (generations == 0)
         return QApplication::exec();
+    timeStages();
 #ifdef VELTRANE_OFFICE_PLUGIN
     installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-    if (const int sessions = qEnvironmentVariableIntValue("BENCH_RECYCLE_AFTER"); sessions > 0) {
-        QLibrary plugin(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-        if (auto recycle = reinterpret_cast<void (*)(int)>(
-                plugin.resolve("veltrane_office_testing_set_recycle_after")))
-            recycle(sessions);
-    }
 #endif
+    recycleAsAsked();
     for (int i = 0; i < generations; ++i) {
         if (i > 0)
             back();
         gMemberMs.clear();
+        gStageMs.clear();
         double ms = 0;
         if (!generate(form, &ms)) {
             say("failed " + QByteArray::number(i));
@@ -243,6 +281,8 @@ int freshRun(int generations) {
         say("generation " + QByteArray::number(ms, 'f', 1));
         for (auto it = gMemberMs.constBegin(); it != gMemberMs.constEnd(); ++it)
             say("member " + it.key().toUtf8() + ' ' + QByteArray::number(it.value(), 'f', 2));
+        for (auto it = gStageMs.constBegin(); it != gStageMs.constEnd(); ++it)
+            say("stage " + QByteArray::number(it.value(), 'f', 2) + ' ' + it.key().toUtf8());
     }
     say("end-offices" + listed(officesUnder(getpid())));
     // Ends as a user ends it: the preview window closed.
@@ -257,6 +297,7 @@ struct Run {
     double createToShown = -1;
     QList<double> generations;
     QMap<QString, double> firstMembers, followingMembers;
+    QMap<QString, double> firstStages, followingStages;
     QList<ProcessId> idleOffices, endOffices;
     QString failure;
 };
@@ -305,6 +346,9 @@ Run freshRunInChild(const QString& dir, int generations) {
         } else if (w[0] == "member" && w.size() == 3) {
             auto& members = run.generations.size() == 1 ? run.firstMembers : run.followingMembers;
             members[QString::fromUtf8(w[1])] += w[2].toDouble();
+        } else if (w[0] == "stage" && w.size() >= 3) {
+            auto& stages = run.generations.size() == 1 ? run.firstStages : run.followingStages;
+            stages[QString::fromUtf8(w.mid(2).join(' '))] += w[1].toDouble();
         } else if (w[0] == "end-offices") {
             run.endOffices = parseListed(w.mid(1));
         } else if (w[0] == "failed") {
@@ -365,6 +409,7 @@ QString gone(double ms) {
 struct Totals {
     QList<double> yard, process, create, first, following;
     QMap<QString, double> firstMembers, followingMembers;
+    QMap<QString, double> firstStages, followingStages;
     QStringList problems;
     QStringList idleCounts; // office processes of each run while it idles
     QStringList slow;       // following generations over 1.5 times their run's median
@@ -401,6 +446,8 @@ void addRun(Totals& t, int i, const QString& dir, const Run& run) {
                           .arg(run.generations[g], 0, 'f', 0);
     addMembers(t.firstMembers, run.firstMembers);
     addMembers(t.followingMembers, run.followingMembers);
+    addMembers(t.firstStages, run.firstStages);
+    addMembers(t.followingStages, run.followingStages);
     t.idleCounts << QString::number(run.idleOffices.size());
     const double exit = goneWithin(run.idleOffices + run.endOffices, 10000);
     if (exit < 0)
@@ -467,6 +514,51 @@ void printMembers(const Totals& t) {
     }
 }
 
+// The stages in the order a generation passes them.
+const char* const kStageOrder[] = {
+    "template lookup and check",
+    "template.dot written",
+    "clipboard emptied",
+    "PDF export",
+    "PDF read back",
+    "page rasterised",
+    "page content found",
+    "pages trimmed and stacked",
+    "clipboard written",
+    "clipboard read",
+    "temp.bmp written",
+    "temp.bmp read",
+    "picture handed to the preview",
+    "preview shown",
+    "preview set-up",
+    "picture box painted",
+};
+
+void printStages(const Totals& t) {
+    std::printf("time per generation in each stage, (mean ms; PDF, raster, stacking and the\n"
+                "clipboard's writing fall inside CopyAsPicture above):\n");
+    std::printf("  %-32s %8s %10s\n", "", "1st", "following");
+    QStringList names;
+    for (const char* n : kStageOrder)
+        names << QString::fromLatin1(n);
+    for (const QString& n : t.firstStages.keys() + t.followingStages.keys())
+        if (!names.contains(n))
+            names << n;
+    const double firstCount = double(t.first.size());
+    const double followingCount = std::max<double>(1, double(t.following.size()));
+    double firstSum = 0, followingSum = 0;
+    for (const QString& name : names) {
+        if (!t.firstStages.contains(name) && !t.followingStages.contains(name))
+            continue;
+        const double a = t.firstStages.value(name) / firstCount;
+        const double b = t.followingStages.value(name) / followingCount;
+        firstSum += a;
+        followingSum += b;
+        std::printf("  %-32s %8.1f %10.1f\n", qPrintable(name), a, b);
+    }
+    std::printf("  %-32s %8.1f %10.1f\n", "(all stages)", firstSum, followingSum);
+}
+
 void printLeftovers(const Totals& t, int killedOffices, double afterKill) {
     std::printf("office processes while the program idles, run by run: %s\n",
                 qPrintable(t.idleCounts.join(QLatin1Char(' '))));
@@ -498,8 +590,17 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
         officesAfterKill(sandbox.path() + QStringLiteral("/run-killed"), &killedOffices);
     printTimes(t, runs, generations);
     printMembers(t);
+    printStages(t);
     printLeftovers(t, killedOffices, afterKill);
     return t.problems.isEmpty() && afterKill >= 0 ? 0 : 1;
+}
+
+// The text antiword reads from a .doc.
+QString antiwordText(const QString& doc) {
+    QProcess p;
+    p.start(QStringLiteral("antiword"), {doc});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
 }
 
 // ---- memory, in this process ----------------------------------------------------------
@@ -528,25 +629,48 @@ int memory(int generations) {
         return 1;
     form->PushButton4->click();
     idle(2000);
+    recycleAsAsked();
     std::printf("resident memory (MiB) and open files, at the main window after N generations\n");
     std::printf("  %5s %9s %7s %7s %5s   %7s %8s %5s\n", "", "program", "malloc", "malloc", "",
                 "office", "office", "");
     std::printf("  %5s %9s %7s %7s %5s   %7s %8s %5s\n", "N", "resident", "in use", "held", "fds",
                 "pid", "resident", "fds");
     memoryRow(0);
+    QList<double> times;
+    QString firstText;
+    int differing = 0;
     for (int n = 1; n <= generations; ++n) {
         double ms = 0;
         if (!generate(form, &ms)) {
             std::fprintf(stderr, "generation %d failed\n", n);
             return 1;
         }
+        times << ms;
+        // Every document must read as the first did (outside the timed part).
+        const QString text = antiwordText(Form2::loaded()->mWordFile);
+        if (n == 1)
+            firstText = text;
+        else if (text != firstText)
+            ++differing;
         back();
         if (n == 1 || n == 2 || n % 10 == 0 || n == generations) {
             idle(500); // a user's pause: the host's background work settles
             memoryRow(n);
         }
     }
-    return 0;
+    const QList<double> following = times.mid(1);
+    const double m = median(following);
+    const auto over =
+        std::count_if(following.begin(), following.end(), [m](double t) { return t > 1.5 * m; });
+    std::printf("generations after the first (%d), click to painted: median %.0f ms, 95th "
+                "percentile %.0f ms, maximum %.0f ms; over 1.5 times the median: %d\n",
+                int(following.size()), m, percentile(following, 0.95),
+                following.isEmpty() ? 0.0 : *std::max_element(following.begin(), following.end()),
+                int(over));
+    std::printf("documents that read differently from the first (antiword): %d%s\n", differing,
+                firstText.trimmed().isEmpty() ? " (the first read as empty: antiword missing?)"
+                                              : "");
+    return differing == 0 ? 0 : 1;
 }
 
 } // namespace

@@ -5,12 +5,15 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace ui {
 
@@ -96,6 +99,10 @@ void throwFileError(int err, const QString& path) {
 }
 
 void writeNewFile(const QByteArray& bytes, const QString& path) {
+    writeNewFile(QList<QByteArrayView>{QByteArrayView(bytes)}, path);
+}
+
+void writeNewFile(const QList<QByteArrayView>& pieces, const QString& path) {
     const QByteArray p = QFile::encodeName(path);
     const qsizetype slash = p.lastIndexOf('/');
     QByteArray partial = p.left(slash + 1) + "." + p.mid(slash + 1) + ".partial-XXXXXX";
@@ -107,15 +114,32 @@ void writeNewFile(const QByteArray& bytes, const QString& path) {
         ::unlink(partial.constData());
         throwFileError(err, path);
     };
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+    // Up to IOV_MAX pieces a call; a short write goes on where it stopped.
+    qsizetype piece = 0;
+    qsizetype offset = 0; // into pieces[piece]
+    std::vector<iovec> batch;
+    while (piece < pieces.size()) {
+        batch.clear();
+        for (qsizetype i = piece; i < pieces.size() && batch.size() < IOV_MAX; ++i) {
+            const qsizetype skip = i == piece ? offset : 0;
+            if (pieces[i].size() > skip)
+                batch.push_back({const_cast<char*>(pieces[i].data() + skip),
+                                 static_cast<size_t>(pieces[i].size() - skip)});
+        }
+        if (batch.empty())
+            break;
+        const ssize_t n = ::writev(fd, batch.data(), static_cast<int>(batch.size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             fail(n < 0 ? errno : EIO);
-        done += n;
+        qsizetype left = n;
+        while (piece < pieces.size() && left >= pieces[piece].size() - offset) {
+            left -= pieces[piece].size() - offset;
+            ++piece;
+            offset = 0;
+        }
+        offset += left;
     }
     if (::close(fd) != 0) {
         const int err = errno;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 namespace ui {
@@ -13,6 +15,10 @@ namespace ui {
 // where it has neither, the name is first claimed with an empty file and the
 // finished one moved over that claim. Throws automation::Error naming the path.
 void writeNewFile(const QByteArray& bytes, const QString& path);
+
+// The same for bytes in pieces, written one after the other, so a large
+// picture's rows need not be gathered into one buffer first.
+void writeNewFile(const QList<QByteArrayView>& pieces, const QString& path);
 
 // The error for a failed file operation: the system's description and the path.
 [[noreturn]] void throwFileError(int err, const QString& path);

@@ -6,6 +6,8 @@
 #include "platform/ui/commondialog.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/msgbox.h"
+#include "platform/ui/newfile.h"
+#include "platform/ui/picture.h"
 #include "platform/ui/pointer.h"
 #include "tests/support/testenv.h"
 
@@ -13,6 +15,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -548,6 +551,85 @@ class UiTest : public QObject {
         broken.truncate(40); // the header promises an image that is not there
         const QString cut = testsupport::writeFile(root + QStringLiteral("cut.cur"), broken);
         QCOMPARE(errorOf([&] { ui::LoadCursorFile(cut); }), invalid);
+    }
+
+    // A page picture as the office makes one: opaque, of odd width, with
+    // every row different, at twice 96 dpi.
+    static QImage pagePicture() {
+        QImage img(333, 211, QImage::Format_RGB32);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                img.setPixel(x, y, qRgb(x % 256, y % 256, (x * 7 + y * 13) % 256));
+        img.setDotsPerMeterX(7559);
+        img.setDotsPerMeterY(7559);
+        return img;
+    }
+
+    void aStoredPictureIsARealBmpThatLoadsBackTheSame() {
+        const QString path = testsupport::sandboxRoot() + QStringLiteral("/pictures/temp.bmp");
+        QDir().mkpath(QFileInfo(path).path());
+        const QImage picture = pagePicture();
+        ui::SavePicture(picture, path);
+        // Any BMP reader sees the same picture, right side up, at its resolution.
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), QByteArray("bmp"));
+        const QImage general = reader.read().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(general, picture);
+        QCOMPARE(general.dotsPerMeterX(), 7559);
+        const QImage loaded = ui::LoadPicture(path);
+        QCOMPARE(loaded.format(), QImage::Format_RGB32);
+        QCOMPARE(loaded, picture);
+        QCOMPARE(loaded.dotsPerMeterY(), 7559);
+        QCOMPARE(ui::naturalSizeTwips(loaded), QSize(2498, 1583));
+        // Stored again over the last one.
+        ui::SavePicture(picture.mirrored(), path);
+        QCOMPARE(ui::LoadPicture(path), picture.mirrored());
+    }
+
+    void otherPicturesStillStoreAndLoad() {
+        const QString root = testsupport::sandboxRoot() + QStringLiteral("/pictures/");
+        QDir().mkpath(root);
+        QImage grey(40, 30, QImage::Format_Grayscale8);
+        grey.fill(90);
+        ui::SavePicture(grey, root + QStringLiteral("grey.bmp"));
+        QCOMPARE(ui::LoadPicture(root + QStringLiteral("grey.bmp")).pixelColor(5, 5),
+                 QColor(90, 90, 90));
+        // A 32-bit BMP from another writer leaves its fourth byte 0: still opaque.
+        QByteArray bmp;
+        {
+            QImage two(2, 2, QImage::Format_RGB32);
+            two.fill(qRgb(10, 20, 30));
+            ui::SavePicture(two, root + QStringLiteral("two.bmp"));
+            bmp = testsupport::readFile(root + QStringLiteral("two.bmp"));
+            for (qsizetype i = 54 + 3; i < bmp.size(); i += 4)
+                bmp[i] = 0;
+        }
+        testsupport::writeFile(root + QStringLiteral("zero.bmp"), bmp);
+        const QImage zero = ui::LoadPicture(root + QStringLiteral("zero.bmp"));
+        QCOMPARE(zero.pixel(1, 1), qRgb(10, 20, 30));
+        // A PNG under the name: the format comes from the content.
+        QImage png(3, 3, QImage::Format_RGB32);
+        png.fill(Qt::red);
+        png.save(root + QStringLiteral("png.bmp"), "PNG");
+        QCOMPARE(ui::LoadPicture(root + QStringLiteral("png.bmp")).pixel(1, 1), qRgb(255, 0, 0));
+    }
+
+    void aFileInPiecesIsWrittenWhole() {
+        const QString path = testsupport::sandboxRoot() + QStringLiteral("/pieces/file");
+        QDir().mkpath(QFileInfo(path).path());
+        // More pieces than one system call takes, some of them empty.
+        QByteArray expected;
+        QList<QByteArray> store;
+        for (int i = 0; i < 3000; ++i)
+            store << QByteArray(i % 7, char('a' + i % 26));
+        QList<QByteArrayView> pieces;
+        for (const QByteArray& b : store) {
+            pieces << QByteArrayView(b);
+            expected += b;
+        }
+        ui::writeNewFile(pieces, path);
+        QCOMPARE(testsupport::readFile(path), expected);
+        QCOMPARE(errorOf([&] { ui::writeNewFile(pieces, path); }).startsWith("File exists"), true);
     }
 };
 

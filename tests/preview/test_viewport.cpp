@@ -7,6 +7,7 @@
 #include "platform/ui/picture.h"
 #include "platform/ui/twips.h"
 #include "preview/form2.h"
+#include "preview/picturebox.h"
 #include "tests/support/testenv.h"
 
 #include <QAccessible>
@@ -114,6 +115,49 @@ class ViewportTest : public QObject {
     }
 
   private slots:
+    // A picture box draws its backing late; what it shows must be as if it
+    // had drawn it at once.
+    void aPictureBoxShowsWhatItWasGivenInTheOrderGiven() {
+        preview::PictureBox holder(nullptr); // never shown, as the unzoomed holder
+        holder.SetAutoRedraw(true);
+        holder.SetAutoSize(true);
+        holder.SetBackColor(Qt::yellow);
+        holder.SetPicture(pictureOfTwips(1500, 1500)); // red left, blue right
+        holder.SetBackColor(Qt::white);                // the picture stays over it
+        QImage img = holder.Image();
+        QCOMPARE(img.size(), QSize(100, 100));
+        QCOMPARE(img.pixelColor(10, 50), QColor(Qt::red));
+        QCOMPARE(img.pixelColor(90, 50), QColor(Qt::blue));
+
+        QImage green(400, 400, QImage::Format_RGB32);
+        green.fill(Qt::green);
+        green.setDotsPerMeterX(7559);
+        green.setDotsPerMeterY(7559);
+        // Half of it painted over: the other half still shows the picture.
+        holder.SetPicture(pictureOfTwips(1500, 1500));
+        holder.PaintPicture(green, 0, 0, 750, 1500, 0, 0, 3000, 3000);
+        img = holder.Image();
+        QCOMPARE(img.pixelColor(10, 50), QColor(Qt::green));
+        QCOMPARE(img.pixelColor(90, 50), QColor(Qt::blue));
+        // Grown: what was painted stays, the new room is background.
+        holder.SetAutoSize(false);
+        holder.SetWidth(2250);
+        img = holder.Image();
+        QCOMPARE(img.width(), 150);
+        QCOMPARE(img.pixelColor(10, 50), QColor(Qt::green));
+        QCOMPARE(img.pixelColor(90, 50), QColor(Qt::blue));
+        QCOMPARE(img.pixelColor(140, 50), QColor(Qt::white));
+        // All of it painted over, shrinking: nothing of the picture is left.
+        holder.SetPicture(pictureOfTwips(1500, 1500));
+        holder.SetAutoSize(true);
+        holder.PaintPicture(green, 0, 0, 1500, 1500, 0, 0, 3000, 3000);
+        img = holder.Image();
+        QCOMPARE(img.size(), QSize(100, 100));
+        QCOMPARE(img.pixelColor(10, 50), QColor(Qt::green));
+        QCOMPARE(img.pixelColor(99, 99), QColor(Qt::green));
+        QCOMPARE(img.devicePixelRatio(), holder.devicePixelRatioF());
+    }
+
     void initTestCase() {
         // The hand cursor comes from the application folder when it is there.
         const QString appDir = testsupport::sandboxRoot() + QStringLiteral("/app");

@@ -2,6 +2,7 @@
 
 #include "picture_and_text.h"
 #include "platform/automation/automation.h"
+#include "platform/automation/stageclock.h"
 
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/frame/XController.hpp>
@@ -64,6 +65,7 @@ int documentPageCount(const Reference<css::text::XTextDocument>& doc) {
 // left out.
 QByteArray pdfOfFirstPages(const Reference<css::uno::XComponentContext>& officeContext,
                            const Reference<css::text::XTextDocument>& doc) {
+    automation::StageClock clock("PDF export");
     Reference<css::io::XOutputStream> stream(
         officeContext->getServiceManager()->createInstanceWithContext(
             "com.sun.star.io.SequenceOutputStream", officeContext),
@@ -83,6 +85,7 @@ QByteArray pdfOfFirstPages(const Reference<css::uno::XComponentContext>& officeC
 }
 
 QImage renderPage(Poppler::Page& page, int number, double dpi) {
+    automation::StageClock clock("page rasterised");
     QImage img = page.renderToImage(dpi, dpi);
     if (img.isNull())
         throw automation::Error(
@@ -119,7 +122,9 @@ QList<QImage> renderFirstPages(Poppler::Document& document, double dpi) {
         if (!page)
             continue;
         QImage img = renderPage(*page, i + 1, dpi);
+        automation::StageClock trim("page content found");
         const QRect box = pageContentBox(img);
+        trim.stop();
         if (!box.isNull()) {
             const int l = std::min(left, box.left()), r = std::max(right, box.right());
             const qint64 h = rows + box.height() + gapPx;
@@ -141,7 +146,9 @@ QList<QImage> renderFirstPages(Poppler::Document& document, double dpi) {
 QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                              const Reference<css::text::XTextDocument>& doc) {
     const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
+    automation::StageClock load("PDF read back");
     std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    load.stop();
     if (!document || document->isLocked())
         throw automation::Error(
             QStringLiteral("CopyAsPicture: the rendered pages could not be read back"));
@@ -155,6 +162,7 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         const int shown = int(pages.size());
         if (document->numPages() > shown)
             endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
+        automation::StageClock stack("pages trimmed and stacked");
         return stackPages(pages, qRound(kPageGapInches * dpi), endText, previewFrame(dpi));
     };
     // The extra detail is for enlarging, and the preview enlarges no picture
@@ -173,6 +181,20 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     if (result.isNull())
         throw automation::Error(QStringLiteral("CopyAsPicture: the document has no pages"));
     return result;
+}
+
+void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
+                           const Reference<css::text::XTextDocument>& doc) {
+    const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    if (!document || document->numPages() < 1)
+        return;
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    std::unique_ptr<Poppler::Page> page = document->page(0);
+    constexpr double kWarmUpDpi = 24.0;
+    if (page)
+        stackPages({renderPage(*page, 1, kWarmUpDpi)}, 1, QString(), previewFrame(kWarmUpDpi));
 }
 
 namespace {
@@ -194,6 +216,7 @@ const QString kOwnPictureFormat = QStringLiteral("application/x-veltrane-page-pi
 } // namespace
 
 void putPictureOnClipboard(const QImage& picture) {
+    automation::StageClock clock("clipboard written");
     ensureClipboardReachable();
     auto* data = new QMimeData;
     data->setImageData(picture);
@@ -202,6 +225,7 @@ void putPictureOnClipboard(const QImage& picture) {
 }
 
 void dropPictureFromClipboard() {
+    automation::StageClock clock("clipboard emptied");
     ensureClipboardReachable();
     QClipboard* clipboard = QGuiApplication::clipboard();
     const QMimeData* data = clipboard->mimeData();

@@ -14,6 +14,12 @@ namespace office {
 QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                              const Reference<css::text::XTextDocument>& doc);
 
+// The same steps at a small fraction of the resolution: the code, fonts and
+// filters a picture needs are loaded, and none of the page-sized buffers is
+// made (on a thread of its own, its memory would stay with that thread).
+void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
+                           const Reference<css::text::XTextDocument>& doc);
+
 // Puts the picture on the system clipboard. Must run on the GUI thread.
 void putPictureOnClipboard(const QImage& picture);
 

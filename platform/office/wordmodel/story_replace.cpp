@@ -91,12 +91,16 @@ findEverywhere(const Reference<css::text::XTextDocument>& doc, const SearchTerms
     Reference<css::util::XSearchable> searchable(doc, UNO_QUERY_THROW);
     Reference<css::util::XSearchDescriptor> descriptor = searchable->createSearchDescriptor();
     descriptor->setSearchString(toOU(terms.text));
-    Reference<css::beans::XPropertySet> props(descriptor, UNO_QUERY_THROW);
-    // Literal text: "$1 & \ ( ) [x]" must be found and put in as typed.
-    props->setPropertyValue("SearchRegularExpression", css::uno::Any(false));
-    props->setPropertyValue("SearchCaseSensitive", css::uno::Any(terms.matchCase));
-    props->setPropertyValue("SearchWords", css::uno::Any(terms.wholeWord));
-    props->setPropertyValue("SearchSimilarity", css::uno::Any(false));
+    // A new descriptor searches for literal text ("$1 & \ ( ) [x]" is found
+    // and put in as typed), ignoring case, anywhere in a word, without
+    // similarity: only what differs is set, each setting a round trip.
+    if (terms.matchCase || terms.wholeWord) {
+        Reference<css::beans::XPropertySet> props(descriptor, UNO_QUERY_THROW);
+        if (terms.matchCase)
+            props->setPropertyValue("SearchCaseSensitive", css::uno::Any(true));
+        if (terms.wholeWord)
+            props->setPropertyValue("SearchWords", css::uno::Any(true));
+    }
     return searchable->findAll(descriptor);
 }
 
@@ -122,7 +126,7 @@ int replaceInWriterStory(const Reference<css::text::XTextDocument>& doc, const S
         if (mode != ReplaceMode::All)
             break;
     }
-    if (mode != ReplaceMode::None)
+    if (mode != ReplaceMode::None && !mine.empty())
         putAll(doc, mine, lines);
     return int(mine.size());
 }

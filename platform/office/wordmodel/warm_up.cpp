@@ -79,11 +79,11 @@ void warmOffice(OfficeProcess& office) {
             store(filled.doc, doc, "MS Word 97");
         }
         OpenDocument shown{load(office, doc, false)};
-        renderDocumentPicture(office.context(), shown.doc);
+        warmUpDocumentPicture(office.context(), shown.doc);
     });
     office.warm = true;
 #ifdef __GLIBC__
-    // The page picture's buffers, freed on this thread, would otherwise stay
+    // What the warm-up freed on this thread would otherwise stay
     // with its allocator arena for the rest of the run.
     malloc_trim(0);
 #endif
