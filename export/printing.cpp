@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QLoggingCategory>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include <cups/cups.h>
@@ -77,9 +75,11 @@ QString lastCupsError() {
 }
 
 [[noreturn]] void throwUnreachable(const QString& why) {
-    throw automation::Error(
+    const QString what =
         QStringLiteral("The printing system (CUPS) is not running or cannot be reached at %1: %2")
-            .arg(serverName(), why));
+            .arg(serverName(), why);
+    qCWarning(lcPrint).noquote() << what;
+    throw PrintingUnreachable(what);
 }
 
 // A connection to CUPS. Blocking, but every wait is bounded: the connection
@@ -88,11 +88,12 @@ QString lastCupsError() {
 class Connection {
   public:
     Connection() {
-        int err = 0;
+        // libcups records why a connection failed as its last error; errno is
+        // gone by the time it has cleaned up.
         mHttp.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                 kConnectMs, &err));
+                                 kConnectMs, nullptr));
         if (!mHttp)
-            throwUnreachable(QString::fromLocal8Bit(std::strerror(err ? err : errno)));
+            throwUnreachable(lastCupsError());
         mDeadline.setRemainingTime(kAnswersMs);
         // Asked each second that passes without an answer: wait on, or give up.
         httpSetTimeout(mHttp.get(), 1.0, stillWaiting, &mDeadline);

@@ -6,6 +6,7 @@
 #include "app/files.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "export/printing.h"
 #include "platform/automation/automation.h"
 #include "preview/form2.h"
 #include "tests/support/childprocess.h"
@@ -23,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <cups/cups.h>
@@ -429,14 +431,34 @@ class PrintPdfTest : public QObject {
         }
         QVERIFY(cups.addPrinter());
         {
-            // The printing system not there at all.
+            // The printing system not there at all: said plainly, with the
+            // program's title, not as an error report; the real reason is
+            // what libcups found, not whatever errno held afterwards.
             MsgBoxRecorder boxes;
             cupsSetServer(QFile::encodeName(cups.path("no-such.sock")).constData());
             command("mnuPrint")->trigger();
+            QString reason, cupsSays;
+            try {
+                exporting::ListPrinters();
+            } catch (const exporting::PrintingUnreachable& e) {
+                reason = e.description();
+                cupsSays = QString::fromUtf8(cupsLastErrorString());
+            }
             cupsSetServer(nullptr);
             QCOMPARE(boxes.seen.size(), 1);
-            QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
+            QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
+            QVERIFY2(boxes.seen[0].prompt.startsWith("The printing system (CUPS) is not running or "
+                                                     "cannot be reached, so nothing can be printed "
+                                                     "now."),
                      qPrintable(boxes.seen[0].prompt));
+            QVERIFY2(!boxes.seen[0].prompt.contains("line") &&
+                         !boxes.seen[0].prompt.contains("support"),
+                     qPrintable(boxes.seen[0].prompt));
+            QVERIFY2(!cupsSays.isEmpty() && reason.endsWith(QStringLiteral(": ") + cupsSays),
+                     qPrintable(reason));
+            for (const int notTheReason : {0, EBADF})
+                QVERIFY2(!reason.endsWith(QString::fromLocal8Bit(std::strerror(notTheReason))),
+                         qPrintable(reason));
             QCOMPARE(dialog.seen.size(), 0);
         }
         {
@@ -455,7 +477,8 @@ class PrintPdfTest : public QObject {
             cupsSetServer(nullptr);
             ::close(fd);
             QCOMPARE(boxes.seen.size(), 1);
-            QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
+            QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
+            QVERIFY2(boxes.seen[0].prompt.startsWith("The printing system (CUPS) is not running"),
                      qPrintable(boxes.seen[0].prompt));
             QCOMPARE(dialog.seen.size(), 0);
         }
