@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "generate/paper.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 
@@ -22,7 +23,11 @@ const char* const kDescription =
     "An organisation's own template replaces the built-in one: the first\n"
     "veltrane/template.dot found in $XDG_DATA_HOME (~/.local/share) or in a\n"
     "folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share). Write the built-in\n"
-    "template with --write-template as a starting point.";
+    "template with --write-template as a starting point.\n"
+    "\n"
+    "The built-in template comes on A4 or Letter paper: the paper of the locale\n"
+    "(LC_PAPER), else the system's (PAPERSIZE, /etc/papersize), else Letter. An\n"
+    "own template keeps its own paper.";
 
 void say(FILE* to, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), to);
@@ -37,9 +42,10 @@ bool ours(const QString& arg) {
 }
 
 int writeTemplate(const QString& path, bool force) {
+    const generate::Paper paper = generate::desktopPaper().paper;
     QByteArray bytes;
     try {
-        bytes = generate::LoadResData(101, QStringLiteral("CUSTOM"));
+        bytes = generate::LoadResData(generate::builtInTemplateId(paper), QStringLiteral("CUSTOM"));
     } catch (const automation::Error& e) {
         say(stderr, QStringLiteral("veltrane: %1\n").arg(e.description()));
         return 1;
@@ -77,12 +83,14 @@ int writeTemplate(const QString& path, bool force) {
     }
     say(stdout,
         QStringLiteral(
-            "Wrote the built-in template to %1.\n"
+            "Wrote the built-in template, on %2 paper, to %1.\n"
             "Open it in a word processor, put your organisation's name and logo in, keep the\n"
             "nine placeholders such as [EmployeeName], and save it as a Word 97-2003 template.\n"
             "Then copy it to ~/.local/share/veltrane/template.dot (for you) or to\n"
-            "/usr/local/share/veltrane/template.dot (for every user of this computer).\n")
-            .arg(path));
+            "/usr/local/share/veltrane/template.dot (for every user of this computer).\n"
+            "Notices made from it keep the paper it is saved with.\n")
+            .arg(path,
+                 paper == generate::Paper::A4 ? QStringLiteral("A4") : QStringLiteral("Letter")));
     return 0;
 }
 
