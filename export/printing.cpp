@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QLoggingCategory>
 
+#include <cmath>
 #include <memory>
 
 #include <cups/cups.h>
+#include <cups/pwg.h>
+#include <poppler-qt6.h>
 
 namespace exporting {
 
@@ -152,6 +155,40 @@ Printers ListPrinters() {
     return out;
 }
 
+namespace {
+
+// The first page's size in points, as the PDF gives it; empty when unreadable.
+QSizeF pdfPageSize(const QString& pdfPath) {
+    const std::unique_ptr<Poppler::Document> doc(Poppler::Document::load(pdfPath));
+    if (!doc || doc->isLocked() || doc->numPages() < 1)
+        return {};
+    const std::unique_ptr<Poppler::Page> page(doc->page(0));
+    return page ? page->pageSizeF() : QSizeF();
+}
+
+// The job asks for the document's own paper. Where the printer has another,
+// the page is made smaller to fit its printable area, centred; a page that
+// fits is printed as it is, centred, never made larger and never cut. That is
+// IPP's "auto-fit"; "auto", the printing system's default, fills a page of
+// another size instead, which cuts off the sides.
+void askForTheDocumentsPaper(Options& options, const QString& pdfPath) {
+    options.set("print-scaling", "auto-fit");
+    const QSizeF points = pdfPageSize(pdfPath);
+    if (points.isEmpty()) {
+        qCWarning(lcPrint) << "cannot read the page size of" << pdfPath;
+        return;
+    }
+    // PWG sizes are in hundredths of a millimetre.
+    const pwg_media_t* media = pwgMediaForSize(int(std::lround(points.width() * 2540.0 / 72.0)),
+                                               int(std::lround(points.height() * 2540.0 / 72.0)));
+    if (media && media->pwg) {
+        options.set(CUPS_MEDIA, media->pwg);
+        qCInfo(lcPrint) << "paper" << media->pwg;
+    }
+}
+
+} // namespace
+
 int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice) {
     const qsizetype slash = choice.printer.indexOf(QLatin1Char('/'));
     const QByteArray queue = (slash < 0 ? choice.printer : choice.printer.left(slash)).toUtf8();
@@ -163,6 +200,7 @@ int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintCh
     options.set(CUPS_SIDES, sidesValue(choice.sides));
     if (!choice.pageRanges.isEmpty())
         options.set("page-ranges", choice.pageRanges.toLatin1());
+    askForTheDocumentsPaper(options, pdfPath);
 
     const Connection http;
     {

@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 
+#include <QFile>
 #include <QStringList>
 
 namespace testsupport {
@@ -27,6 +28,21 @@ QString antiwordText(const QString& doc) {
 QString catdocText(const QString& doc) {
     return readerText(QStringLiteral("catdoc"),
                       {QStringLiteral("-d"), QStringLiteral("utf-8"), QStringLiteral("-w"), doc});
+}
+
+QSize docPageTwips(const QString& doc) {
+    QFile f(doc);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray b = f.readAll();
+    auto sprm = [&b](const char* code) -> int {
+        const qsizetype at = b.indexOf(QByteArray(code, 2));
+        if (at < 0 || at + 4 > b.size())
+            return -1;
+        return uchar(b[at + 2]) | uchar(b[at + 3]) << 8;
+    };
+    const int w = sprm("\x1F\xB0"), h = sprm("\x20\xB0");
+    return w > 0 && h > 0 ? QSize(w, h) : QSize();
 }
 
 } // namespace testsupport

@@ -2,6 +2,7 @@
 // A .doc as the independent readers antiword and catdoc see it (never the
 // office that wrote it).
 
+#include <QSize>
 #include <QString>
 
 namespace testsupport {
@@ -9,5 +10,10 @@ namespace testsupport {
 // The text each reader gives, as it gives it; "<reader hung>" when it never ends.
 QString antiwordText(const QString& doc);
 QString catdocText(const QString& doc);
+
+// The page size in twips that the .doc's section properties give (the
+// sprmSXaPage and sprmSYaPage the Word binary keeps, read straight from the
+// file's bytes); empty when the file has none.
+QSize docPageTwips(const QString& doc);
 
 } // namespace testsupport
