@@ -7,6 +7,7 @@
 #include <QLoggingCategory>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include <cups/cups.h>
@@ -113,6 +114,15 @@ class Connection {
     std::unique_ptr<http_t, HttpClose> mHttp;
 };
 
+// Why the last request got no answer: libcups's own text, unless it has
+// none to give for a wait it cut short.
+QString unanswered() {
+    const QString why = lastCupsError();
+    if (why.isEmpty() || why == QString::fromLocal8Bit(std::strerror(0)))
+        return QStringLiteral("no answer within %1 seconds").arg(kAnswersMs / 1000);
+    return why;
+}
+
 // True when the last request failed for want of an answer, not by refusal.
 bool noAnswer() {
     const ipp_status_t s = cupsLastError();
@@ -144,7 +154,7 @@ Printers ListPrinters() {
     const Connection http;
     const Destinations dests(http.get());
     if (dests.count() == 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING && noAnswer())
-        throwUnreachable(lastCupsError());
+        throwUnreachable(unanswered());
     Printers out;
     for (int i = 0; i < dests.count(); ++i) {
         out.names << destName(dests.at(i));
@@ -215,7 +225,7 @@ int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintCh
                        title.toUtf8().constData(), options.count(), options.data());
     if (job == 0) {
         if (noAnswer())
-            throwUnreachable(lastCupsError());
+            throwUnreachable(unanswered());
         throw automation::Error(QStringLiteral("The printer %1 did not take the document: %2")
                                     .arg(choice.printer, lastCupsError()));
     }

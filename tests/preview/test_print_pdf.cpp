@@ -622,6 +622,15 @@ class PrintPdfTest : public QObject {
     void paperFollowsTheDesktopAndPrintingNeverCrops() {
         if (!cupsMissing.isEmpty())
             QSKIP(qPrintable(cupsMissing));
+        // Gone again when the test ends, however it ends: the others see one queue.
+        struct Queues {
+            const PrivateCups& cups;
+            ~Queues() {
+                for (const char* q : {"letterq", "a4q"})
+                    cups.tool(QStringLiteral("lpadmin"),
+                              {QStringLiteral("-x"), QString::fromLatin1(q)});
+            }
+        } queues{cups};
         QVERIFY(cups.addPrinterOn(QStringLiteral("letterq"), QStringLiteral("Letter"), {612, 792}));
         QVERIFY(cups.addPrinterOn(QStringLiteral("a4q"), QStringLiteral("A4"), {595, 842}));
         for (int i = 0; i < 9; ++i)
