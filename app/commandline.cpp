@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "app/fillcommand.h"
+#include "generate/paper.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 
@@ -24,6 +25,10 @@ const char* const kDescription =
     "veltrane/template.dot found in $XDG_DATA_HOME (~/.local/share) or in a\n"
     "folder of $XDG_DATA_DIRS (/usr/local/share:/usr/share). Write the built-in\n"
     "template with --write-template as a starting point.\n"
+    "\n"
+    "The built-in template comes on A4 or Letter paper: the paper of the locale\n"
+    "(LC_PAPER), else the system's (PAPERSIZE, /etc/papersize), else Letter. An\n"
+    "own template keeps its own paper.\n"
     "\n"
     "Notices from a script, without the window or a display:\n"
     "  veltrane --fill FACTS.json --output NOTICE.doc\n"
@@ -96,9 +101,10 @@ int refuse(const QString& why) {
 }
 
 int writeTemplate(const QString& path, bool force) {
+    const generate::Paper paper = generate::desktopPaper().paper;
     QByteArray bytes;
     try {
-        bytes = generate::LoadResData(101, QStringLiteral("CUSTOM"));
+        bytes = generate::LoadResData(generate::builtInTemplateId(paper), QStringLiteral("CUSTOM"));
     } catch (const automation::Error& e) {
         say(stderr, QStringLiteral("veltrane: %1\n").arg(e.description()));
         return 1;
@@ -136,12 +142,14 @@ int writeTemplate(const QString& path, bool force) {
     }
     say(stdout,
         QStringLiteral(
-            "Wrote the built-in template to %1.\n"
+            "Wrote the built-in template, on %2 paper, to %1.\n"
             "Open it in a word processor, put your organisation's name and logo in, keep the\n"
             "nine placeholders such as [EmployeeName], and save it as a Word 97-2003 template.\n"
             "Then copy it to ~/.local/share/veltrane/template.dot (for you) or to\n"
-            "/usr/local/share/veltrane/template.dot (for every user of this computer).\n")
-            .arg(path));
+            "/usr/local/share/veltrane/template.dot (for every user of this computer).\n"
+            "Notices made from it keep the paper it is saved with.\n")
+            .arg(path,
+                 paper == generate::Paper::A4 ? QStringLiteral("A4") : QStringLiteral("Letter")));
     return 0;
 }
 

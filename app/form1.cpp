@@ -87,6 +87,12 @@ void Form1::addButtons() {
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    mnuUndo = new QAction(QStringLiteral("Undo"), this);
+    mnuUndo->setObjectName(QStringLiteral("mnuUndo"));
+    mnuUndo->setShortcut(QKeySequence::Undo);
+    mnuUndo->setEnabled(false);
+    addAction(mnuUndo);
+    connect(mnuUndo, &QAction::triggered, this, &Form1::mnuUndo_Click);
 }
 
 void Form1::addFrames() {
@@ -145,6 +151,7 @@ void Form1::addFields() {
         t->editor()->setAccessibleName(name);
         connect(t, &ui::TextBox::changed, this, [this, index] { Text1_Change(index); });
         connect(t, &ui::TextBox::gotFocus, this, [this, index] { Text1_GotFocus(index); });
+        t->SetUndoFallback(mnuUndo);
         Text1[static_cast<size_t>(index)] = t;
     };
     text(7, Frame1, pxRect(1680, 300, 2055, 345));

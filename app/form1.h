@@ -6,9 +6,11 @@
 #include "platform/ui/pointer.h"
 #include "platform/ui/skinframework.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -47,6 +49,10 @@ class Form1 : public QWidget {
     void Text1_GotFocus(int index);
     void PushButton3_Click();
     void PushButton4_Click();
+    // Ctrl+Z, and "Undo" in the fields' menu: the nine fields as they were
+    // before the last Clear or Load Sample that changed them.
+    QAction* mnuUndo = nullptr;
+    void mnuUndo_Click();
 
     // Generation.
     void PushButton6_Click();
@@ -66,6 +72,10 @@ class Form1 : public QWidget {
     void addFields();
     void linkFields(); // labels to their fields, and the tab order
     bool mCentred = false;
+    using FieldTexts = std::array<QString, 9>;
+    FieldTexts fieldTexts() const;
+    void keepForUndo(const FieldTexts& before);
+    std::optional<FieldTexts> mBeforeBulkChange;
 };
 
 namespace app {

@@ -9,6 +9,7 @@ inline constexpr const char* Form1_PushButton3_Click =
     "in Veltrane2021/08/31.Form1.PushButton3_Click ";
 inline constexpr const char* Form1_PushButton4_Click =
     "in Veltrane2021/08/31.Form1.PushButton4_Click ";
+inline constexpr const char* Form1_mnuUndo_Click = "in Veltrane2021/08/31.Form1.mnuUndo_Click ";
 inline constexpr const char* Form1_PushButton6_Click =
     "in Veltrane2021/08/31.Form1.PushButton6_Click ";
 inline constexpr const char* Form1_SaveDocAsJPG = "in Veltrane2021/08/31.Form1.SaveDocAsJPG ";

@@ -28,16 +28,52 @@ void Form1::Text1_GotFocus(int index) {
     t->SetSelLength(static_cast<int>(t->Text().size()));
 }
 
+Form1::FieldTexts Form1::fieldTexts() const {
+    FieldTexts texts;
+    for (size_t index = 0; index < texts.size(); ++index)
+        texts[index] = Text1[index]->Text();
+    return texts;
+}
+
+// A press that changed nothing (Clear twice) keeps what the first one took.
+void Form1::keepForUndo(const FieldTexts& before) {
+    if (fieldTexts() == before)
+        return;
+    mBeforeBulkChange = before;
+    mnuUndo->setEnabled(true);
+}
+
 void Form1::PushButton3_Click() {
+    const FieldTexts before = fieldTexts();
     ErrorTrap trap(app::proc::Form1_PushButton3_Click);
     trap.line(100);
     for (int index = 0; index <= 8; ++index) {
         trap.at(102, [&] { Text1[static_cast<size_t>(index)]->SetText(QString()); });
         trap.line(104);
     }
+    keepForUndo(before);
+}
+
+// Puts the nine fields back, each stored again by its change handler. Once:
+// the fields as they are now are not kept.
+void Form1::mnuUndo_Click() {
+    if (!mBeforeBulkChange)
+        return;
+    const FieldTexts texts = *mBeforeBulkChange;
+    mBeforeBulkChange.reset();
+    mnuUndo->setEnabled(false);
+    ErrorTrap trap(app::proc::Form1_mnuUndo_Click);
+    trap.line(100);
+    for (int index = 0; index <= 8; ++index) {
+        trap.at(102, [&] {
+            Text1[static_cast<size_t>(index)]->SetText(texts[static_cast<size_t>(index)]);
+        });
+        trap.line(104);
+    }
 }
 
 void Form1::PushButton4_Click() {
+    const FieldTexts before = fieldTexts();
     ErrorTrap trap(app::proc::Form1_PushButton4_Click);
     trap.at(100, [&] {
         Text1[7]->SetText(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat));
@@ -52,4 +88,5 @@ void Form1::PushButton4_Click() {
     });
     trap.at(114, [&] { Text1[4]->SetText(QStringLiteral("Plug it in.")); });
     trap.at(116, [&] { Text1[5]->SetText(QStringLiteral("You're fired.")); });
+    keepForUndo(before);
 }

@@ -16,16 +16,37 @@
 
 using app::ErrorTrap;
 
+namespace {
+
+// Said as plainly as that no printer is set up: the reason is in the log.
+void tellPrintingUnreachable() {
+    ui::MsgBox(QStringLiteral("The printing system (CUPS) is not running or cannot be reached, so "
+                              "nothing can be printed now. Start the printing service, or ask "
+                              "whoever looks after this computer, then print again."),
+               ui::vbOKOnly | ui::vbExclamation);
+}
+
+} // namespace
+
 void Form2::mnuPrint_Click() {
     ErrorTrap trap(app::proc::Form2_mnuPrint_Click);
     // First whether there is anything to print on, so that nobody fills in the
     // dialog for nothing.
     exporting::Printers printers;
     bool reached = false;
+    bool unreachable = false;
     trap.at(100, [&] {
-        printers = exporting::ListPrinters();
-        reached = true;
+        try {
+            printers = exporting::ListPrinters();
+            reached = true;
+        } catch (const exporting::PrintingUnreachable&) {
+            unreachable = true;
+        }
     });
+    if (unreachable) {
+        trap.at(102, [&] { tellPrintingUnreachable(); });
+        return;
+    }
     if (!reached)
         return;
     if (printers.names.isEmpty()) {
@@ -61,5 +82,11 @@ void Form2::mnuPrint_Click() {
     });
     if (!choice.accepted)
         return;
-    trap.at(112, [&] { exporting::PrintPdfFile(pdf, title, choice); });
+    trap.at(112, [&] {
+        try {
+            exporting::PrintPdfFile(pdf, title, choice);
+        } catch (const exporting::PrintingUnreachable&) {
+            tellPrintingUnreachable();
+        }
+    });
 }

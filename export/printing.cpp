@@ -6,11 +6,13 @@
 #include <QFile>
 #include <QLoggingCategory>
 
-#include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
 #include <cups/cups.h>
+#include <cups/pwg.h>
+#include <poppler-qt6.h>
 
 namespace exporting {
 
@@ -77,9 +79,11 @@ QString lastCupsError() {
 }
 
 [[noreturn]] void throwUnreachable(const QString& why) {
-    throw automation::Error(
+    const QString what =
         QStringLiteral("The printing system (CUPS) is not running or cannot be reached at %1: %2")
-            .arg(serverName(), why));
+            .arg(serverName(), why);
+    qCWarning(lcPrint).noquote() << what;
+    throw PrintingUnreachable(what);
 }
 
 // A connection to CUPS. Blocking, but every wait is bounded: the connection
@@ -88,11 +92,12 @@ QString lastCupsError() {
 class Connection {
   public:
     Connection() {
-        int err = 0;
+        // libcups records why a connection failed as its last error; errno is
+        // gone by the time it has cleaned up.
         mHttp.reset(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                                 kConnectMs, &err));
+                                 kConnectMs, nullptr));
         if (!mHttp)
-            throwUnreachable(QString::fromLocal8Bit(std::strerror(err ? err : errno)));
+            throwUnreachable(lastCupsError());
         mDeadline.setRemainingTime(kAnswersMs);
         // Asked each second that passes without an answer: wait on, or give up.
         httpSetTimeout(mHttp.get(), 1.0, stillWaiting, &mDeadline);
@@ -108,6 +113,15 @@ class Connection {
     QDeadlineTimer mDeadline;
     std::unique_ptr<http_t, HttpClose> mHttp;
 };
+
+// Why the last request got no answer: libcups's own text, unless it has
+// none to give for a wait it cut short.
+QString unanswered() {
+    const QString why = lastCupsError();
+    if (why.isEmpty() || why == QString::fromLocal8Bit(std::strerror(0)))
+        return QStringLiteral("no answer within %1 seconds").arg(kAnswersMs / 1000);
+    return why;
+}
 
 // True when the last request failed for want of an answer, not by refusal.
 bool noAnswer() {
@@ -140,7 +154,7 @@ Printers ListPrinters() {
     const Connection http;
     const Destinations dests(http.get());
     if (dests.count() == 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING && noAnswer())
-        throwUnreachable(lastCupsError());
+        throwUnreachable(unanswered());
     Printers out;
     for (int i = 0; i < dests.count(); ++i) {
         out.names << destName(dests.at(i));
@@ -150,6 +164,40 @@ Printers ListPrinters() {
     qCInfo(lcPrint) << "printers at" << serverName() << out.names << "default" << out.defaultName;
     return out;
 }
+
+namespace {
+
+// The first page's size in points, as the PDF gives it; empty when unreadable.
+QSizeF pdfPageSize(const QString& pdfPath) {
+    const std::unique_ptr<Poppler::Document> doc(Poppler::Document::load(pdfPath));
+    if (!doc || doc->isLocked() || doc->numPages() < 1)
+        return {};
+    const std::unique_ptr<Poppler::Page> page(doc->page(0));
+    return page ? page->pageSizeF() : QSizeF();
+}
+
+// The job asks for the document's own paper. Where the printer has another,
+// the page is made smaller to fit its printable area, centred; a page that
+// fits is printed as it is, centred, never made larger and never cut. That is
+// IPP's "auto-fit"; "auto", the printing system's default, fills a page of
+// another size instead, which cuts off the sides.
+void askForTheDocumentsPaper(Options& options, const QString& pdfPath) {
+    options.set("print-scaling", "auto-fit");
+    const QSizeF points = pdfPageSize(pdfPath);
+    if (points.isEmpty()) {
+        qCWarning(lcPrint) << "cannot read the page size of" << pdfPath;
+        return;
+    }
+    // PWG sizes are in hundredths of a millimetre.
+    const pwg_media_t* media = pwgMediaForSize(int(std::lround(points.width() * 2540.0 / 72.0)),
+                                               int(std::lround(points.height() * 2540.0 / 72.0)));
+    if (media && media->pwg) {
+        options.set(CUPS_MEDIA, media->pwg);
+        qCInfo(lcPrint) << "paper" << media->pwg;
+    }
+}
+
+} // namespace
 
 int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice) {
     const qsizetype slash = choice.printer.indexOf(QLatin1Char('/'));
@@ -162,6 +210,7 @@ int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintCh
     options.set(CUPS_SIDES, sidesValue(choice.sides));
     if (!choice.pageRanges.isEmpty())
         options.set("page-ranges", choice.pageRanges.toLatin1());
+    askForTheDocumentsPaper(options, pdfPath);
 
     const Connection http;
     {
@@ -176,7 +225,7 @@ int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintCh
                        title.toUtf8().constData(), options.count(), options.data());
     if (job == 0) {
         if (noAnswer())
-            throwUnreachable(lastCupsError());
+            throwUnreachable(unanswered());
         throw automation::Error(QStringLiteral("The printer %1 did not take the document: %2")
                                     .arg(choice.printer, lastCupsError()));
     }

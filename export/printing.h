@@ -4,6 +4,7 @@
 // printing system lays it onto paper. Every exchange with CUPS is bounded in
 // time, so a printing system that does not answer never holds the window.
 
+#include "platform/automation/automation.h"
 #include "platform/ui/printdialog.h"
 
 #include <QString>
@@ -11,18 +12,25 @@
 
 namespace exporting {
 
+// The printing system is not running, cannot be reached or does not answer:
+// nothing the user did wrong, and nothing a report to support would mend.
+class PrintingUnreachable : public automation::Error {
+  public:
+    using automation::Error::Error;
+};
+
 struct Printers {
     QStringList names;   // queues, and instances as "queue/instance"
     QString defaultName; // may be empty
 };
 
-// The printers CUPS offers. Throws automation::Error saying so when CUPS
-// cannot be reached or does not answer.
+// The printers CUPS offers. Throws PrintingUnreachable when CUPS cannot be
+// reached or does not answer.
 Printers ListPrinters();
 
 // Sends the PDF to the chosen printer; returns the job's number. Throws
-// automation::Error saying so when CUPS cannot be reached or the printer
-// refuses the job.
+// PrintingUnreachable when CUPS cannot be reached, automation::Error when the
+// printer refuses the job.
 int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice);
 
 } // namespace exporting

@@ -1,6 +1,7 @@
 #include "template.h"
 
 #include "entry/warningrecord.h"
+#include "generate/paper.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 
@@ -472,11 +473,13 @@ QByteArray TemplateBytes() {
         return t.bytes;
     }
     // The usual case: not worth a line on the terminal at every notice.
-    qCDebug(lcTemplate, "using the built-in template");
+    const PaperChoice paper = desktopPaper();
+    qCDebug(lcTemplate, "using the built-in template on %s paper (%s)",
+            paper.paper == Paper::A4 ? "A4" : "Letter", qPrintable(paper.source));
     for (const QString& r : refused)
         tellOnce(r + QStringLiteral("\r\n\r\nThe notice is made from the built-in template "
                                     "instead."));
-    return LoadResData(101, QStringLiteral("CUSTOM"));
+    return LoadResData(builtInTemplateId(paper.paper), QStringLiteral("CUSTOM"));
 }
 
 void resetTemplateMessagesForTests() {

@@ -39,8 +39,8 @@ QStringList missingPlaceholders(const QByteArray& document);
 QString documentProblem(const QByteArray& bytes);
 
 // The template this generation uses: the first own template that can serve,
-// else the built-in one. Refused files and missing placeholders are told to
-// the user once per run each; where the template came from is logged.
+// else the built-in one on the desktop's paper (see paper.h). Refused files and missing
+// placeholders are told to the user once per run each; where the template came from is logged.
 // Throws automation::Error when even the built-in one cannot be read.
 QByteArray TemplateBytes();
 

@@ -42,6 +42,16 @@ inline bool withinCaps(int32_t zoomedWidth, int32_t zoomedHeight) {
     return zoomedWidth < kWidthCap && zoomedHeight < kHeightCap;
 }
 
+// Whether a zoomed view may be painted. The caps stop a picture from growing
+// past them; a long notice is beyond them already at its natural size, and a
+// view that makes it smaller than that is always painted.
+inline bool paintable(int32_t zoomedWidth, int32_t zoomedHeight, int32_t imageWidth,
+                      int32_t imageHeight) {
+    const bool smaller = zoomedWidth <= imageWidth && zoomedHeight <= imageHeight &&
+                         (zoomedWidth < imageWidth || zoomedHeight < imageHeight);
+    return withinCaps(zoomedWidth, zoomedHeight) || smaller;
+}
+
 // What one scroll bar gets for a box of outer size `box` in a viewport of outer
 // size `viewport`: nothing to scroll when it fits, else one twip per unit for
 // an overflow up to 100 twips and ten twips per unit above that.

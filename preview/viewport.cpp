@@ -34,7 +34,9 @@ void Form2::RedrawImage() {
     trap.at(100, [&] { mZoomedWidth = preview::zoomedSize(mImageWidth, mZoom); });
     trap.at(102, [&] { mZoomedHeight = preview::zoomedSize(mImageHeight, mZoom); });
     bool fits = false;
-    trap.at(104, [&] { fits = preview::withinCaps(mZoomedWidth, mZoomedHeight); });
+    trap.at(104, [&] {
+        fits = preview::paintable(mZoomedWidth, mZoomedHeight, mImageWidth, mImageHeight);
+    });
     if (fits) {
         trap.at(106, [&] { Picture1->ClearPicture(); });
         trap.at(108, [&] { Picture1->SetWidth(mZoomedWidth); });
@@ -52,6 +54,12 @@ void Form2::RedrawImage() {
     } else {
         // Too large to paint: back to the natural size, leaving the view as it is.
         ResetToNaturalSize(trap);
+        // Unless it shows a long notice made smaller: back to the picture
+        // itself, as the set-up showed it.
+        trap.at(134, [&] {
+            if (Picture1->Picture().isNull() && !preview::withinCaps(mImageWidth, mImageHeight))
+                Picture1->SetPicture(Zoom_Ori->Picture());
+        });
     }
 }
 

@@ -14,6 +14,7 @@ packages=(
   fusefat dosfstools
   libcups2-dev cups
   zlib1g-dev lintian man-db unzip
+  locales
 )
 
 missing=()

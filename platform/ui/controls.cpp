@@ -1,13 +1,17 @@
 #include "controls.h"
 
+#include <QAction>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace ui {
@@ -118,6 +122,45 @@ TextBox::TextBox(bool multiLine, QWidget* parent) : QWidget(parent) {
         setFocusProxy(mLine);
     }
     setFocusPolicy(Qt::StrongFocus);
+    editor()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(editor(), &QWidget::customContextMenuRequested, this, &TextBox::showContextMenu);
+}
+
+bool TextBox::canUndoItself() const {
+    return mMulti ? mMulti->document()->isUndoAvailable() : mLine->isUndoAvailable();
+}
+
+// The editor's own menu, with one "Undo" that undoes the box's own typing
+// first and else what the fallback puts back.
+void TextBox::showContextMenu(const QPoint& at) {
+    QMenu* menu =
+        mMulti ? mMulti->createStandardContextMenu(at) : mLine->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    auto* undo = new QAction(QStringLiteral("Undo"), menu);
+    undo->setObjectName(QStringLiteral("undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setShortcutVisibleInContextMenu(true);
+    const bool own = canUndoItself();
+    undo->setEnabled(own || (mUndoFallback && mUndoFallback->isEnabled()));
+    connect(undo, &QAction::triggered, this, [this, own] {
+        if (own) {
+            if (mMulti)
+                mMulti->undo();
+            else
+                mLine->undo();
+        } else if (mUndoFallback) {
+            mUndoFallback->trigger();
+        }
+    });
+    const QList<QAction*> entries = menu->actions();
+    QAction* standard = nullptr;
+    for (QAction* a : entries)
+        if (a->objectName() == QLatin1String("edit-undo"))
+            standard = a;
+    menu->insertAction(standard ? standard : entries.value(0), undo);
+    if (standard)
+        menu->removeAction(standard);
+    menu->popup(editor()->mapToGlobal(at));
 }
 
 QWidget* TextBox::editor() const {
@@ -208,6 +251,12 @@ void TextBox::SetSelLength(int length) {
 }
 
 bool TextBox::eventFilter(QObject* watched, QEvent* event) {
+    // Ctrl+Z with nothing of the box's own to undo goes on to the window.
+    if (watched == editor() && event->type() == QEvent::ShortcutOverride && mUndoFallback &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo) && !canUndoItself()) {
+        event->ignore();
+        return true;
+    }
     if (watched == editor() && event->type() == QEvent::FocusIn) {
         // Let the editor finish its own focus handling (a click places the
         // cursor) before the program selects the text.

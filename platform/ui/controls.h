@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QWidget>
 
+class QAction;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -67,6 +68,10 @@ class TextBox : public QWidget {
 
     QWidget* editor() const;
 
+    // What Ctrl+Z and the context menu's "Undo" do when the box has nothing
+    // of its own to undo: a change the window made to several boxes at once.
+    void SetUndoFallback(QAction* undo) { mUndoFallback = undo; }
+
   signals:
     void changed(); // after every change of the text, typed or assigned
     void gotFocus();
@@ -75,8 +80,12 @@ class TextBox : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    bool canUndoItself() const;
+    void showContextMenu(const QPoint& at);
+
     QLineEdit* mLine = nullptr;
     QPlainTextEdit* mMulti = nullptr;
+    QAction* mUndoFallback = nullptr;
     int mSelStart = 0;
 };
 

@@ -1,4 +1,5 @@
-"""Turns warning-notice.fodt into the Word 97-2003 template template.dot.
+"""Turns warning-notice.fodt into the Word 97-2003 templates template.dot (US
+Letter, as the source is laid out) and template-a4.dot (A4).
 
 Run through build-template.sh (needs the system python3 with python3-uno and
 LibreOffice Writer).
@@ -48,10 +49,32 @@ def _check_boxes(doc):
     return found
 
 
-def export(src, out):
+# Paper: name -> (width, height, right margin) in 1/100 mm. A4 is 5.9 mm
+# narrower than Letter; its right margin gives up that much, so the text, the
+# table and the boxes keep their places and widths and the pages differ only
+# in their paper.
+PAPERS = {
+    "letter": (21590, 27940, 1905),
+    "a4": (21000, 29700, 1315),
+}
+OUTPUTS = {"letter": "template.dot", "a4": "template-a4.dot"}
+
+
+def _set_paper(doc, paper):
+    width, height, right = PAPERS[paper]
+    for name in doc.StyleFamilies.getByName("PageStyles").ElementNames:
+        style = doc.StyleFamilies.getByName("PageStyles").getByName(name)
+        if not style.isInUse():
+            continue
+        style.Width, style.Height, style.RightMargin = width, height, right
+
+
+def export(src, out, paper="letter"):
     with Office() as office:
         doc = office.load(src)
         try:
+            if paper != "letter":
+                _set_paper(doc, paper)
             # Nobody's name or editing history belongs in a file every user receives,
             # and a rebuild from the same source should give the same bytes.
             info = doc.DocumentProperties
@@ -173,12 +196,11 @@ def name_logo(data):
     return data[:rec] + new_rec
 
 
-def main():
+def build(out, paper):
     src = os.path.join(HERE, "warning-notice.fodt")
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "template.dot")
     tmp = out + ".part"
     try:
-        export(src, tmp)
+        export(src, tmp, paper)
         finish(tmp)
         os.replace(tmp, out)
     except (BuildError, ValueError) as e:
@@ -186,7 +208,20 @@ def main():
     finally:
         if os.path.exists(tmp):
             os.remove(tmp)
-    print(f"{out}: {os.path.getsize(out)} bytes")
+    print(f"{out}: {os.path.getsize(out)} bytes ({paper})")
+
+
+def main():
+    """No arguments: both templates beside the source. --paper NAME [OUT]: one."""
+    args = sys.argv[1:]
+    if args[:1] == ["--paper"] and len(args) >= 2 and args[1] in PAPERS:
+        paper = args[1]
+        build(args[2] if len(args) > 2 else os.path.join(HERE, OUTPUTS[paper]), paper)
+    elif not args:
+        for paper, name in OUTPUTS.items():
+            build(os.path.join(HERE, name), paper)
+    else:
+        sys.exit("usage: build-template.sh [--paper letter|a4 [output.dot]]")
 
 
 if __name__ == "__main__":

@@ -65,6 +65,12 @@ ROWS = [
     ["Witness Signature (if employee understands warning but refuses to sign)", "Date"],
 ]
 LABELS = [c for row in ROWS for c in row if isinstance(c, str) and c and c not in PLACEHOLDERS]
+# The paper each template is built for: its size in 1/100 mm and in points.
+PAPERS = {
+    "letter": ("Letter", (21590, 27940), (612, 792)),
+    "a4": ("A4", (21000, 29700), (595, 842)),
+}
+TEMPLATES = {"letter": "template.dot", "a4": "template-a4.dot"}
 # twips: left, top, right, bottom, relative to the page
 BOXES = [(583, 620, 2220, 1438), (6300, 540, 11301, 1338)]
 # The preview shows the filled page trimmed to its ink at natural size; it zooms
@@ -190,7 +196,8 @@ def check_binary(path, check):
 
 # ---------------------------------------------------------------- LibreOffice
 
-def check_office(path, check, workdir, render):
+def check_office(path, check, workdir, render, paper="letter"):
+    paper_name, paper_size, pdf_size = PAPERS[paper]
     from lo import Office, props, url
     from com.sun.star.text.RelOrientation import PAGE_FRAME
 
@@ -246,8 +253,8 @@ def check_office(path, check, workdir, render):
 
             style = doc.StyleFamilies.getByName("PageStyles").getByName(
                 parts[0].PageStyleName or "Standard")
-            check(abs(style.Width - 21590) <= 2 and abs(style.Height - 27940) <= 2,
-                  f"Letter paper ({style.Width}x{style.Height} 1/100 mm)")
+            check(abs(style.Width - paper_size[0]) <= 2 and abs(style.Height - paper_size[1]) <= 2,
+                  f"{paper_name} paper ({style.Width}x{style.Height} 1/100 mm)")
             check(not style.HeaderIsOn and not style.FooterIsOn, "no header or footer")
             check(doc.Footnotes.Count == 0 and doc.Endnotes.Count == 0, "no foot- or endnotes")
             notes = [f for f in doc.TextFields
@@ -289,7 +296,9 @@ def check_office(path, check, workdir, render):
         info = subprocess.run(["pdfinfo", pdf_path], capture_output=True, text=True).stdout
         pages = re.search(r"Pages:\s+(\d+)", info)
         check(pages and pages.group(1) == "1", f"{name}: one page ({pages and pages.group(1)})")
-        check("612 x 792" in info, f"{name}: Letter page in the PDF")
+        size = re.search(r"Page size:\s+([\d.]+) x ([\d.]+) pts", info)
+        got = size and (round(float(size.group(1))), round(float(size.group(2))))
+        check(got == pdf_size, f"{name}: {paper_name} page in the PDF ({got} pt)")
         text = subprocess.run(["pdftotext", "-layout", pdf_path, "-"], capture_output=True,
                               text=True).stdout
         missing = [e for e in expect + [TITLE, "Company Name"] if e not in text]
@@ -396,12 +405,17 @@ def check_table(table, check):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("template", nargs="?", default=os.path.join(HERE, "template.dot"))
+    ap.add_argument("template", nargs="?", help="default: the built one for the paper")
+    ap.add_argument("--paper", choices=sorted(PAPERS), default="letter",
+                    help="the paper the template is made for (default letter)")
     ap.add_argument("--render", metavar="DIR", help="also write PNGs of the pages to DIR")
     ap.add_argument("--no-office", action="store_true", help="check the binary only")
     ap.add_argument("--up-to-date", action="store_true",
                     help="also rebuild from warning-notice.fodt and compare the bytes")
     args = ap.parse_args()
+
+    if not args.template:
+        args.template = os.path.join(HERE, TEMPLATES[args.paper])
 
     check = Checks()
     check(os.path.isfile(args.template), f"{args.template} exists")
@@ -410,11 +424,12 @@ def main():
         check_binary(args.template, check)
         if not args.no_office:
             with tempfile.TemporaryDirectory(prefix="veltrane-check-") as work:
-                check_office(args.template, check, work, args.render)
+                check_office(args.template, check, work, args.render, args.paper)
                 if args.up_to_date:
                     fresh = os.path.join(work, "fresh.dot")
                     subprocess.run([sys.executable, os.path.join(HERE, "build_template.py"),
-                                    fresh], check=True, stdout=subprocess.DEVNULL)
+                                    "--paper", args.paper, fresh], check=True,
+                                   stdout=subprocess.DEVNULL)
                     with open(fresh, "rb") as a, open(args.template, "rb") as b:
                         check(a.read() == b.read(),
                               "the .dot is what warning-notice.fodt builds to")

@@ -11,17 +11,21 @@
 #include "tests/support/testenv.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 #include <sys/stat.h>
 
 using testsupport::MsgBoxRecorder;
@@ -221,6 +225,95 @@ class Form1Test : public QObject {
         }
         f->PushButton3->click(); // clearing an empty form changes nothing
         QCOMPARE(stored(4), QString());
+        QVERIFY(boxes.seen.isEmpty());
+        destroy(f);
+    }
+
+    // Ctrl+Z (or "Undo" in a field's menu) puts back the nine fields as they
+    // were before the last Clear or Load Sample, and stores them again; a
+    // field's own typing is undone first.
+    void clearAndSampleCanBeUndone() {
+        MsgBoxRecorder boxes;
+        QPointer<Form1> f = Form1::create();
+        f->show();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QStringList typed;
+        for (int i = 0; i < 9; ++i) {
+            typed << QStringLiteral("typed %1").arg(i);
+            f->Text1[size_t(i)]->SetText(typed.last());
+        }
+        typed[3] = QString(2800, QLatin1Char('w')) + QStringLiteral("\r\nlast line");
+        f->Text1[3]->SetText(typed[3]);
+        auto fields = [&] {
+            QStringList out;
+            for (const ui::TextBox* t : f->Text1)
+                out << t->Text();
+            return out;
+        };
+        auto storedFields = [] {
+            QStringList out;
+            for (int i = 0; i < 9; ++i)
+                out << stored(i);
+            return out;
+        };
+
+        // Clear, then Clear again by mistake: the typed fields come back,
+        // with Ctrl+Z from the field that has the focus.
+        f->PushButton3->click();
+        f->PushButton3->click();
+        QVERIFY(f->mnuUndo->isEnabled());
+        f->Text1[7]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QTest::keySequence(f->Text1[7]->editor(), QKeySequence::Undo);
+        QCOMPARE(fields(), typed);
+        QCOMPARE(storedFields(), typed);
+        QVERIFY(!f->mnuUndo->isEnabled());
+        QTest::keySequence(f->Text1[7]->editor(), QKeySequence::Undo); // nothing more to undo
+        QCOMPARE(fields(), typed);
+
+        // The sample over the typed fields; a word typed after it is undone
+        // first, by the field itself, then the sample, from a button's focus.
+        f->PushButton4->click();
+        const QStringList sample = fields();
+        QVERIFY(sample != typed);
+        f->Text1[0]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QTest::keyClick(f->Text1[0]->editor(), Qt::Key_End);
+        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral(" Jr"));
+        QCOMPARE(f->Text1[0]->Text(), QStringLiteral("John Smith Jr"));
+        QTest::keySequence(f->Text1[0]->editor(), QKeySequence::Undo);
+        QCOMPARE(fields(), sample);
+        f->PushButton6->setFocus();
+        QTest::keySequence(f, QKeySequence::Undo);
+        QCOMPARE(fields(), typed);
+        QCOMPARE(storedFields(), typed);
+
+        // The same through the field's context menu, in a multi-line field.
+        f->PushButton3->click();
+        QStringList entries;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction* a : menu->actions())
+                if (!a->isSeparator())
+                    entries << a->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0);
+            for (QAction* a : menu->actions())
+                if (a->text() == QLatin1String("Undo") && a->isEnabled())
+                    a->trigger();
+            menu->close();
+        });
+        poll.start(5);
+        QWidget* editor = f->Text1[4]->editor();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                    editor->mapToGlobal(QPoint(10, 10)));
+        QCoreApplication::sendEvent(qobject_cast<QPlainTextEdit*>(editor)->viewport(), &menuEvent);
+        QTRY_VERIFY(!entries.isEmpty());
+        poll.stop();
+        QCOMPARE(entries.count(QStringLiteral("Undo")), 1);
+        QCOMPARE(fields(), typed);
+        QCOMPARE(storedFields(), typed);
         QVERIFY(boxes.seen.isEmpty());
         destroy(f);
     }

@@ -1,6 +1,7 @@
 // Which template a generation uses: the organisation's own from the XDG data
 // folders, or the built-in one, and what the user is told about a bad one.
 
+#include "generate/paper.h"
 #include "generate/template.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
@@ -98,6 +99,35 @@ QByteArray selfLinkedDifat() {
     qToLittleEndian(quint32(1), difat.data() + 508);
     return f + fat + difat;
 }
+
+// Sets environment variables while alive ("" unsets), then puts back what was.
+class Environment {
+  public:
+    Environment(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [name, value] : values) {
+            mOld.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            if (*value)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
+        }
+    }
+    ~Environment() {
+        for (const Saved& s : mOld)
+            if (s.set)
+                qputenv(s.name, s.value);
+            else
+                qunsetenv(s.name);
+    }
+
+  private:
+    struct Saved {
+        const char* name;
+        QByteArray value;
+        bool set;
+    };
+    QList<Saved> mOld;
+};
 
 } // namespace
 
@@ -224,6 +254,89 @@ class TemplateTest : public QObject {
         QVERIFY2(boxes.seen[0].prompt.contains(
                      QStringLiteral("made from the template \"%1\"").arg(own(systemA))),
                  qPrintable(boxes.seen[0].prompt));
+    }
+
+    // The locale's paper, else the system's as libpaper keeps it, else Letter.
+    void thePaperFollowsTheDesktop_data() {
+        QTest::addColumn<QByteArray>("lcAll");
+        QTest::addColumn<QByteArray>("lcPaper");
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<QByteArray>("papersize");
+        QTest::addColumn<QByteArray>("papersizeFile"); // "" = no such file
+        QTest::addColumn<bool>("a4");
+        const QByteArray none;
+        QTest::newRow("German locale") << none << QByteArray("de_DE.UTF-8") << none
+                                       << QByteArray("letter") << QByteArray("letter\n") << true;
+        QTest::newRow("American locale")
+            << none << QByteArray("en_US.UTF-8") << none << QByteArray("a4") << none << false;
+        QTest::newRow("LANG alone")
+            << none << none << QByteArray("de_DE.UTF-8") << none << none << true;
+        QTest::newRow("LC_ALL above LC_PAPER")
+            << QByteArray("de_DE.UTF-8") << QByteArray("C") << none << none << none << true;
+        QTest::newRow("C locale, PAPERSIZE")
+            << none << QByteArray("C.UTF-8") << none << QByteArray("A4") << none << true;
+        QTest::newRow("locale not installed, papersize file")
+            << none << QByteArray("xx_YY.UTF-8") << none << none
+            << QByteArray("# the system's paper\n\n  a4  \n") << true;
+        QTest::newRow("papersize file says letter")
+            << none << QByteArray("C") << none << none << QByteArray("letter\n") << false;
+        QTest::newRow("ISO family")
+            << none << QByteArray("C") << none << QByteArray("a5") << none << true;
+        QTest::newRow("US family")
+            << none << QByteArray("C") << none << QByteArray("legal") << none << false;
+        QTest::newRow("nothing set") << none << QByteArray("C") << none << none << none << false;
+        QTest::newRow("unknown name")
+            << none << QByteArray("C") << none << none << QByteArray("b5-ish-custom\n") << false;
+    }
+
+    void thePaperFollowsTheDesktop() {
+        QFETCH(QByteArray, lcAll);
+        QFETCH(QByteArray, lcPaper);
+        QFETCH(QByteArray, lang);
+        QFETCH(QByteArray, papersize);
+        QFETCH(QByteArray, papersizeFile);
+        QFETCH(bool, a4);
+        for (const QByteArray& locale : {lcAll, lcPaper, lang})
+            if (locale.contains('_') && !locale.startsWith("xx_")) {
+                const QString why = testsupport::provideLocale(QString::fromLatin1(locale));
+                if (!why.isEmpty())
+                    QSKIP(qPrintable(why));
+            }
+        const QString conf = testsupport::sandboxRoot() + QStringLiteral("/papersize");
+        QFile::remove(conf);
+        if (!papersizeFile.isEmpty())
+            testsupport::writeFile(conf, papersizeFile);
+        const QByteArray confPath = QFile::encodeName(conf);
+        const Environment env{{"LC_ALL", lcAll.constData()},
+                              {"LC_PAPER", lcPaper.constData()},
+                              {"LANG", lang.constData()},
+                              {"PAPERSIZE", papersize.constData()},
+                              {"PAPERCONF", confPath.constData()}};
+        const generate::PaperChoice choice = generate::desktopPaper();
+        QCOMPARE(choice.paper, a4 ? generate::Paper::A4 : generate::Paper::Letter);
+
+        // The built-in template that generation writes is the one on that
+        // paper; an own template is used as it is, whatever the paper.
+        MsgBoxRecorder boxes;
+        const QByteArray builtInOnPaper =
+            generate::LoadResData(a4 ? 102 : 101, QStringLiteral("CUSTOM"));
+        QCOMPARE(generate::TemplateBytes(), builtInOnPaper);
+        const QByteArray ownBytes = testsupport::readFile(fixture(QStringLiteral("ardmoor.dot")));
+        put(own(user), ownBytes);
+        QCOMPARE(generate::TemplateBytes(), ownBytes);
+        QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
+    }
+
+    // Both papers' templates are whole Word templates with every placeholder,
+    // and differ from each other.
+    void theBuiltInTemplateComesInBothPapers() {
+        const QByteArray letter = generate::LoadResData(101, QStringLiteral("CUSTOM"));
+        const QByteArray a4 = generate::LoadResData(102, QStringLiteral("CUSTOM"));
+        QVERIFY(letter != a4);
+        for (const QByteArray& t : {letter, a4}) {
+            QCOMPARE(generate::documentProblem(t), QString());
+            QCOMPARE(generate::missingPlaceholders(t), QStringList());
+        }
     }
 
     void theMissingPlaceholdersAreFoundInEveryFormat_data() {

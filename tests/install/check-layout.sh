@@ -78,12 +78,16 @@ stray=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | grep -Ev \
 [ -z "$stray" ] || fail "unexpected installed files: $stray"
 
 # The command line answers without a display, and the installed program
-# carries the template the sources hold.
-if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$link" --write-template "$root/start.dot" 2>&1); then
-  fail "installed veltrane --write-template failed: $out"
-elif ! cmp -s "$root/start.dot" "$source/resources/template/template.dot"; then
-  fail "installed veltrane --write-template wrote other bytes than resources/template/template.dot"
-fi
+# carries the templates the sources hold, one for each paper.
+for paper in letter:template.dot a4:template-a4.dot; do
+  rm -f "$root/start.dot"
+  if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u LC_ALL LC_PAPER=C \
+             PAPERSIZE="${paper%%:*}" "$link" --write-template "$root/start.dot" 2>&1); then
+    fail "installed veltrane --write-template failed: $out"
+  elif ! cmp -s "$root/start.dot" "$source/resources/template/${paper#*:}"; then
+    fail "installed veltrane --write-template on ${paper%%:*} paper wrote other bytes than resources/template/${paper#*:}"
+  fi
+done
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$link" --version 2>&1) || fail "installed veltrane --version failed: $version"
 case "$version" in "veltrane "[0-9]*) ;; *) fail "installed veltrane --version says '$version'" ;; esac
 

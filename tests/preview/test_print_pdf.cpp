@@ -6,9 +6,11 @@
 #include "app/files.h"
 #include "app/form1.h"
 #include "app/shell.h"
+#include "export/printing.h"
 #include "platform/automation/automation.h"
 #include "preview/form2.h"
 #include "tests/support/childprocess.h"
+#include "tests/support/doctools.h"
 #include "tests/support/pdftools.h"
 #include "tests/support/testenv.h"
 
@@ -23,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <cups/cups.h>
@@ -189,11 +192,30 @@ class PrivateCups {
                      QStringLiteral("-P"), path("vtest.ppd")});
     }
 
-    // Waits until the queue has finished every job.
+    // A queue on one paper that prints to its edges, as the PDF printer and
+    // many photo and driverless printers do, writing what it prints to
+    // out/NAME.pdf.
+    bool addPrinterOn(const QString& name, const QString& paper, const QSize& points) const {
+        QString ppd = QString::fromLatin1(kPdfQueuePpd);
+        ppd.replace(QStringLiteral("Letter/Letter"), paper + QLatin1Char('/') + paper)
+            .replace(QStringLiteral(": Letter"), QStringLiteral(": ") + paper)
+            .replace(QStringLiteral("612 792"),
+                     QStringLiteral("%1 %2").arg(points.width()).arg(points.height()));
+        const QString ppdFile = path("vtest.ppd") + QLatin1Char('.') + name;
+        testsupport::writeFile(ppdFile, ppd.toLatin1());
+        return tool(QStringLiteral("lpadmin"),
+                    {QStringLiteral("-p"), name, QStringLiteral("-E"), QStringLiteral("-v"),
+                     QStringLiteral("file://") + output(name), QStringLiteral("-P"), ppdFile});
+    }
+    QString output(const QString& queue) const {
+        return path("out") + QLatin1Char('/') + queue + QStringLiteral(".pdf");
+    }
+
+    // Waits until the queues have finished every job.
     bool jobsDone() const {
         for (int i = 0; i < 600; ++i) {
             cups_job_t* jobs = nullptr;
-            const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, "vtest", 0, CUPS_WHICHJOBS_ACTIVE);
+            const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
             cupsFreeJobs(n, jobs);
             if (n == 0)
                 return true;
@@ -451,14 +473,34 @@ class PrintPdfTest : public QObject {
         }
         QVERIFY(cups.addPrinter());
         {
-            // The printing system not there at all.
+            // The printing system not there at all: said plainly, with the
+            // program's title, not as an error report; the real reason is
+            // what libcups found, not whatever errno held afterwards.
             MsgBoxRecorder boxes;
             cupsSetServer(QFile::encodeName(cups.path("no-such.sock")).constData());
             command("mnuPrint")->trigger();
+            QString reason, cupsSays;
+            try {
+                exporting::ListPrinters();
+            } catch (const exporting::PrintingUnreachable& e) {
+                reason = e.description();
+                cupsSays = QString::fromUtf8(cupsLastErrorString());
+            }
             cupsSetServer(nullptr);
             QCOMPARE(boxes.seen.size(), 1);
-            QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
+            QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
+            QVERIFY2(boxes.seen[0].prompt.startsWith("The printing system (CUPS) is not running or "
+                                                     "cannot be reached, so nothing can be printed "
+                                                     "now."),
                      qPrintable(boxes.seen[0].prompt));
+            QVERIFY2(!boxes.seen[0].prompt.contains("line") &&
+                         !boxes.seen[0].prompt.contains("support"),
+                     qPrintable(boxes.seen[0].prompt));
+            QVERIFY2(!cupsSays.isEmpty() && reason.endsWith(QStringLiteral(": ") + cupsSays),
+                     qPrintable(reason));
+            for (const int notTheReason : {0, EBADF})
+                QVERIFY2(!reason.endsWith(QString::fromLocal8Bit(std::strerror(notTheReason))),
+                         qPrintable(reason));
             QCOMPARE(dialog.seen.size(), 0);
         }
         {
@@ -477,7 +519,8 @@ class PrintPdfTest : public QObject {
             cupsSetServer(nullptr);
             ::close(fd);
             QCOMPARE(boxes.seen.size(), 1);
-            QVERIFY2(boxes.seen[0].prompt.contains("CUPS) is not running or cannot be reached"),
+            QCOMPARE(boxes.seen[0].title, QStringLiteral("Veltrane"));
+            QVERIFY2(boxes.seen[0].prompt.startsWith("The printing system (CUPS) is not running"),
                      qPrintable(boxes.seen[0].prompt));
             QCOMPARE(dialog.seen.size(), 0);
         }
@@ -544,6 +587,114 @@ class PrintPdfTest : public QObject {
             QMetaObject::invokeMethod(QApplication::activeModalWidget(), "reject");
         });
         QVERIFY(!ui::ShowPrintDialog(preview, {}).accepted);
+    }
+
+    // Prints the notice shown to the queue; the PDF the queue wrote.
+    QString printOn(const QString& queue) {
+        QFile::remove(cups.output(queue));
+        MsgBoxRecorder boxes;
+        PrintDialogRecorder dialog(printTo(queue, 1));
+        command("mnuPrint")->trigger();
+        if (!boxes.seen.isEmpty() || !cups.jobsDone())
+            qWarning() << boxes.prompts() << cups.errorLog().right(2000);
+        return cups.output(queue);
+    }
+
+    // The notice's own page as Save as PDF makes it.
+    QString savedAsPdf(const QString& name) {
+        const QString pdf = saved + QLatin1Char('/') + name;
+        MsgBoxRecorder boxes;
+        SaveDialogRecorder to(pdf);
+        command("mnuSaveAsPdf")->trigger();
+        return pdf;
+    }
+
+    // The ink of what was printed lies inside the queue's paper with a
+    // margin all round (20 pt, 7 mm: a page that was made larger to fill the
+    // paper loses its sides), no larger than on the document's own page.
+    static void checkPrintedWithin(const QString& printed, const QSizeF& paper,
+                                   const QRectF& ownInk) {
+        QCOMPARE(testsupport::pdfPageSize(printed).toSize(), paper.toSize());
+        const QRectF ink = testsupport::pdfInkBox(printed);
+        const QRectF printable(20, 20, paper.width() - 40, paper.height() - 40);
+        QVERIFY2(printable.contains(ink), qPrintable(QStringLiteral("ink %1,%2 %3x%4 on %5x%6")
+                                                         .arg(ink.x())
+                                                         .arg(ink.y())
+                                                         .arg(ink.width())
+                                                         .arg(ink.height())
+                                                         .arg(paper.width())
+                                                         .arg(paper.height())));
+        const QString sizes = QStringLiteral("ink %1x%2, on its own page %3x%4")
+                                  .arg(ink.width())
+                                  .arg(ink.height())
+                                  .arg(ownInk.width())
+                                  .arg(ownInk.height());
+        QVERIFY2(ink.width() <= ownInk.width() + 1 && ink.height() <= ownInk.height() + 1,
+                 qPrintable(sizes));
+        // Made smaller by no more than it takes, and centred.
+        QVERIFY2(ink.width() >= ownInk.width() * 0.85 && ink.height() >= ownInk.height() * 0.85,
+                 qPrintable(sizes));
+        const double sideSlack = std::abs(ink.left() - (paper.width() - ink.right()));
+        QVERIFY2(sideSlack < ownInk.width() * 0.2, qPrintable(QString::number(sideSlack)));
+    }
+
+    // The paper follows the desktop: in a German locale the notice, its PDF
+    // and its print are A4. A printer with other paper gets the page made
+    // smaller to fit and centred, never larger and never cut.
+    void paperFollowsTheDesktopAndPrintingNeverCrops() {
+        if (!cupsMissing.isEmpty())
+            QSKIP(qPrintable(cupsMissing));
+        // Gone again when the test ends, however it ends: the others see one queue.
+        struct Queues {
+            const PrivateCups& cups;
+            ~Queues() {
+                for (const char* q : {"letterq", "a4q"})
+                    cups.tool(QStringLiteral("lpadmin"),
+                              {QStringLiteral("-x"), QString::fromLatin1(q)});
+            }
+        } queues{cups};
+        QVERIFY(cups.addPrinterOn(QStringLiteral("letterq"), QStringLiteral("Letter"), {612, 792}));
+        QVERIFY(cups.addPrinterOn(QStringLiteral("a4q"), QStringLiteral("A4"), {595, 842}));
+        for (int i = 0; i < 9; ++i)
+            form->Text1[static_cast<size_t>(i)]->SetText(sampleValues[i]);
+
+        // A Letter notice (this test's own desktop says Letter) on an A4 printer.
+        QVERIFY(generate());
+        QCOMPARE(testsupport::docPageTwips(preview->mWordFile), QSize(12240, 15840));
+        const QString letterPdf = savedAsPdf(QStringLiteral("letter.pdf"));
+        QCOMPARE(testsupport::pdfPageSize(letterPdf).toSize(), QSize(612, 792));
+        checkPrintedWithin(printOn(QStringLiteral("a4q")), QSizeF(595.276, 841.89).toSize(),
+                           testsupport::pdfInkBox(letterPdf));
+
+        // An A4 notice from a German desktop, on a Letter printer.
+        const QString why = testsupport::provideLocale(QStringLiteral("de_DE.UTF-8"));
+        if (why.isEmpty()) {
+            qputenv("LC_PAPER", "de_DE.UTF-8");
+        } else {
+            qWarning("the German locale cannot be made (%s); asking for A4 through PAPERSIZE",
+                     qPrintable(why));
+            qputenv("PAPERSIZE", "a4");
+        }
+        const bool made = generate();
+        qputenv("LC_PAPER", "C");
+        qputenv("PAPERSIZE", "letter");
+        QVERIFY(made);
+        QCOMPARE(testsupport::docPageTwips(preview->mWordFile), QSize(11906, 16838));
+        const QString a4Pdf = savedAsPdf(QStringLiteral("a4.pdf"));
+        QCOMPARE(testsupport::pdfPageSize(a4Pdf).toSize(), QSize(595, 842));
+        const QRectF a4Ink = testsupport::pdfInkBox(a4Pdf);
+        checkPrintedWithin(printOn(QStringLiteral("letterq")), QSizeF(612, 792), a4Ink);
+        // On its own paper it is printed as it is.
+        const QString same = printOn(QStringLiteral("a4q"));
+        QCOMPARE(testsupport::pdfPageSize(same).toSize(), QSize(595, 842));
+        const QRectF sameInk = testsupport::pdfInkBox(same);
+        QVERIFY2(std::abs(sameInk.width() - a4Ink.width()) <= 1 &&
+                     std::abs(sameInk.left() - a4Ink.left()) <= 1 &&
+                     std::abs(sameInk.top() - a4Ink.top()) <= 1,
+                 qPrintable(QStringLiteral("%1 %2 %3")
+                                .arg(sameInk.left())
+                                .arg(sameInk.top())
+                                .arg(sameInk.width())));
     }
 
     // Every page, also past the ten the preview shows, with the dialog's

@@ -497,6 +497,38 @@ class ViewportTest : public QObject {
         QCOMPARE(box()->Left(), float(9270 - 400000));
     }
 
+    // A long notice is taller than the height cap at its natural size: the
+    // caps stop it from growing, never from shrinking or coming back.
+    void aPictureBeyondTheCapsStillZoomsOutAndBack() {
+        show(pictureOfTwips(10002, 48002)); // four pages
+        const QImage natural = box()->Image();
+        zoomOut();
+        QCOMPARE(Form2Probe::zoom(f), 0.75f);
+        QCOMPARE(size(), QSize(7500, 36000));
+        QCOMPARE(colourAt(0.45), QColor(Qt::red));
+        QCOMPARE(colourAt(0.55), QColor(Qt::blue));
+        f->mnuZoomOut->trigger(); // Ctrl+-, and the picture's menu
+        f->mnuZoomOut->trigger();
+        QCOMPARE(Form2Probe::zoom(f), 0.25f);
+        QCOMPARE(size(), QSize(2500, 12000));
+        QVERIFY(f->VScroll1->isEnabled());
+        QVERIFY(!f->HScroll1->isEnabled());
+        zoomIn();
+        zoomIn();
+        QCOMPARE(size(), QSize(7500, 36000));
+        zoomIn(); // the picture itself again, as the set-up showed it
+        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(size(), QSize(10002, 48002));
+        QCOMPARE(box()->Image(), natural);
+        QCOMPARE(at(), QPointF(0, 0));
+        // Past the natural size the caps hold, as before.
+        zoomIn();
+        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(size(), QSize(10002, 48002));
+        zoomOut();
+        QCOMPARE(size(), QSize(7500, 36000));
+    }
+
     void draggingStaysWithinTheLimits() {
         // Natural size beyond the width cap; the viewport's inside is 9270 x 7365.
         show(pictureOfTwips(12330, 10000));

@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 
+#include <QFile>
 #include <QStringList>
 
 namespace testsupport {
@@ -35,6 +36,21 @@ QByteArray zipMember(const QString& zip, const QString& member) {
         !p.waitForFinished(30000))
         return {};
     return p.readAllStandardOutput();
+}
+
+QSize docPageTwips(const QString& doc) {
+    QFile f(doc);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray b = f.readAll();
+    auto sprm = [&b](const char* code) -> int {
+        const qsizetype at = b.indexOf(QByteArray(code, 2));
+        if (at < 0 || at + 4 > b.size())
+            return -1;
+        return uchar(b[at + 2]) | uchar(b[at + 3]) << 8;
+    };
+    const int w = sprm("\x1F\xB0"), h = sprm("\x20\xB0");
+    return w > 0 && h > 0 ? QSize(w, h) : QSize();
 }
 
 } // namespace testsupport

@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include "childprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,6 +47,49 @@ void isolateEnvironment() {
     ::setenv("XDG_DATA_DIRS", "/usr/share", 1);
     ::unsetenv("temp");
     ::unsetenv("Temp");
+    // The built-in template's paper follows the desktop's; tests get Letter
+    // unless they ask for another. LC_ALL would stand above LC_PAPER: the
+    // other categories keep its value through LANG.
+    const QByteArray all = qgetenv("LC_ALL");
+    if (!all.isEmpty()) {
+        for (const char* v :
+             {"LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY", "LC_MESSAGES",
+              "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"})
+            ::unsetenv(v);
+        ::setenv("LANG", all.constData(), 1);
+        ::unsetenv("LC_ALL");
+    }
+    ::setenv("LC_PAPER", "C", 1);
+    ::setenv("PAPERSIZE", "letter", 1);
+    ::unsetenv("PAPERCONF");
+}
+
+QString provideLocale(const QString& name) {
+    const QString folder = gRoot + QStringLiteral("/locales");
+    if (QFileInfo::exists(folder + QLatin1Char('/') + name + QStringLiteral("/LC_PAPER"))) {
+        ::setenv("LOCPATH", QFile::encodeName(folder).constData(), 1);
+        return QString();
+    }
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    const QString source = name.left(dot);
+    const QString charmap = dot < 0 ? QStringLiteral("UTF-8") : name.mid(dot + 1);
+    if (!QFileInfo::exists(QStringLiteral("/usr/share/i18n/locales/") + source))
+        return QStringLiteral("no locale source for %1 (Debian: locales)").arg(name);
+    QDir().mkpath(folder);
+    ChildProcess localedef;
+    localedef.setEnvironment(QProcessEnvironment::systemEnvironment());
+    localedef.setMergedChannels(true);
+    if (!localedef.start(QStringLiteral("localedef"),
+                         {QStringLiteral("-i"), source, QStringLiteral("-f"), charmap,
+                          folder + QLatin1Char('/') + name}))
+        return QStringLiteral("localedef cannot be run (Debian: libc-bin)");
+    // Warnings about the source are common and harmless; the files are what count.
+    localedef.waitForFinished(60000);
+    if (!QFileInfo::exists(folder + QLatin1Char('/') + name + QStringLiteral("/LC_PAPER")))
+        return QStringLiteral("localedef made no %1: %2")
+            .arg(name, QString::fromLocal8Bit(localedef.readAll()));
+    ::setenv("LOCPATH", QFile::encodeName(folder).constData(), 1);
+    return QString();
 }
 
 QString sandboxRoot() {

@@ -49,6 +49,12 @@ class PrintDialogRecorder {
     QList<ui::PrintDialogRequest> seen;
 };
 
+// Makes the locale (e.g. "de_DE.UTF-8") from the system's locale sources into
+// the sandbox and points LOCPATH there, so that it exists for this process and
+// its children whether or not the machine has it. Returns "" when it is ready,
+// else why it cannot be made here.
+QString provideLocale(const QString& name);
+
 // Writes a file with the given bytes (creating folders); returns its path.
 QString writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
