@@ -454,12 +454,12 @@ int main(int argc, char** argv) {
         row(qPrintable(p.what), p.run.seconds, "");
     std::printf("  veltrane: the whole command, its offices' start included.\n"
                 "  carbone %s: timed in node from the first render to the last file written;\n"
-                "  its LibreOffice workers were started beforehand and are not counted (",
+                "  its LibreOffice workers were started beforehand, not counted: ",
                 qPrintable(peer.version()));
     for (qsizetype i = 1; i < peerResults.size(); ++i)
         std::printf("%s%.1f s with %s", i > 1 ? ", " : "", peerResults[i].run.startSeconds,
                     qPrintable(peerResults[i].what.section(QStringLiteral(": "), 1)));
-    std::printf(").\n  Notice %d of both programs' .doc lists reads back with antiword, every "
+    std::printf(".\n  Notice %d of both programs' .doc lists reads back with antiword, every "
                 "fact there.\n",
                 probe);
     return 0;
