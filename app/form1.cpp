@@ -221,7 +221,9 @@ void Form1::showEvent(QShowEvent* e) {
         Text1[7]->setFocus(Qt::OtherFocusReason);
         // Once the window is up (never before: start-up must not wait for
         // it), the word processor gets ready for the first generation.
-        QTimer::singleShot(0, this,
-                           [] { automation::prepareServer(QStringLiteral("Word.Application")); });
+        QTimer::singleShot(0, this, [] {
+            app::readyAllocatorForPictures();
+            automation::prepareServer(QStringLiteral("Word.Application"));
+        });
     }
 }

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdlib>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -72,6 +74,21 @@ void releaseFreedMemorySoon() {
         malloc_trim(0);
 #endif
     });
+}
+
+void readyAllocatorForPictures() {
+#ifdef __GLIBC__
+    // A page at 192 dpi in 32 bits, Legal paper with room to spare. Freeing
+    // a mapped buffer raises the size from which buffers get mappings of
+    // their own to its size: what the first generation would teach it.
+    constexpr size_t kPageBytes = size_t(9 * 192) * size_t(14 * 192) * 4;
+    void* page = std::malloc(kPageBytes);
+    if (!page)
+        return;
+    // Written to, so the pair is not optimised away.
+    static_cast<volatile char*>(page)[0] = 0;
+    std::free(page);
+#endif
 }
 
 void EndProgram(int exitCode) {

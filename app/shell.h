@@ -27,6 +27,13 @@ QIcon applicationIcon();
 // on the way to a painted preview) what is free goes back to the system.
 void releaseFreedMemorySoon();
 
+// A new process's allocator gives each buffer of megabytes a mapping of its
+// own, faulted in page by page and unmapped again when freed, until it has
+// seen one such buffer freed. Run once off the user's wait (the main window
+// up, no generation yet), this shows it one, so the first generation's page
+// pictures come from the heap as every later generation's do.
+void readyAllocatorForPictures();
+
 // Ends the program at once: every window is destroyed without its closing
 // handlers, and the event loop is left (or never entered).
 void EndProgram(int exitCode = 0);

@@ -5,16 +5,19 @@
 #include "platform/office/lifecycle/office_host.h"
 #include "platform/office/office_testing.h"
 #include "platform/office/wordmodel/copy_picture.h"
+#include "platform/office/wordmodel/picture_and_text.h"
 #include "platform/office/wordmodel/word_model.h"
 
 #define VELTRANE_EXPORT extern "C" __attribute__((visibility("default")))
 
 VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation::Dispatch>* out) {
     office::dropOwnPictureFromClipboard();
+    office::releasePictureMemory();
     *out = office::makeApplication(office::OfficeSession::begin());
 }
 
 VELTRANE_EXPORT void veltrane_prepare_word_application() {
+    office::readyPictureMemory();
     office::OfficeHost::instance().warmUp(&office::warmOffice);
 }
 

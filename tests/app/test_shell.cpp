@@ -12,12 +12,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -57,6 +61,28 @@ class ShellTest : public QObject {
     }
 
   private slots:
+    // First, before anything in this process has freed a buffer of megabytes.
+    void firstPagePictureTakesNoMappingOfItsOwn() {
+#ifdef __GLIBC__
+        const auto mappings = [] { return mallinfo2().hblks; };
+        {
+            // The allocator is still new: a buffer of a megabyte is mapped.
+            const size_t before = mappings();
+            QImage small(512, 512, QImage::Format_RGB32);
+            small.fill(Qt::white);
+            if (mappings() == before)
+                QSKIP("this process's allocator already serves large buffers from its heap");
+        }
+        app::readyAllocatorForPictures();
+        const size_t before = mappings();
+        QImage page(1632, 2112, QImage::Format_RGB32); // Letter at 192 dpi
+        page.fill(Qt::white);
+        QCOMPARE(mappings(), before);
+#else
+        QSKIP("glibc's allocator only");
+#endif
+    }
+
     void reportTextIsBuiltPieceByPiece() {
         const QString t = app::errorReportText(QString::fromLatin1(app::proc::Form1_Form_Load), 130,
                                                QStringLiteral("Type mismatch"));

@@ -26,6 +26,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using namespace office;
 
@@ -131,6 +134,33 @@ class OfficePartsTest : public QObject {
         QFETCH(QString, text);
         QFETCH(QStringList, lines);
         QCOMPARE(office::replacementLines(text), lines);
+    }
+
+    void readiedMemoryServesTheFirstPageFromTheHeap() {
+#ifdef __GLIBC__
+        // Page-sized buffers served from the heap, as the main window has it.
+        void* taught = std::malloc(size_t(20) << 20);
+        static_cast<volatile char*>(taught)[0] = 0;
+        std::free(taught);
+
+        const size_t before = mallinfo2().uordblks;
+        readyPictureMemory();
+        const struct mallinfo2 held = mallinfo2();
+        QVERIFY(held.uordblks - before >= 2 * size_t(1632) * 2112 * 4);
+        readyPictureMemory(); // a second call takes no more
+        QCOMPARE(mallinfo2().uordblks, held.uordblks);
+
+        releasePictureMemory();
+        const struct mallinfo2 freed = mallinfo2();
+        QVERIFY(freed.uordblks < before + (size_t(1) << 20));
+        QCOMPARE(freed.arena, held.arena); // kept by the heap, not given back
+        QImage page(1632, 2112, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QCOMPARE(mallinfo2().arena, freed.arena); // the heap did not have to grow
+        QCOMPARE(mallinfo2().hblks, freed.hblks); // nor the page get a mapping
+#else
+        QSKIP("glibc's allocator only");
+#endif
     }
 
     void stackPagesTrimsAndStacks() {

@@ -1,12 +1,24 @@
 #include "picture_and_text.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QRect>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <new>
+#include <unistd.h>
+#include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace office {
 
@@ -91,6 +103,55 @@ void paintEndBand(QPainter& painter, const EndBand& b, const QString& text, QPoi
 }
 
 } // namespace
+
+namespace {
+// Letter at twice 96 dpi in 32 bits: what a page's raster and the stacked
+// picture each take. Each stays below the size from which the allocator maps
+// a buffer of its own, so freed it goes back to the heap, not the system.
+constexpr size_t kReadyBufferBytes = size_t(1632) * 2112 * 4;
+constexpr int kReadyBuffers = 2;
+constexpr int kReadyForMs = 60 * 1000;
+
+std::vector<std::unique_ptr<char[]>>& readyBuffers() {
+    static std::vector<std::unique_ptr<char[]>> buffers;
+    return buffers;
+}
+
+// The buffers are the GUI thread's alone: that is where the pictures are made.
+bool onGuiThread() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    return app && QThread::currentThread() == app->thread();
+}
+} // namespace
+
+void readyPictureMemory() {
+    if (!onGuiThread() || !readyBuffers().empty())
+        return;
+    const long pageSize = std::max(4096L, sysconf(_SC_PAGESIZE));
+    for (int i = 0; i < kReadyBuffers; ++i) {
+        std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadyBufferBytes]);
+        if (!buffer)
+            break;
+        auto* bytes = static_cast<volatile char*>(buffer.get());
+        for (size_t at = 0; at < kReadyBufferBytes; at += size_t(pageSize))
+            bytes[at] = 0;
+        readyBuffers().push_back(std::move(buffer));
+    }
+    // A program that makes no notice soon does not keep the memory for it.
+    QTimer::singleShot(kReadyForMs, QCoreApplication::instance(), [] {
+        if (readyBuffers().empty())
+            return;
+        releasePictureMemory();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    });
+}
+
+void releasePictureMemory() {
+    if (onGuiThread())
+        readyBuffers().clear();
+}
 
 QRect pageContentBox(const QImage& page) {
     switch (page.format()) {
