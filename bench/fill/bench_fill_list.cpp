@@ -14,6 +14,8 @@
 // and through one. carbone is installed on first use into
 // ${XDG_CACHE_HOME:-~/.cache}/veltrane-bench/carbone.
 
+#include "../seeded_profile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -38,32 +40,6 @@
 namespace {
 
 const char* const kOffice = "/usr/lib/libreoffice/program/soffice.bin";
-
-QString officeVersion() {
-    QFile f(QStringLiteral("/usr/lib/libreoffice/program/bootstraprc"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const auto m = QRegularExpression(QStringLiteral("ProductKey=.*?(\\d+\\.\\d+)"))
-                       .match(QString::fromUtf8(f.readAll()));
-    return m.hasMatch() ? m.captured(1) : QString();
-}
-
-// A profile that skips the first-start graphics test, as the program's do.
-void seed(const QString& profile) {
-    QDir().mkpath(profile + QStringLiteral("/user"));
-    QFile f(profile + QStringLiteral("/user/registrymodifications.xcu"));
-    if (!f.open(QIODevice::WriteOnly))
-        return;
-    f.write(QStringLiteral(
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
-                "xmlns:oor=\"http://openoffice.org/2001/registry\" "
-                "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-                "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<item "
-                "oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
-                "oor:op=\"fuse\"><value>%1</value></prop></item>\n</oor:items>\n")
-                .arg(officeVersion())
-                .toUtf8());
-}
 
 bool run(const QString& program, const QStringList& args, QString* err = nullptr) {
     QProcess p;
@@ -322,7 +298,7 @@ int main(int argc, char** argv) {
 
     // The yardstick: one bare conversion after another.
     const QString profile = root + QStringLiteral("/yardstick-profile");
-    seed(profile);
+    bench::seedProfile(profile);
     const QString converted = root + QStringLiteral("/converted");
     run(QString::fromLatin1(kOffice), // the first start of a profile restarts itself once
         {QStringLiteral("--headless"), QStringLiteral("--terminate_after_init"),
@@ -435,7 +411,7 @@ int main(int argc, char** argv) {
 
     yardstick += convert(rows - rows / 2);
 
-    std::printf("%d rows; LibreOffice %s; %d cores\n", rows, qPrintable(officeVersion()),
+    std::printf("%d rows; LibreOffice %s; %d cores\n", rows, qPrintable(bench::officeVersion()),
                 QThread::idealThreadCount());
     std::printf("  %-40s %8s %10s %11s %6s\n", "", "total s", "ms/notice", "notices/s", "ratio");
     auto row = [&](const char* what, double s, const char* target) {

@@ -24,6 +24,8 @@
 #include "preview/form2.h"
 #include "process_probe.h"
 
+#include "../seeded_profile.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -154,32 +156,6 @@ double percentile(QList<double> v, double share) {
 
 double msSince(const QElapsedTimer& t) {
     return static_cast<double>(t.nsecsElapsed()) / 1e6;
-}
-
-QString officeVersion() {
-    QFile f(QStringLiteral("/usr/lib/libreoffice/program/bootstraprc"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QString s = QString::fromUtf8(f.readAll());
-    const auto m = QRegularExpression(QStringLiteral("ProductKey=.*?(\\d+\\.\\d+)")).match(s);
-    return m.hasMatch() ? m.captured(1) : QString();
-}
-
-// A profile seeded the way the program seeds its own, so the yardstick does
-// not pay for the first-start graphics test either.
-void seed(const QString& profile) {
-    QDir().mkpath(profile + QStringLiteral("/user"));
-    QFile f(profile + QStringLiteral("/user/registrymodifications.xcu"));
-    f.open(QIODevice::WriteOnly);
-    f.write(QStringLiteral(
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items "
-                "xmlns:oor=\"http://openoffice.org/2001/registry\" "
-                "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-                "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n<item "
-                "oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
-                "oor:op=\"fuse\"><value>%1</value></prop></item>\n</oor:items>\n")
-                .arg(officeVersion())
-                .toUtf8());
 }
 
 double yardstick(const QString& dot, const QString& profile, const QString& out) {
@@ -482,7 +458,7 @@ void printTimes(const Totals& t, int runs, int generations) {
         std::printf("  %-44s %7.0f ms  %5.2f  %s\n", what, median(v), median(v) / y, target);
     };
     std::printf("%d fresh program runs, %d generations each; LibreOffice %s\n", runs, generations,
-                qPrintable(officeVersion()));
+                qPrintable(bench::officeVersion()));
     std::printf("  %-44s %10s  %5s\n", "", "median", "ratio");
     row("yardstick: soffice --convert-to doc, seeded", t.yard, "");
     row("start-up: process start to main window", t.process, "(target <= 1.2)");
@@ -575,7 +551,7 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
     const QString dot = writeTemplate(sandbox);
     const QString profile = sandbox.path() + QStringLiteral("/yardstick-profile");
     const QString out = sandbox.path() + QStringLiteral("/out");
-    seed(profile);
+    bench::seedProfile(profile);
     yardstick(dot, profile, out); // first start of the profile
     // A first run of its own: the program's office profiles seeded, once per user.
     freshRunInChild(sandbox.path() + QStringLiteral("/run-0"), 1);
