@@ -104,7 +104,7 @@ int writeTemplate(const QString& path, bool force) {
     const generate::Paper paper = generate::desktopPaper().paper;
     QByteArray bytes;
     try {
-        bytes = generate::LoadResData(generate::builtInTemplateId(paper), QStringLiteral("CUSTOM"));
+        bytes = generate::loadResData(generate::builtInTemplateId(paper), QStringLiteral("CUSTOM"));
     } catch (const automation::Error& e) {
         say(stderr, QStringLiteral("veltrane: %1\n").arg(e.description()));
         return 1;

@@ -1,8 +1,8 @@
 #include "fillcommand.h"
 
 #include "app/csv.h"
-#include "app/files.h"
-#include "app/shell.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "generate/template.h"
 #include "generate/wordcheck.h"
 #include "platform/automation/automation.h"
@@ -131,7 +131,7 @@ void messagesToTerminal() {
 // once into the run's folder; "" after saying why it cannot be.
 QString writeTemplate(const QString& folder) {
     try {
-        const QByteArray bytes = generate::TemplateBytes();
+        const QByteArray bytes = generate::templateBytes();
         const QString path = folder + QStringLiteral("/template.dot");
         QFile out(path);
         if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
@@ -145,11 +145,6 @@ QString writeTemplate(const QString& folder) {
     }
 }
 
-// Something holds the name: a file, a folder, or a link, even one to nowhere.
-bool nameTaken(const QString& path) {
-    return FileExists(path) || QFileInfo(path).isSymLink();
-}
-
 QString existsMessage(const QString& path) {
     return QStringLiteral("%1 already exists; add --force to replace it").arg(path);
 }
@@ -158,16 +153,16 @@ QString existsMessage(const QString& path) {
 // window, so the target is whole or untouched. Throws automation::Error.
 void makeNotice(generate::NoticeFiller& filler, const Facts& facts, NoticeFormat format,
                 const QString& staged, const QString& target, bool force) {
-    if (!force && nameTaken(target))
+    if (!force && common::nameTaken(target))
         throw automation::Error(existsMessage(target));
     struct RemoveStaged {
         const QString& path;
-        ~RemoveStaged() { DeleteFileQuietly(path); }
+        ~RemoveStaged() { common::deleteFileQuietly(path); }
     } removeStaged{staged};
     filler.fill(facts, format, staged);
-    if (!force && nameTaken(target)) // made by someone else meanwhile
+    if (!force && common::nameTaken(target)) // made by someone else meanwhile
         throw automation::Error(existsMessage(target));
-    CopyFileWhole(staged, target);
+    common::copyFileWhole(staged, target);
 }
 
 // "line 3, column 14" of a byte offset into text.
@@ -553,7 +548,7 @@ int fillOne(const FillOptions& options) {
         say(stderr, QStringLiteral("veltrane: %1: %2\n").arg(factsName, why));
         return 2;
     }
-    if (!options.force && nameTaken(options.output)) {
+    if (!options.force && common::nameTaken(options.output)) {
         say(stderr, QStringLiteral("veltrane: %1\n").arg(existsMessage(options.output)));
         return 1;
     }
@@ -570,8 +565,8 @@ int fillOne(const FillOptions& options) {
     if (templatePath.isEmpty())
         return 1;
     // The window's own start-up check, with its words when no office starts.
-    generate::CheckWordAvailable();
-    if (programEnded())
+    generate::checkWordAvailable();
+    if (common::programEnded())
         return 1;
     if (StopSignals::stopped())
         return StopSignals::status();
@@ -599,8 +594,8 @@ int fillWorker(const QString& templatePath, const QString& folder) {
     struct ForgetHandler {
         ~ForgetHandler() { ui::setMsgBoxHandler({}); }
     } forgetHandler;
-    generate::CheckWordAvailable();
-    if (programEnded()) {
+    generate::checkWordAvailable();
+    if (common::programEnded()) {
         writeAll(1, jsonLine({{QStringLiteral("fatal"), fatal}}));
         return 1;
     }

@@ -1,6 +1,6 @@
 #include "singleinstance.h"
 
-#include "app/files.h"
+#include "common/files.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -66,7 +66,7 @@ QString privateRuntimeFolder() {
 
 // What two copies would share: the user and the temporary folder.
 QString claimName() {
-    QString temp = QDir::cleanPath(QFileInfo(TempFolderName()).absoluteFilePath());
+    QString temp = QDir::cleanPath(QFileInfo(common::tempFolderName()).absoluteFilePath());
     const QFileInfo info(temp);
     if (info.exists())
         temp = info.canonicalFilePath();
@@ -194,7 +194,7 @@ int takeClaim(const QString& lockPath, bool* heldElsewhere) {
 // so any there are what a killed run left: used as they are, they would make
 // the next notice from a stale template, or preview a stale picture.
 void clearWhatAKilledRunLeft() {
-    const QString temp = TempFolderName();
+    const QString temp = common::tempFolderName();
     for (const QString& name : {QStringLiteral("template.dot"), QStringLiteral("temp.bmp")}) {
         const QString path = temp + QLatin1Char('/') + name;
         // A file or a link (a folder of that name is left alone).

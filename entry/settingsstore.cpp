@@ -28,7 +28,7 @@ QSettings& store() {
 
 } // namespace
 
-QString GetSetting(const QString& key) {
+QString getSetting(const QString& key) {
     QSettings& s = store();
     s.sync(); // pick up what another run wrote meanwhile
     const QVariant v = s.value(QStringLiteral("Veltrane/") + key);
@@ -39,7 +39,7 @@ QString GetSetting(const QString& key) {
     return QString();
 }
 
-bool SaveSetting(const QString& key, const QString& value) {
+bool saveSetting(const QString& key, const QString& value) {
     const QString name = QStringLiteral("Veltrane/") + key;
     QSettings& s = store();
     s.setValue(name, value);
@@ -61,7 +61,7 @@ bool SaveSetting(const QString& key, const QString& value) {
     return true;
 }
 
-bool TakeStoreFailureNotice() {
+bool takeStoreFailureNotice() {
     if (gStoreFailureTold)
         return false;
     gStoreFailureTold = true;

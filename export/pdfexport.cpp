@@ -33,7 +33,7 @@ struct QuitOnExit {
 
 } // namespace
 
-int ExportDocumentAsPdf(const QString& docPath, const QString& pdfPath, bool archival) {
+int exportDocumentAsPdf(const QString& docPath, const QString& pdfPath, bool archival) {
     Object wordApp = automation::createObject(QStringLiteral("Word.Application"));
     QuitOnExit quitter{wordApp};
     const Object doc = wordApp[QStringLiteral("Documents")]

@@ -10,6 +10,6 @@ namespace exporting {
 // pdfPath (PDF/A-2b with every font embedded when archival), and quits it
 // again on every path. Returns the document's page count. Throws
 // automation::Error.
-int ExportDocumentAsPdf(const QString& docPath, const QString& pdfPath, bool archival);
+int exportDocumentAsPdf(const QString& docPath, const QString& pdfPath, bool archival);
 
 } // namespace exporting

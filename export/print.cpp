@@ -1,20 +1,20 @@
 // "Print...": the filled document on paper, every page as the document lays
 // it out, through the printing system and the print dialog's choices.
 
-#include "preview/form2.h"
+#include "export/saving.h"
 
-#include "app/errortrap.h"
-#include "app/files.h"
-#include "app/procnames.h"
+#include "common/errortrap.h"
+#include "common/files.h"
 #include "export/pdfexport.h"
 #include "export/printing.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
+#include "platform/ui/pointer.h"
 #include "platform/ui/printdialog.h"
 
 #include <QTemporaryDir>
 
-using app::ErrorTrap;
+using common::ErrorTrap;
 
 namespace {
 
@@ -28,8 +28,10 @@ void tellPrintingUnreachable() {
 
 } // namespace
 
-void Form2::mnuPrint_Click() {
-    ErrorTrap trap(app::proc::Form2_mnuPrint_Click);
+namespace exporting {
+
+void printDocument(ErrorTrap& trap, QWidget* window, ui::WindowPointer& pointer,
+                   const QString& document) {
     // First whether there is anything to print on, so that nobody fills in the
     // dialog for nothing.
     exporting::Printers printers;
@@ -37,7 +39,7 @@ void Form2::mnuPrint_Click() {
     bool unreachable = false;
     trap.at(100, [&] {
         try {
-            printers = exporting::ListPrinters();
+            printers = exporting::listPrinters();
             reached = true;
         } catch (const exporting::PrintingUnreachable&) {
             unreachable = true;
@@ -58,25 +60,25 @@ void Form2::mnuPrint_Click() {
         return;
     }
 
-    QTemporaryDir staging(app::TempFolder() + QStringLiteral("/pdf-XXXXXX"));
+    QTemporaryDir staging(common::tempFolder() + QStringLiteral("/pdf-XXXXXX"));
     const QString pdf = staging.filePath(QStringLiteral("notice.pdf"));
     int pages = 0;
     bool exported = false;
-    trap.at(104, [&] { Pointer.SetMousePointer(ui::vbHourglass); });
+    trap.at(104, [&] { pointer.SetMousePointer(ui::vbHourglass); });
     trap.at(106, [&] {
         if (!staging.isValid())
             throw automation::Error(staging.errorString());
-        pages = exporting::ExportDocumentAsPdf(mWordFile, pdf, false);
+        pages = exporting::exportDocumentAsPdf(document, pdf, false);
         exported = true;
     });
-    trap.at(108, [&] { Pointer.SetMousePointer(ui::vbDefault); });
+    trap.at(108, [&] { pointer.SetMousePointer(ui::vbDefault); });
     if (!exported)
         return;
 
     const QString title = QStringLiteral("Warning notice");
     ui::PrintChoice choice;
     trap.at(110, [&] {
-        choice = ui::ShowPrintDialog(this,
+        choice = ui::ShowPrintDialog(window,
                                      ui::PrintDialogRequest{QStringLiteral("Print"), printers.names,
                                                             printers.defaultName, pages});
     });
@@ -84,9 +86,11 @@ void Form2::mnuPrint_Click() {
         return;
     trap.at(112, [&] {
         try {
-            exporting::PrintPdfFile(pdf, title, choice);
+            exporting::printPdfFile(pdf, title, choice);
         } catch (const exporting::PrintingUnreachable&) {
             tellPrintingUnreachable();
         }
     });
 }
+
+} // namespace exporting

@@ -150,7 +150,7 @@ const char* sidesValue(ui::PrintChoice::Sides s) {
 
 } // namespace
 
-Printers ListPrinters() {
+Printers listPrinters() {
     const Connection http;
     const Destinations dests(http.get());
     if (dests.count() == 0 && cupsLastError() > IPP_STATUS_OK_CONFLICTING && noAnswer())
@@ -199,7 +199,7 @@ void askForTheDocumentsPaper(Options& options, const QString& pdfPath) {
 
 } // namespace
 
-int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice) {
+int printPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice) {
     const qsizetype slash = choice.printer.indexOf(QLatin1Char('/'));
     const QByteArray queue = (slash < 0 ? choice.printer : choice.printer.left(slash)).toUtf8();
     const QByteArray instance = slash < 0 ? QByteArray() : choice.printer.mid(slash + 1).toUtf8();

@@ -26,11 +26,11 @@ struct Printers {
 
 // The printers CUPS offers. Throws PrintingUnreachable when CUPS cannot be
 // reached or does not answer.
-Printers ListPrinters();
+Printers listPrinters();
 
 // Sends the PDF to the chosen printer; returns the job's number. Throws
 // PrintingUnreachable when CUPS cannot be reached, automation::Error when the
 // printer refuses the job.
-int PrintPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice);
+int printPdfFile(const QString& pdfPath, const QString& title, const ui::PrintChoice& choice);
 
 } // namespace exporting

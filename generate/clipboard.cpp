@@ -22,7 +22,7 @@ bool readOnce(int32_t format, QImage& out) {
 }
 } // namespace
 
-QImage GetClipboardPicture(const int32_t& format) {
+QImage getClipboardPicture(const int32_t& format) {
     QImage kept;
     int attempts = 0;
     bool ok = false;

@@ -29,14 +29,14 @@ void setRandomForTests(uint64_t s, double (*clock)()) {
     gClock = clock;
 }
 
-void Randomize(double seed) {
+void randomize(double seed) {
     uint64_t bits = 0;
     std::memcpy(&bits, &seed, sizeof bits);
     state() ^= bits * 0xD6E8FEB86659FD93ull;
     splitmix(state());
 }
 
-float Rnd() {
+float rnd() {
     // 24 random bits give every float in [0, 1) an equal chance and never 1.0.
     return static_cast<float>(splitmix(state()) >> 40) / 16777216.0f;
 }

@@ -7,8 +7,8 @@
 
 namespace generate {
 
-void Randomize(double seed);
-float Rnd(); // next number in [0, 1)
+void randomize(double seed);
+float rnd(); // next number in [0, 1)
 double secondsSinceMidnight();
 
 // Test seam: a fixed generator state and clock make the names predictable.

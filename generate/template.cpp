@@ -332,7 +332,7 @@ QString placeholderList(const QStringList& missing) {
 
 } // namespace
 
-QByteArray LoadResData(int id, const QString& type) {
+QByteArray loadResData(int id, const QString& type) {
     QFile f(QStringLiteral(":/%1/%2").arg(type).arg(id));
     if (!f.open(QIODevice::ReadOnly))
         throw automation::Error(QStringLiteral("Resource with identifier '%1' not found").arg(id));
@@ -445,7 +445,7 @@ TemplateFile inspectTemplate(const QString& path) {
     return t;
 }
 
-QByteArray TemplateBytes() {
+QByteArray templateBytes() {
     QStringList refused;
     for (const QString& candidate : ownTemplateCandidates()) {
         TemplateFile t = inspectTemplate(candidate);
@@ -479,7 +479,7 @@ QByteArray TemplateBytes() {
     for (const QString& r : refused)
         tellOnce(r + QStringLiteral("\r\n\r\nThe notice is made from the built-in template "
                                     "instead."));
-    return LoadResData(builtInTemplateId(paper.paper), QStringLiteral("CUSTOM"));
+    return loadResData(builtInTemplateId(paper.paper), QStringLiteral("CUSTOM"));
 }
 
 void resetTemplateMessagesForTests() {

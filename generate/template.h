@@ -8,7 +8,7 @@ namespace generate {
 
 // Reads a resource compiled into the program by type and id, e.g. the
 // warning-notice template ("CUSTOM", 101). Throws automation::Error.
-QByteArray LoadResData(int id, const QString& type);
+QByteArray loadResData(int id, const QString& type);
 
 // An organisation's own template replaces the built-in one. It is looked up as
 // desktop programs look up their data: "veltrane/template.dot" in
@@ -42,7 +42,7 @@ QString documentProblem(const QByteArray& bytes);
 // else the built-in one on the desktop's paper (see paper.h). Refused files and missing
 // placeholders are told to the user once per run each; where the template came from is logged.
 // Throws automation::Error when even the built-in one cannot be read.
-QByteArray TemplateBytes();
+QByteArray templateBytes();
 
 // Forgets which messages this run has shown.
 void resetTemplateMessagesForTests();

@@ -1,6 +1,6 @@
 #include "wordcheck.h"
 
-#include "app/shell.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 
@@ -8,7 +8,7 @@
 
 namespace generate {
 
-void CheckWordAvailable() {
+void checkWordAvailable() {
     automation::Object wordApp;
     QString why;
     try {
@@ -39,7 +39,7 @@ void CheckWordAvailable() {
                 QStringLiteral("4. All versions of Word are supported by this software "
                                "except for the rare Word Starter and Student editions."),
             ui::vbOKOnly);
-        app::EndProgram(1);
+        common::endProgram(1);
         return;
     }
     try {

@@ -4,6 +4,6 @@ namespace generate {
 
 // Start-up check that a word processor can be created; when it cannot, says
 // so and ends the program before the main window is shown.
-void CheckWordAvailable();
+void checkWordAvailable();
 
 } // namespace generate

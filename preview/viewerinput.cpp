@@ -4,7 +4,7 @@
 // the view. All of it goes through the scroll bars' own values, so the bars
 // and the picture never disagree.
 
-#include "form2.h"
+#include "previewwindow.h"
 
 #include "preview/viewmath.h"
 
@@ -29,7 +29,7 @@ constexpr int kNotch = 120; // eighths of a degree
 
 // Moves the view by `twips` at the current zoom through the bar's value; what
 // is less than one step is kept for the next move in the same direction.
-void Form2::scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips) {
+void PreviewWindow::scrollView(QScrollBar* bar, int16_t step, double& remainder, double twips) {
     if (!bar->isEnabled() || step <= 0)
         return;
     if ((remainder < 0) != (twips < 0))
@@ -41,14 +41,14 @@ void Form2::scrollView(QScrollBar* bar, int16_t step, double& remainder, double 
         bar->setValue(std::clamp(bar->value() + whole, bar->minimum(), bar->maximum()));
 }
 
-bool Form2::viewerWheel(QWheelEvent* e) {
+bool PreviewWindow::viewerWheel(QWheelEvent* e) {
     QPoint angle = e->angleDelta();
     if (e->modifiers() & Qt::ControlModifier) {
         mWheelZoom += angle.y() != 0 ? angle.y() : angle.x();
         for (; mWheelZoom >= kNotch; mWheelZoom -= kNotch)
-            PushButton1_Click();
+            zoomInClicked();
         for (; mWheelZoom <= -kNotch; mWheelZoom += kNotch)
-            PushButton2_Click();
+            zoomOutClicked();
         return true;
     }
     if ((e->modifiers() & Qt::ShiftModifier) && angle.x() == 0)
@@ -56,54 +56,54 @@ bool Form2::viewerWheel(QWheelEvent* e) {
     const double perNotch = kLinesPerNotch * kLineTwips * double(mZoom);
     // Turning the wheel away from you shows what is further down (or right).
     if (angle.y() != 0)
-        scrollView(VScroll1, mVStep, mWheelRestY, -angle.y() / double(kNotch) * perNotch);
+        scrollView(vScroll, mVStep, mWheelRestY, -angle.y() / double(kNotch) * perNotch);
     if (angle.x() != 0)
-        scrollView(HScroll1, mHStep, mWheelRestX, -angle.x() / double(kNotch) * perNotch);
+        scrollView(hScroll, mHStep, mWheelRestX, -angle.x() / double(kNotch) * perNotch);
     return true;
 }
 
-bool Form2::viewerKey(QKeyEvent* e) {
+bool PreviewWindow::viewerKey(QKeyEvent* e) {
     if (e->modifiers() & ~(Qt::KeypadModifier | Qt::ControlModifier))
         return false;
     const double line = kLineTwips * double(mZoom);
     // A page is what the viewport shows, less a line kept for context.
-    const double page = std::max(line, double(Picture2->ScaleHeight()) - line);
+    const double page = std::max(line, double(viewport->ScaleHeight()) - line);
     double rest = 0;
     switch (e->key()) {
     case Qt::Key_Up:
-        scrollView(VScroll1, mVStep, rest, -line);
+        scrollView(vScroll, mVStep, rest, -line);
         return true;
     case Qt::Key_Down:
-        scrollView(VScroll1, mVStep, rest, line);
+        scrollView(vScroll, mVStep, rest, line);
         return true;
     case Qt::Key_Left:
-        scrollView(HScroll1, mHStep, rest, -line);
+        scrollView(hScroll, mHStep, rest, -line);
         return true;
     case Qt::Key_Right:
-        scrollView(HScroll1, mHStep, rest, line);
+        scrollView(hScroll, mHStep, rest, line);
         return true;
     case Qt::Key_PageUp:
-        scrollView(VScroll1, mVStep, rest, -page);
+        scrollView(vScroll, mVStep, rest, -page);
         return true;
     case Qt::Key_PageDown:
-        scrollView(VScroll1, mVStep, rest, page);
+        scrollView(vScroll, mVStep, rest, page);
         return true;
     case Qt::Key_Home:
-        if (VScroll1->isEnabled())
-            VScroll1->setValue(VScroll1->minimum());
+        if (vScroll->isEnabled())
+            vScroll->setValue(vScroll->minimum());
         return true;
     case Qt::Key_End:
-        if (VScroll1->isEnabled())
-            VScroll1->setValue(VScroll1->maximum());
+        if (vScroll->isEnabled())
+            vScroll->setValue(vScroll->maximum());
         return true;
     default:
         return false;
     }
 }
 
-bool Form2::eventFilter(QObject* watched, QEvent* e) {
+bool PreviewWindow::eventFilter(QObject* watched, QEvent* e) {
     // Over the picture, or the viewport around a small one.
-    if (watched == Picture1 || watched == Picture2 || watched == Picture2->client()) {
+    if (watched == viewer || watched == viewport || watched == viewport->client()) {
         if (menuOnStillRightClick(e))
             return true;
         const bool handled =
@@ -121,7 +121,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* e) {
 // cannot open when the right button goes down (where Qt opens it on Linux): it
 // opens when a right click is released without having moved the picture. The
 // menu key still opens it at once. Returns true for an event it swallowed.
-bool Form2::menuOnStillRightClick(QEvent* e) {
+bool PreviewWindow::menuOnStillRightClick(QEvent* e) {
     switch (e->type()) {
     case QEvent::ContextMenu:
         return static_cast<QContextMenuEvent*>(e)->reason() == QContextMenuEvent::Mouse;
@@ -148,7 +148,7 @@ bool Form2::menuOnStillRightClick(QEvent* e) {
             const QPoint at = m->globalPosition().toPoint();
             // After the release has been handled as usual.
             QTimer::singleShot(
-                0, this, [this, at] { QMenu::exec(Picture2->actions(), at, nullptr, Picture2); });
+                0, this, [this, at] { QMenu::exec(viewport->actions(), at, nullptr, viewport); });
         }
         return false;
     }

@@ -14,14 +14,14 @@
 // BENCH_RECYCLE_AFTER=N in the environment has the office replaced after N
 // sessions rather than the program's 100, to see many replacements in a short run.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
 #include "bench_setup.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 #include "process_probe.h"
 
 #include "../seeded_profile.h"
@@ -198,12 +198,12 @@ QList<ProcessId> parseListed(const QList<QByteArray>& words) {
 
 // One click on "Start Creating Template", to the preview painted; false when
 // no preview of a saved document came up.
-bool generate(Form1* form, double* ms) {
+bool generate(MainWindow* form, double* ms) {
     QElapsedTimer t;
     t.start();
-    form->PushButton6->click();
+    form->createButton->click();
     QCoreApplication::processEvents(); // the preview's set-up and first paint
-    Form2* preview = Form2::loaded();
+    PreviewWindow* preview = PreviewWindow::loaded();
     if (preview)
         preview->repaint();
     *ms = msSince(t);
@@ -211,8 +211,8 @@ bool generate(Form1* form, double* ms) {
 }
 
 void back() {
-    if (Form2* preview = Form2::loaded())
-        preview->PushButton8->click();
+    if (PreviewWindow* preview = PreviewWindow::loaded())
+        preview->backButton->click();
     QCoreApplication::processEvents();
 }
 
@@ -230,11 +230,11 @@ int freshRun(int generations) {
     answerBenchBoxes();
     QElapsedTimer t;
     t.start();
-    Form1* form = startProgram();
+    MainWindow* form = startProgram();
     if (!form)
         return 1;
     say("shown " + QByteArray::number(msSince(t), 'f', 1));
-    form->PushButton4->click();
+    form->sampleButton->click();
     idle(2000);
     say("idle-offices" + listed(officesUnder(getpid())));
     if (generations == 0)
@@ -262,7 +262,7 @@ int freshRun(int generations) {
     }
     say("end-offices" + listed(officesUnder(getpid())));
     // Ends as a user ends it: the preview window closed.
-    QTimer::singleShot(0, [] { Form2::loaded()->close(); });
+    QTimer::singleShot(0, [] { PreviewWindow::loaded()->close(); });
     return QApplication::exec();
 }
 
@@ -398,7 +398,7 @@ QString writeTemplate(const QTemporaryDir& sandbox) {
     const QString dot = sandbox.path() + QStringLiteral("/template.dot");
     QFile f(dot);
     f.open(QIODevice::WriteOnly);
-    f.write(generate::LoadResData(101, QStringLiteral("CUSTOM")));
+    f.write(generate::loadResData(101, QStringLiteral("CUSTOM")));
     return dot;
 }
 
@@ -600,10 +600,10 @@ void memoryRow(int generations) {
 int memory(int generations) {
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
     answerBenchBoxes();
-    Form1* form = startProgram();
+    MainWindow* form = startProgram();
     if (!form)
         return 1;
-    form->PushButton4->click();
+    form->sampleButton->click();
     idle(2000);
     recycleAsAsked();
     std::printf("resident memory (MiB) and open files, at the main window after N generations\n");
@@ -623,7 +623,7 @@ int memory(int generations) {
         }
         times << ms;
         // Every document must read as the first did (outside the timed part).
-        const QString text = antiwordText(Form2::loaded()->mWordFile);
+        const QString text = antiwordText(PreviewWindow::loaded()->mWordFile);
         if (n == 1)
             firstText = text;
         else if (text != firstText)

@@ -14,13 +14,13 @@
 // Most of the rest is the word processor laying out all 33 pages: filling
 // (about 1.5 s), saving (1.5 s) and opening the saved document again (1.3 s).
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
 #include "bench_setup.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,23 +45,23 @@ double memoryMiB(const char* field) {
 
 // The lines go into the three long fields in turn: one table cell that runs
 // over a hundred pages takes the word processor minutes to save.
-void fillLongFields(Form1* form, int lines) {
+void fillLongFields(MainWindow* form, int lines) {
     QStringList text[3];
     for (int i = 1; i <= lines; ++i)
         text[(i - 1) * 3 / lines]
             << QStringLiteral("Line %1, long enough to fill a row of the form.").arg(i);
     for (int f = 0; f < 3; ++f)
-        form->Text1[size_t(3 + f)]->SetText(text[f].join(QStringLiteral("\r\n")));
+        form->fields()[size_t(3 + f)]->SetText(text[f].join(QStringLiteral("\r\n")));
     QCoreApplication::processEvents();
 }
 
 // One click on "Start Creating Template", to the preview painted.
-qint64 generate(Form1* form) {
+qint64 generate(MainWindow* form) {
     QElapsedTimer t;
     t.start();
-    form->PushButton6->click();
+    form->createButton->click();
     QCoreApplication::processEvents(); // the preview's set-up and first paint
-    Form2::loaded()->repaint();
+    PreviewWindow::loaded()->repaint();
     return t.elapsed();
 }
 
@@ -76,12 +76,12 @@ void report(int lines, qint64 ms, const QImage& pic, double peakBefore) {
 
 // The picture and the document kept where the environment asks, for a look;
 // the program's saved copy removed.
-void keepResults(const Form2* preview, const QImage& pic) {
+void keepResults(const PreviewWindow* preview, const QImage& pic) {
     if (qEnvironmentVariableIsSet("BENCH_KEEP_PICTURE"))
         pic.save(qEnvironmentVariable("BENCH_KEEP_PICTURE"));
     if (qEnvironmentVariableIsSet("BENCH_KEEP_DOC"))
         QFile::copy(preview->mWordFile, qEnvironmentVariable("BENCH_KEEP_DOC"));
-    app::DeleteFileQuietly(preview->mWordFile);
+    common::deleteFileQuietly(preview->mWordFile);
 }
 
 } // namespace
@@ -93,15 +93,15 @@ int main(int argc, char** argv) {
     const int lines = argc > 1 ? std::max(1, atoi(argv[1])) : 1200;
     answerBenchBoxes();
 
-    Form1* form = startProgram();
+    MainWindow* form = startProgram();
     if (!form)
         return 1;
-    form->PushButton4->click();
+    form->sampleButton->click();
     fillLongFields(form, lines);
     const double peakBefore = memoryMiB("VmHWM");
     const qint64 ms = generate(form);
-    const Form2* preview = Form2::loaded();
-    const QImage pic = preview->picture1();
+    const PreviewWindow* preview = PreviewWindow::loaded();
+    const QImage pic = preview->picture();
     report(lines, ms, pic, peakBefore);
     keepResults(preview, pic);
     return 0;

@@ -3,8 +3,8 @@
 // and settings store, the plugin this build made, message boxes printed
 // instead of waiting for a person, and the main window started.
 
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 
@@ -33,9 +33,9 @@ inline void answerBenchBoxes() {
 
 // The main window as a user first sees it; null when the program ended
 // because it has no word processor.
-inline Form1* startProgram() {
-    Form1* form = Form1::create();
-    if (app::programEnded()) {
+inline MainWindow* startProgram() {
+    MainWindow* form = MainWindow::create();
+    if (common::programEnded()) {
         std::fprintf(stderr, "no word processor: cannot measure\n");
         return nullptr;
     }

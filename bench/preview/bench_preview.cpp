@@ -6,9 +6,9 @@
 // Run with QT_QPA_PLATFORM=offscreen; QT_SCALE_FACTOR=2 shows the cost on a
 // high-DPI screen.
 
-#include "app/shell.h"
+#include "common/shell.h"
 #include "platform/ui/msgbox.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -19,10 +19,10 @@
 #include <functional>
 #include <vector>
 
-struct Form2Probe {
-    static void setZoom(Form2* f, float zoom) { f->mZoom = zoom; }
-    static float zoom(const Form2* f) { return f->mZoom; }
-    static bool setUpDue(const Form2* f) { return f->mFirstActivate; }
+struct PreviewWindowProbe {
+    static void setZoom(PreviewWindow* f, float zoom) { f->mZoom = zoom; }
+    static float zoom(const PreviewWindow* f) { return f->mZoom; }
+    static bool setUpDue(const PreviewWindow* f) { return f->mFirstActivate; }
 };
 
 namespace {
@@ -63,39 +63,39 @@ void report(const char* what, double ms) {
 }
 
 // A picture handed to the preview, which sets itself up when it is next shown.
-void handOver(Form2* f, const QImage& picture) {
-    f->setPicture1(picture);
+void handOver(PreviewWindow* f, const QImage& picture) {
+    f->setPicture(picture);
     f->show();
-    while (Form2Probe::setUpDue(f))
+    while (PreviewWindowProbe::setUpDue(f))
         QCoreApplication::processEvents();
 }
 
-void zoomIn(Form2* f) {
-    f->PushButton1_Click();
+void zoomIn(PreviewWindow* f) {
+    f->zoomInClicked();
     QCoreApplication::processEvents(); // the paint that shows it
 }
 
-void timeZoomSteps(Form2* f, int runs) {
+void timeZoomSteps(PreviewWindow* f, int runs) {
     // A Letter page, 8.5 x 11 in: beyond both caps already at its natural size.
     handOver(f, page(1632, 2112));
     report("Letter page, zoom 1.0 -> 1.25 (refused at the caps)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 1.0f); }, [&] { zoomIn(f); }));
+               runs, [&] { PreviewWindowProbe::setZoom(f, 1.0f); }, [&] { zoomIn(f); }));
     report("Letter page, zoom 0.5 -> 0.75 (largest view that fits)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 0.5f); }, [&] { zoomIn(f); }));
+               runs, [&] { PreviewWindowProbe::setZoom(f, 0.5f); }, [&] { zoomIn(f); }));
 
     // About the largest picture that may still be shown at 4.0: 2850 x 3420 twips.
     handOver(f, page(380, 456));
     report("Quarter page, zoom 3.75 -> 4.0 (largest possible view)",
            medianMs(
-               runs, [&] { Form2Probe::setZoom(f, 3.75f); }, [&] { zoomIn(f); }));
-    if (Form2Probe::zoom(f) != 4.0f)
+               runs, [&] { PreviewWindowProbe::setZoom(f, 3.75f); }, [&] { zoomIn(f); }));
+    if (PreviewWindowProbe::zoom(f) != 4.0f)
         std::fprintf(stderr, "zoom 4.0 was not reached\n");
 }
 
 // The set-up that follows a hand-over; the Letter page stays shown.
-void timeSetUp(Form2* f) {
+void timeSetUp(PreviewWindow* f) {
     const QImage letter = page(1632, 2112);
     report("Letter page, set-up at activation (once per document)",
            medianMs(
@@ -103,8 +103,8 @@ void timeSetUp(Form2* f) {
 }
 
 // Dragging the page shown at its natural size, the left button held.
-void timeDrag(Form2* f, int runs) {
-    QWidget* box = f->Picture1;
+void timeDrag(PreviewWindow* f, int runs) {
+    QWidget* box = f->viewer;
     auto send = [&](QEvent::Type type, QPointF inViewport, Qt::MouseButton button,
                     Qt::MouseButtons held) {
         const QPointF local = inViewport - QPointF(box->pos());
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(r.prompt));
         return int(ui::vbOK);
     });
-    Form2* f = Form2::instance();
+    PreviewWindow* f = PreviewWindow::instance();
     const int runs = 41;
     std::printf("device pixel ratio %.2f\n", f->devicePixelRatioF());
     timeZoomSteps(f, runs);

@@ -2,7 +2,7 @@
 // by another user: copy_file_as SOURCE TARGET. Exit status 0 when copied, 1
 // with the error's text on stderr when not.
 
-#include "app/files.h"
+#include "common/files.h"
 #include "platform/automation/automation.h"
 
 #include <cstdio>
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     if (argc != 3)
         return 2;
     try {
-        app::CopyFileWhole(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+        common::copyFileWhole(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     } catch (const automation::Error& e) {
         std::fprintf(stderr, "%s\n", qPrintable(e.description()));
         return 1;

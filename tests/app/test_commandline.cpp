@@ -58,7 +58,7 @@ class CommandLineTest : public QObject {
         const Run r = veltrane({QStringLiteral("--write-template"), file});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         const QByteArray written = testsupport::readFile(file);
-        QCOMPARE(written, generate::LoadResData(101, QStringLiteral("CUSTOM")));
+        QCOMPARE(written, generate::loadResData(101, QStringLiteral("CUSTOM")));
         QCOMPARE(written, testsupport::readFile(QStringLiteral(
                               VELTRANE_SOURCE_DIR "/resources/template/template.dot")));
         QVERIFY(r.out.contains(QStringLiteral("~/.local/share/veltrane/template.dot")));
@@ -86,7 +86,7 @@ class CommandLineTest : public QObject {
 
         r = veltrane({QStringLiteral("--force"), QStringLiteral("--write-template"), file});
         QVERIFY2(r.status == 0, qPrintable(r.err));
-        QCOMPARE(testsupport::readFile(file), generate::LoadResData(101, QStringLiteral("CUSTOM")));
+        QCOMPARE(testsupport::readFile(file), generate::loadResData(101, QStringLiteral("CUSTOM")));
     }
 
     void helpVersionAndMistakesAnswerInTheTerminal() {

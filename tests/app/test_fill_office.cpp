@@ -2,9 +2,9 @@
 // script runs them (no display), read back by independent readers and held
 // against what the window makes of the same facts.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "export/pdfexport.h"
 #include "platform/automation/automation.h"
 #include "tests/support/childprocess.h"
@@ -194,23 +194,23 @@ class Window {
 // The notice the window makes of values, in this process: its path in TEMP.
 QString windowNotice(const QStringList& values) {
     automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-    app::setAppPathForTests(testsupport::sandboxRoot());
-    for (const QString& f : QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files))
-        QFile::remove(app::TempPath(f));
+    common::setAppPathForTests(testsupport::sandboxRoot());
+    for (const QString& f : QDir(common::tempFolder()).entryList({"amerrow*.doc"}, QDir::Files))
+        QFile::remove(common::tempPath(f));
     MsgBoxRecorder boxes;
-    std::unique_ptr<Form1> form(Form1::create());
-    if (!form || app::programEnded())
+    std::unique_ptr<MainWindow> form(MainWindow::create());
+    if (!form || common::programEnded())
         return QString();
     for (int i = 0; i < 9; ++i)
-        form->Text1[size_t(i)]->SetText(values[i]);
+        form->fields()[size_t(i)]->SetText(values[i]);
     form->show();
-    form->PushButton6->click();
-    const QStringList made = QDir(app::TempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
+    form->createButton->click();
+    const QStringList made = QDir(common::tempFolder()).entryList({"amerrow*.doc"}, QDir::Files);
     if (!boxes.seen.isEmpty() || made.size() != 1) {
         qWarning() << "the window made" << made << "and said" << boxes.prompts();
         return QString();
     }
-    return app::TempPath(made[0]);
+    return common::tempPath(made[0]);
 }
 
 } // namespace
@@ -231,21 +231,21 @@ class FillOfficeTest : public QObject {
     void eachKindReadsTheSameAsTheWindows() {
         const QStringList values = trickyFacts();
         const QString facts = testsupport::writeFile(dir + "/facts.json", factsJson(values));
-        const QStringList tempBefore = entries(app::TempFolder());
+        const QStringList tempBefore = entries(common::tempFolder());
         for (const char* kind : {"doc", "pdf", "docx", "odt"}) {
             Cli cli({"--fill", facts, "--output", dir + "/notice." + kind});
             QVERIFY2(cli.ended() == 0, qPrintable(kind + (": " + cli.err())));
         }
         QVERIFY(noOfficeLeft());
         QCOMPARE(entries(Cli::systemTemp()), QStringList());
-        QCOMPARE(entries(app::TempFolder()), tempBefore);
+        QCOMPARE(entries(common::tempFolder()), tempBefore);
         QVERIFY(!QFileInfo::exists(testsupport::sandboxRoot() + "/config/Ardmoor.conf"));
 
         // The window, in this process, with the same facts.
         const QString windowDoc = windowNotice(values);
         QVERIFY(!windowDoc.isEmpty());
         const QString windowPdf = dir + "/window.pdf";
-        exporting::ExportDocumentAsPdf(windowDoc, windowPdf, true);
+        exporting::exportDocumentAsPdf(windowDoc, windowPdf, true);
 
         const QString doc = testsupport::antiwordText(dir + "/notice.doc");
         QCOMPARE(doc, testsupport::antiwordText(windowDoc));
@@ -445,7 +445,7 @@ class FillOfficeTest : public QObject {
     void aListRunsBesideAnOpenWindow() {
         Window window;
         QVERIFY(window.up());
-        const QString temp = app::TempFolder();
+        const QString temp = common::tempFolder();
         const QStringList tempBefore = entries(temp);
         const QString settings = testsupport::sandboxRoot() + "/config/Ardmoor.conf";
         const QByteArray settingsBefore = testsupport::readFile(settings);

@@ -1,9 +1,9 @@
 // The main window as a person meets it: layout, start-up, the fields kept
 // between runs, clear and sample, pointers and skin.
 
-#include "app/appearance.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/appearance.h"
+#include "common/shell.h"
 #include "entry/settingsstore.h"
 #include "entry/warningrecord.h"
 #include "platform/ui/twips.h"
@@ -43,7 +43,7 @@ QString stored(int index) {
 }
 
 // Destroys a window the way the program does, without its closing handlers.
-void destroy(QPointer<Form1>& f) {
+void destroy(QPointer<MainWindow>& f) {
     delete f.data();
     QVERIFY(f.isNull());
 }
@@ -60,17 +60,17 @@ class Form1Test : public QObject {
         word = testsupport::installFakeWord();
         appDir = testsupport::sandboxRoot() + QStringLiteral("/appdir");
         QDir().mkpath(appDir);
-        app::setAppPathForTests(appDir);
+        common::setAppPathForTests(appDir);
     }
 
     void init() {
         QFile::remove(settingsFile());
-        app::resetProgramEndedForTests();
+        common::resetProgramEndedForTests();
     }
 
     void layoutMatchesTheDesign() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         QCOMPARE(f->size(), QSize(536, 582));
         QCOMPARE(f->windowTitle(), QStringLiteral("Veltrane"));
         QVERIFY(f->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -90,7 +90,7 @@ class Form1Test : public QObject {
         QCOMPARE(f->findChild<QLabel*>(QStringLiteral("Label2_13"))->text(),
                  QStringLiteral("Employee ID:"));
         for (int i = 0; i < 9; ++i)
-            QCOMPARE(f->Text1[size_t(i)]->Tag,
+            QCOMPARE(f->fields()[size_t(i)]->Tag,
                      QString::fromLatin1(entry::kFields[size_t(i)].placeholder));
         QVERIFY(boxes.seen.isEmpty());
 
@@ -98,7 +98,7 @@ class Form1Test : public QObject {
         f->show();
         QVERIFY(QTest::qWaitForWindowActive(f));
         QStringList order;
-        QWidget* w = f->Text1[7]->editor();
+        QWidget* w = f->field(entry::Fact::Date)->editor();
         for (int i = 0; i < 12; ++i) {
             QWidget* owner = w;
             while (owner && !owner->objectName().startsWith(QStringLiteral("Text1_")) &&
@@ -113,13 +113,13 @@ class Form1Test : public QObject {
         QCOMPARE(order, QStringList({"Text1_7", "Text1_8", "Text1_0", "Text1_6", "Text1_1",
                                      "Text1_2", "Text1_3", "Text1_4", "Text1_5", "PushButton6",
                                      "PushButton3", "PushButton4"}));
-        QVERIFY(f->Text1[7]->editor()->hasFocus());
+        QVERIFY(f->field(entry::Fact::Date)->editor()->hasFocus());
         destroy(f);
     }
 
     void aScreenReaderHearsEveryFieldByItsCaptionInTabOrder() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         f->show();
         QVERIFY(QTest::qWaitForWindowActive(f));
         auto iface = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
@@ -144,66 +144,74 @@ class Form1Test : public QObject {
                               "Load Sample/Example Data, button", "Date, edit"}));
 
         // Each label points at its field, so the caption and the field go together.
-        const QList<QPair<int, int>> labelled{{12, 7}, {13, 8}, {0, 0}, {1, 6}, {2, 1}, {3, 2}};
+        using entry::Fact;
+        const QList<QPair<QString, Fact>> labelled{
+            {"Label2_12", Fact::Date},        {"Label2_13", Fact::EmployeeId},
+            {"Label2_0", Fact::EmployeeName}, {"Label2_1", Fact::JobTitle},
+            {"Label2_2", Fact::Manager},      {"Label2_3", Fact::Department}};
         for (const auto& [label, field] : labelled) {
-            QAccessibleInterface* l = iface(f->Label2[size_t(label)]);
+            QAccessibleInterface* l = iface(f->findChild<QLabel*>(label));
             const auto rel = l->relations(QAccessible::Labelled);
             QCOMPARE(rel.size(), 1);
-            QAccessibleInterface* edit = iface(f->Text1[size_t(field)]->editor());
+            QAccessibleInterface* edit = iface(f->field(field)->editor());
             QCOMPARE(rel[0].first, edit);
             QCOMPARE(l->text(QAccessible::Name), edit->text(QAccessible::Name) + ":");
         }
         // The long fields are named by their frames.
-        QCOMPARE(iface(f->Frame3)->text(QAccessible::Name),
-                 iface(f->Text1[4]->editor())->text(QAccessible::Name));
+        QCOMPARE(iface(f->improvementFrame)->text(QAccessible::Name),
+                 iface(f->field(entry::Fact::Improvement)->editor())->text(QAccessible::Name));
         destroy(f);
     }
 
     void firstRunIsEmptyAndStartUpLeavesNoWordRunning() {
         MsgBoxRecorder boxes;
         const int before = word->instancesCreated;
-        QPointer<Form1> f = Form1::create();
-        for (auto* t : f->Text1)
+        QPointer<MainWindow> f = MainWindow::create();
+        for (auto* t : f->fields())
             QCOMPARE(t->Text(), QString());
         QCOMPARE(word->instancesCreated, before + 1);
         QCOMPARE(word->liveInstances, 0);
-        QVERIFY(!app::programEnded());
+        QVERIFY(!common::programEnded());
         destroy(f);
     }
 
     void typedTextSurvivesARestartExactly() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         f->show();
         // Typed: plain keys, then text that arrives through the input method.
-        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("Zo"));
+        QTest::keyClicks(f->field(entry::Fact::EmployeeName)->editor(), QStringLiteral("Zo"));
         QInputMethodEvent ime;
         ime.setCommitString(QStringLiteral("ë Ångström 山田 مرحبا 😀"));
-        QCoreApplication::sendEvent(f->Text1[0]->editor(), &ime);
+        QCoreApplication::sendEvent(f->field(entry::Fact::EmployeeName)->editor(), &ime);
         QCOMPARE(stored(0), QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
-        f->Text1[3]->SetText(QStringLiteral("line one\r\nline two\r\n\r\nline four"));
+        f->field(entry::Fact::Infraction)
+            ->SetText(QStringLiteral("line one\r\nline two\r\n\r\nline four"));
         QCOMPARE(stored(3), QStringLiteral("line one\r\nline two\r\n\r\nline four"));
         const QString big(1 << 20, QLatin1Char('x'));
-        f->Text1[8]->SetText(big);
-        f->Text1[6]->SetText(QStringLiteral("temp"));
-        f->Text1[6]->SetText(QString()); // deleting everything stores "" and keeps the key
+        f->field(entry::Fact::EmployeeId)->SetText(big);
+        f->field(entry::Fact::JobTitle)->SetText(QStringLiteral("temp"));
+        f->field(entry::Fact::JobTitle)
+            ->SetText(QString()); // deleting everything stores "" and keeps the key
         destroy(f);
 
         QSettings raw(settingsFile(), QSettings::IniFormat);
         QVERIFY(raw.contains(QStringLiteral("Veltrane/Text1_6")));
-        QPointer<Form1> again = Form1::create();
-        QCOMPARE(again->Text1[0]->Text(), QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
-        QCOMPARE(again->Text1[3]->Text(), QStringLiteral("line one\r\nline two\r\n\r\nline four"));
-        QCOMPARE(again->Text1[8]->Text(), big);
-        QCOMPARE(again->Text1[6]->Text(), QString());
+        QPointer<MainWindow> again = MainWindow::create();
+        QCOMPARE(again->field(entry::Fact::EmployeeName)->Text(),
+                 QStringLiteral("Zoë Ångström 山田 مرحبا 😀"));
+        QCOMPARE(again->field(entry::Fact::Infraction)->Text(),
+                 QStringLiteral("line one\r\nline two\r\n\r\nline four"));
+        QCOMPARE(again->field(entry::Fact::EmployeeId)->Text(), big);
+        QCOMPARE(again->field(entry::Fact::JobTitle)->Text(), QString());
         QVERIFY(boxes.seen.isEmpty());
         destroy(again);
     }
 
     void clearAndSampleFillEveryFieldAndStoreIt() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
-        f->PushButton4->click();
+        QPointer<MainWindow> f = MainWindow::create();
+        f->sampleButton->click();
         const QString today = QLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
         const QStringList expected{QStringLiteral("John Smith"),
                                    QStringLiteral("Alan Merrow"),
@@ -215,15 +223,15 @@ class Form1Test : public QObject {
                                    today,
                                    QStringLiteral("111")};
         for (int i = 0; i < 9; ++i) {
-            QCOMPARE(f->Text1[size_t(i)]->Text(), expected[i]);
+            QCOMPARE(f->fields()[size_t(i)]->Text(), expected[i]);
             QCOMPARE(stored(i), expected[i]);
         }
-        f->PushButton3->click();
+        f->clearButton->click();
         for (int i = 0; i < 9; ++i) {
-            QCOMPARE(f->Text1[size_t(i)]->Text(), QString());
+            QCOMPARE(f->fields()[size_t(i)]->Text(), QString());
             QCOMPARE(stored(i), QString());
         }
-        f->PushButton3->click(); // clearing an empty form changes nothing
+        f->clearButton->click(); // clearing an empty form changes nothing
         QCOMPARE(stored(4), QString());
         QVERIFY(boxes.seen.isEmpty());
         destroy(f);
@@ -234,19 +242,19 @@ class Form1Test : public QObject {
     // field's own typing is undone first.
     void clearAndSampleCanBeUndone() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         f->show();
         QVERIFY(QTest::qWaitForWindowActive(f));
         QStringList typed;
         for (int i = 0; i < 9; ++i) {
             typed << QStringLiteral("typed %1").arg(i);
-            f->Text1[size_t(i)]->SetText(typed.last());
+            f->fields()[size_t(i)]->SetText(typed.last());
         }
         typed[3] = QString(2800, QLatin1Char('w')) + QStringLiteral("\r\nlast line");
-        f->Text1[3]->SetText(typed[3]);
+        f->field(entry::Fact::Infraction)->SetText(typed[3]);
         auto fields = [&] {
             QStringList out;
-            for (const ui::TextBox* t : f->Text1)
+            for (const ui::TextBox* t : f->fields())
                 out << t->Text();
             return out;
         };
@@ -259,37 +267,38 @@ class Form1Test : public QObject {
 
         // Clear, then Clear again by mistake: the typed fields come back,
         // with Ctrl+Z from the field that has the focus.
-        f->PushButton3->click();
-        f->PushButton3->click();
-        QVERIFY(f->mnuUndo->isEnabled());
-        f->Text1[7]->setFocus(Qt::TabFocusReason);
+        f->clearButton->click();
+        f->clearButton->click();
+        QVERIFY(f->undoAction->isEnabled());
+        f->field(entry::Fact::Date)->setFocus(Qt::TabFocusReason);
         QCoreApplication::processEvents();
-        QTest::keySequence(f->Text1[7]->editor(), QKeySequence::Undo);
+        QTest::keySequence(f->field(entry::Fact::Date)->editor(), QKeySequence::Undo);
         QCOMPARE(fields(), typed);
         QCOMPARE(storedFields(), typed);
-        QVERIFY(!f->mnuUndo->isEnabled());
-        QTest::keySequence(f->Text1[7]->editor(), QKeySequence::Undo); // nothing more to undo
+        QVERIFY(!f->undoAction->isEnabled());
+        QTest::keySequence(f->field(entry::Fact::Date)->editor(),
+                           QKeySequence::Undo); // nothing more to undo
         QCOMPARE(fields(), typed);
 
         // The sample over the typed fields; a word typed after it is undone
         // first, by the field itself, then the sample, from a button's focus.
-        f->PushButton4->click();
+        f->sampleButton->click();
         const QStringList sample = fields();
         QVERIFY(sample != typed);
-        f->Text1[0]->setFocus(Qt::TabFocusReason);
+        f->field(entry::Fact::EmployeeName)->setFocus(Qt::TabFocusReason);
         QCoreApplication::processEvents();
-        QTest::keyClick(f->Text1[0]->editor(), Qt::Key_End);
-        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral(" Jr"));
-        QCOMPARE(f->Text1[0]->Text(), QStringLiteral("John Smith Jr"));
-        QTest::keySequence(f->Text1[0]->editor(), QKeySequence::Undo);
+        QTest::keyClick(f->field(entry::Fact::EmployeeName)->editor(), Qt::Key_End);
+        QTest::keyClicks(f->field(entry::Fact::EmployeeName)->editor(), QStringLiteral(" Jr"));
+        QCOMPARE(f->field(entry::Fact::EmployeeName)->Text(), QStringLiteral("John Smith Jr"));
+        QTest::keySequence(f->field(entry::Fact::EmployeeName)->editor(), QKeySequence::Undo);
         QCOMPARE(fields(), sample);
-        f->PushButton6->setFocus();
+        f->createButton->setFocus();
         QTest::keySequence(f, QKeySequence::Undo);
         QCOMPARE(fields(), typed);
         QCOMPARE(storedFields(), typed);
 
         // The same through the field's context menu, in a multi-line field.
-        f->PushButton3->click();
+        f->clearButton->click();
         QStringList entries;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -305,7 +314,7 @@ class Form1Test : public QObject {
             menu->close();
         });
         poll.start(5);
-        QWidget* editor = f->Text1[4]->editor();
+        QWidget* editor = f->field(entry::Fact::Improvement)->editor();
         QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
                                     editor->mapToGlobal(QPoint(10, 10)));
         QCoreApplication::sendEvent(qobject_cast<QPlainTextEdit*>(editor)->viewport(), &menuEvent);
@@ -320,22 +329,23 @@ class Form1Test : public QObject {
 
     void focusSelectsTheWholeText() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
-        f->Text1[3]->SetText(QStringLiteral("two\r\nlines"));
-        f->Text1[0]->SetText(QStringLiteral("John"));
+        QPointer<MainWindow> f = MainWindow::create();
+        f->field(entry::Fact::Infraction)->SetText(QStringLiteral("two\r\nlines"));
+        f->field(entry::Fact::EmployeeName)->SetText(QStringLiteral("John"));
         f->show();
         QVERIFY(QTest::qWaitForWindowActive(f));
-        f->Text1[3]->setFocus(Qt::TabFocusReason);
+        f->field(entry::Fact::Infraction)->setFocus(Qt::TabFocusReason);
         QCoreApplication::processEvents();
-        QCOMPARE(f->Text1[3]->SelStart(), 0);
-        QCOMPARE(f->Text1[3]->SelLength(), 10); // CR LF counts as two
-        f->Text1[0]->setFocus(Qt::TabFocusReason);
+        QCOMPARE(f->field(entry::Fact::Infraction)->SelStart(), 0);
+        QCOMPARE(f->field(entry::Fact::Infraction)->SelLength(), 10); // CR LF counts as two
+        f->field(entry::Fact::EmployeeName)->setFocus(Qt::TabFocusReason);
         QCoreApplication::processEvents();
-        QCOMPARE(qobject_cast<QLineEdit*>(f->Text1[0]->editor())->selectedText(),
-                 QStringLiteral("John"));
-        f->Text1[1]->setFocus(Qt::TabFocusReason); // empty: empty selection
+        QCOMPARE(
+            qobject_cast<QLineEdit*>(f->field(entry::Fact::EmployeeName)->editor())->selectedText(),
+            QStringLiteral("John"));
+        f->field(entry::Fact::Manager)->setFocus(Qt::TabFocusReason); // empty: empty selection
         QCoreApplication::processEvents();
-        QCOMPARE(f->Text1[1]->SelLength(), 0);
+        QCOMPARE(f->field(entry::Fact::Manager)->SelLength(), 0);
         destroy(f);
     }
 
@@ -343,32 +353,33 @@ class Form1Test : public QObject {
         MsgBoxRecorder boxes;
         QVERIFY(QFile::copy(QStringLiteral(VELTRANE_SOURCE_DIR "/resources/HAND-M.CUR"),
                             appDir + QStringLiteral("/HAND-M.CUR")));
-        QPointer<Form1> f = Form1::create();
-        QVERIFY(f->Pointer.hasMouseIcon());
+        QPointer<MainWindow> f = MainWindow::create();
+        QVERIFY(f->pointer.hasMouseIcon());
         f->show();
         QVERIFY(QTest::qWaitForWindowExposed(f));
         // Real pointer moves: onto a button, then onto a frame's empty area.
-        QTest::mouseMove(f->PushButton6, QPoint(30, 10));
-        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbCustom));
+        QTest::mouseMove(f->createButton, QPoint(30, 10));
+        QTRY_COMPARE(f->pointer.MousePointer(), int(ui::vbCustom));
         QCOMPARE(f->cursor().shape(), Qt::BitmapCursor);
-        QTest::mouseMove(f->Frame2, QPoint(f->Frame2->width() - 3, f->Frame2->height() - 3));
-        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
-        QTest::mouseMove(f->PushButton4, QPoint(30, 10));
-        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbCustom));
+        QTest::mouseMove(f->infractionFrame,
+                         QPoint(f->infractionFrame->width() - 3, f->infractionFrame->height() - 3));
+        QTRY_COMPARE(f->pointer.MousePointer(), int(ui::vbDefault));
+        QTest::mouseMove(f->sampleButton, QPoint(30, 10));
+        QTRY_COMPARE(f->pointer.MousePointer(), int(ui::vbCustom));
         QTest::mouseMove(f, QPoint(2, f->height() - 2));
-        QTRY_COMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
-        f->Pointer.SetMousePointer(ui::vbHourglass);
-        f->PushButton_MouseMove();
-        f->Form_MouseMove();
-        QCOMPARE(f->Pointer.MousePointer(), int(ui::vbHourglass));
+        QTRY_COMPARE(f->pointer.MousePointer(), int(ui::vbDefault));
+        f->pointer.SetMousePointer(ui::vbHourglass);
+        f->buttonHovered();
+        f->windowHovered();
+        QCOMPARE(f->pointer.MousePointer(), int(ui::vbHourglass));
         QCOMPARE(f->cursor().shape(), Qt::WaitCursor);
         destroy(f);
         QFile::remove(appDir + QStringLiteral("/HAND-M.CUR"));
 
         // Without the cursor file the buttons show the ordinary arrow.
-        QPointer<Form1> plain = Form1::create();
-        QVERIFY(!plain->Pointer.hasMouseIcon());
-        plain->PushButton_MouseMove();
+        QPointer<MainWindow> plain = MainWindow::create();
+        QVERIFY(!plain->pointer.hasMouseIcon());
+        plain->buttonHovered();
         QCOMPARE(plain->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(boxes.seen.isEmpty());
         destroy(plain);
@@ -377,9 +388,9 @@ class Form1Test : public QObject {
     void skinIsAppliedOnlyWhenItsFileIsThere() {
         MsgBoxRecorder boxes;
         auto windowColour = [](QWidget* w) { return w->palette().color(QPalette::Window); };
-        QPointer<Form1> plain = Form1::create();
+        QPointer<MainWindow> plain = MainWindow::create();
         QCOMPARE(windowColour(plain), QColor(Qt::white));
-        QCOMPARE(windowColour(plain->Frame2), QColor(Qt::white));
+        QCOMPARE(windowColour(plain->infractionFrame), QColor(Qt::white));
         destroy(plain);
 
         // A hidden skin file is not found.
@@ -387,20 +398,20 @@ class Form1Test : public QObject {
         testsupport::writeFile(appDir + QStringLiteral("/x/.o.cjs"), "QWidget { color: red; }");
         testsupport::writeFile(appDir + QStringLiteral("/x/o.cjs"), QByteArray());
         QFile::remove(appDir + QStringLiteral("/x/o.cjs"));
-        QPointer<Form1> hidden = Form1::create();
+        QPointer<MainWindow> hidden = MainWindow::create();
         QCOMPARE(windowColour(hidden), QColor(Qt::white));
         destroy(hidden);
 
         const QByteArray sheet = "QPushButton { font-weight: bold; }";
         testsupport::writeFile(appDir + QStringLiteral("/x/o.cjs"), sheet);
-        QPointer<Form1> skinned = Form1::create();
-        QCOMPARE(windowColour(skinned), app::systemButtonFace());
-        QCOMPARE(windowColour(skinned->Frame1), app::systemButtonFace());
-        QCOMPARE(windowColour(skinned->Label2[12]), app::systemButtonFace());
+        QPointer<MainWindow> skinned = MainWindow::create();
+        QCOMPARE(windowColour(skinned), common::systemButtonFace());
+        QCOMPARE(windowColour(skinned->dataFrame), common::systemButtonFace());
+        QCOMPARE(windowColour(skinned->dateLabel), common::systemButtonFace());
         QCOMPARE(skinned->styleSheet(), QString::fromUtf8(sheet));
-        QCOMPARE(skinned->SkinFramework1.options() & 1, 1);
-        QVERIFY(skinned->SkinFramework1.applyColorsToForms());
-        QVERIFY(skinned->SkinFramework1.applyMetricsToForms());
+        QCOMPARE(skinned->skin.options() & 1, 1);
+        QVERIFY(skinned->skin.applyColorsToForms());
+        QVERIFY(skinned->skin.applyMetricsToForms());
         QVERIFY(boxes.seen.isEmpty());
         destroy(skinned);
         QDir(appDir + QStringLiteral("/x")).removeRecursively();
@@ -409,10 +420,10 @@ class Form1Test : public QObject {
     void missingWordShowsTheMessageAndEndsBeforeShowing() {
         MsgBoxRecorder boxes;
         word->failCreate = true;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         word->failCreate = false;
-        QVERIFY(app::programEnded());
-        QCOMPARE(app::programExitCode(), 1);
+        QVERIFY(common::programEnded());
+        QCOMPARE(common::programExitCode(), 1);
         QCOMPARE(boxes.seen.size(), 1);
         const QStringList lines = boxes.seen[0].prompt.split(QStringLiteral("\r\n\r\n"));
         QCOMPARE(lines.size(), 5);
@@ -429,23 +440,23 @@ class Form1Test : public QObject {
 
     void closingTheWindowEndsTheProgram() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
+        QPointer<MainWindow> f = MainWindow::create();
         f->show();
         QVERIFY(f->close());
-        QVERIFY(app::programEnded());
+        QVERIFY(common::programEnded());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(f.isNull());
     }
 
     void anUnwritableStoreKeepsTheFieldAndSaysSoOnce() {
         MsgBoxRecorder boxes;
-        QPointer<Form1> f = Form1::create();
-        f->Text1[0]->SetText(QStringLiteral("before"));
+        QPointer<MainWindow> f = MainWindow::create();
+        f->field(entry::Fact::EmployeeName)->SetText(QStringLiteral("before"));
         // A folder where the settings file should be: no write can succeed, even as root.
         QFile::remove(settingsFile());
         QVERIFY(QDir().mkpath(settingsFile()));
-        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("abc"));
-        QCOMPARE(f->Text1[0]->Text(), QStringLiteral("beforeabc"));
+        QTest::keyClicks(f->field(entry::Fact::EmployeeName)->editor(), QStringLiteral("abc"));
+        QCOMPARE(f->field(entry::Fact::EmployeeName)->Text(), QStringLiteral("beforeabc"));
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.contains(QStringLiteral("could not be saved")));
         QDir(settingsFile()).removeRecursively();
@@ -459,9 +470,9 @@ class Form1Test : public QObject {
             "a, b)\n\x01\x02\xff\xfe[[[\nText1_2=fine\n");
         testsupport::writeFile(settingsFile(), corrupt);
         entry::startNewRunForTests(); // a fresh start reads the file anew
-        QPointer<Form1> f = Form1::create();
-        QCOMPARE(f->Text1[2]->Text(), QStringLiteral("fine"));
-        f->Text1[5]->SetText(QStringLiteral("still works"));
+        QPointer<MainWindow> f = MainWindow::create();
+        QCOMPARE(f->field(entry::Fact::Department)->Text(), QStringLiteral("fine"));
+        f->field(entry::Fact::Consequences)->SetText(QStringLiteral("still works"));
         QCOMPARE(stored(5), QStringLiteral("still works"));
         // The writes succeeded, so nothing is said, and the bad lines are gone.
         QCOMPARE(boxes.prompts(), QStringList());
@@ -475,8 +486,8 @@ class Form1Test : public QObject {
         testsupport::Sealed sealedFolder(QFileInfo(settingsFile()).path());
         if (!sealedFile.sealed || !sealedFolder.sealed)
             QSKIP("this file system cannot seal a file");
-        f = Form1::create();
-        QTest::keyClicks(f->Text1[0]->editor(), QStringLiteral("ab"));
+        f = MainWindow::create();
+        QTest::keyClicks(f->field(entry::Fact::EmployeeName)->editor(), QStringLiteral("ab"));
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.contains(QStringLiteral("could not be saved")));
         destroy(f);

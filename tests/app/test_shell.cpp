@@ -1,10 +1,10 @@
 // The shell's shared routines: the error report and its trap, the file
 // routines, the temporary folder and the application title.
 
-#include "app/errortrap.h"
-#include "app/files.h"
-#include "app/procnames.h"
-#include "app/shell.h"
+#include "common/errortrap.h"
+#include "common/files.h"
+#include "common/procnames.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/newfile.h"
 #include "tests/support/childprocess.h"
@@ -73,7 +73,7 @@ class ShellTest : public QObject {
             if (mappings() == before)
                 QSKIP("this process's allocator already serves large buffers from its heap");
         }
-        app::readyAllocatorForPictures();
+        common::readyAllocatorForPictures();
         const size_t before = mappings();
         QImage page(1632, 2112, QImage::Format_RGB32); // Letter at 192 dpi
         page.fill(Qt::white);
@@ -84,8 +84,8 @@ class ShellTest : public QObject {
     }
 
     void reportTextIsBuiltPieceByPiece() {
-        const QString t = app::errorReportText(QString::fromLatin1(app::proc::Form1_Form_Load), 130,
-                                               QStringLiteral("Type mismatch"));
+        const QString t = common::errorReportText(QString::fromLatin1(common::proc::mainWindowLoad),
+                                                  130, QStringLiteral("Type mismatch"));
         QCOMPARE(t, QStringLiteral("Type mismatch\r\nin Veltrane2021/08/31.Form1.Form_Load at line "
                                    "130\r\rPlease email screenshot of this message to ") +
                         QStringLiteral(VELTRANE_SUPPORT_EMAIL));
@@ -93,7 +93,7 @@ class ShellTest : public QObject {
 
     void trapReportsEachFailingStepAndGoesOn() {
         MsgBoxRecorder boxes;
-        app::ErrorTrap trap(app::proc::Form2_Picture1_MouseUp);
+        common::ErrorTrap trap(common::proc::viewerReleased);
         QStringList ran;
         trap.at(100, [&] { throw automation::Error(QString()); });
         trap.at(102, [&] { ran << "102"; });
@@ -116,41 +116,42 @@ class ShellTest : public QObject {
     }
 
     void titleLosesWholeWordsPast40Characters() {
-        QCOMPARE(app::shortenTitle(QStringLiteral("Veltrane")), QStringLiteral("Veltrane"));
+        QCOMPARE(common::shortenTitle(QStringLiteral("Veltrane")), QStringLiteral("Veltrane"));
         const QString forty = QStringLiteral("abcdefghij abcdefghij abcdefghij abcdefg");
         QCOMPARE(forty.size(), 40);
-        QCOMPARE(app::shortenTitle(forty), forty);
+        QCOMPARE(common::shortenTitle(forty), forty);
         // 41 characters with the last space at position 35 (1-based).
         const QString fortyOne = QStringLiteral("abcdefghij abcdefghij abcdefghij a bcdefg");
         QCOMPARE(fortyOne.size(), 41);
         QCOMPARE(fortyOne.lastIndexOf(' '), 34);
-        QCOMPARE(app::shortenTitle(fortyOne), fortyOne.left(34));
-        QCOMPARE(app::shortenTitle(QString(50, QLatin1Char('x'))), QString(40, QLatin1Char('x')));
-        app::ShortenAppTitle();
+        QCOMPARE(common::shortenTitle(fortyOne), fortyOne.left(34));
+        QCOMPARE(common::shortenTitle(QString(50, QLatin1Char('x'))),
+                 QString(40, QLatin1Char('x')));
+        common::shortenAppTitle();
         QCOMPARE(ui::appTitle(), QStringLiteral("Veltrane"));
     }
 
     void fileExistsCountsFoldersAndNeverFails() {
-        const QString dir = app::TempPath(QStringLiteral("folder"));
+        const QString dir = common::tempPath(QStringLiteral("folder"));
         QDir().mkpath(dir);
-        QVERIFY(app::FileExists(dir));
-        QVERIFY(!app::FileExists(app::TempPath(QStringLiteral("nothing-here"))));
-        QVERIFY(!app::FileExists(QString()));
-        app::DeleteFileQuietly(app::TempPath(QStringLiteral("nothing-here")));
-        app::DeleteFileQuietly(dir); // a folder is not deleted, and nothing is said
-        QVERIFY(app::FileExists(dir));
+        QVERIFY(common::fileExists(dir));
+        QVERIFY(!common::fileExists(common::tempPath(QStringLiteral("nothing-here"))));
+        QVERIFY(!common::fileExists(QString()));
+        common::deleteFileQuietly(common::tempPath(QStringLiteral("nothing-here")));
+        common::deleteFileQuietly(dir); // a folder is not deleted, and nothing is said
+        QVERIFY(common::fileExists(dir));
     }
 
     void writeBytesIfMissingNeverOverwrites() {
-        const QString path = app::TempPath(QStringLiteral("template.dot"));
-        app::WriteBytesIfMissing(QByteArray("first"), path);
+        const QString path = common::tempPath(QStringLiteral("template.dot"));
+        common::writeBytesIfMissing(QByteArray("first"), path);
         QCOMPARE(testsupport::readFile(path), QByteArray("first"));
-        app::WriteBytesIfMissing(QByteArray("second"), path);
+        common::writeBytesIfMissing(QByteArray("second"), path);
         QCOMPARE(testsupport::readFile(path), QByteArray("first"));
 
-        const QString folder = app::TempPath(QStringLiteral("as-folder.dot"));
+        const QString folder = common::tempPath(QStringLiteral("as-folder.dot"));
         QDir().mkpath(folder);
-        app::WriteBytesIfMissing(QByteArray("x"), folder); // exists: nothing written, no failure
+        common::writeBytesIfMissing(QByteArray("x"), folder); // exists: nothing written, no failure
         QVERIFY(QFileInfo(folder).isDir());
         QFile::remove(path);
     }
@@ -158,21 +159,22 @@ class ShellTest : public QObject {
     void writeBytesLetsPendingEventsRunFirst() {
         bool ran = false;
         QTimer::singleShot(0, [&] { ran = true; });
-        app::WriteBytesIfMissing(QByteArray("x"), app::TempPath(QStringLiteral("events.bin")));
+        common::writeBytesIfMissing(QByteArray("x"),
+                                    common::tempPath(QStringLiteral("events.bin")));
         QVERIFY(ran);
     }
 
     void writeBytesNeverFollowsAPlantedLink() {
         const QString victim = testsupport::sandboxRoot() + QStringLiteral("/victim.txt");
-        const QString link = app::TempPath(QStringLiteral("linked.dot"));
+        const QString link = common::tempPath(QStringLiteral("linked.dot"));
         QVERIFY(::symlink(QFile::encodeName(victim).constData(),
                           QFile::encodeName(link).constData()) == 0);
-        QVERIFY(!app::FileExists(link)); // dangling: does not count as existing
+        QVERIFY(!common::fileExists(link)); // dangling: does not count as existing
         QVERIFY_THROWS_EXCEPTION(automation::Error,
-                                 app::WriteBytesIfMissing(QByteArray("evil"), link));
+                                 common::writeBytesIfMissing(QByteArray("evil"), link));
         QVERIFY(!QFile::exists(victim));
         // Nothing half-written is left beside it either.
-        QCOMPARE(QDir(app::TempFolder())
+        QCOMPARE(QDir(common::tempFolder())
                      .entryList({QStringLiteral(".*partial*")}, QDir::Files | QDir::Hidden),
                  QStringList());
     }
@@ -192,10 +194,10 @@ class ShellTest : public QObject {
              {ui::testing::PathCall(nullptr), noExclusiveRename}) {
             ui::testing::setPathCallsForTests(noLink, rename);
             const QString dir =
-                app::TempPath(rename ? QStringLiteral("claim") : QStringLiteral("move"));
+                common::tempPath(rename ? QStringLiteral("claim") : QStringLiteral("move"));
             QVERIFY(QDir().mkpath(dir));
             const QString path = dir + QStringLiteral("/template.dot");
-            app::WriteBytesIfMissing(QByteArray(100000, 'w'), path);
+            common::writeBytesIfMissing(QByteArray(100000, 'w'), path);
             QCOMPARE(testsupport::readFile(path), QByteArray(100000, 'w'));
             struct stat st {};
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -226,8 +228,8 @@ class ShellTest : public QObject {
             QStringLiteral("mkfs.vfat"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
         if (fusefat.isEmpty() || mkfs.isEmpty() || !QFileInfo::exists(QStringLiteral("/dev/fuse")))
             QSKIP("no FAT file system through FUSE here (fusefat, dosfstools)");
-        const QString image = app::TempPath(QStringLiteral("fat.img"));
-        const QString dir = app::TempPath(QStringLiteral("fat"));
+        const QString image = common::tempPath(QStringLiteral("fat.img"));
+        const QString dir = common::tempPath(QStringLiteral("fat"));
         QFile img(image);
         QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 << 20));
         img.close();
@@ -251,7 +253,7 @@ class ShellTest : public QObject {
         } unmount{dir};
 
         const QString path = dir + QStringLiteral("/template.dot");
-        app::WriteBytesIfMissing(QByteArray(300000, 't'), path);
+        common::writeBytesIfMissing(QByteArray(300000, 't'), path);
         QCOMPARE(testsupport::readFile(path), QByteArray(300000, 't'));
         QVERIFY(::link(QFile::encodeName(path).constData(),
                        QFile::encodeName(dir + QStringLiteral("/other")).constData()) != 0);
@@ -265,7 +267,8 @@ class ShellTest : public QObject {
 
     void writeBytesIntoAMissingFolderFailsClearly() {
         try {
-            app::WriteBytesIfMissing(QByteArray("x"), QStringLiteral("/nonexistent-folder/t.dot"));
+            common::writeBytesIfMissing(QByteArray("x"),
+                                        QStringLiteral("/nonexistent-folder/t.dot"));
             QFAIL("no failure");
         } catch (const automation::Error& e) {
             QVERIFY(e.description().contains(QStringLiteral("/nonexistent-folder/t.dot")));
@@ -273,28 +276,30 @@ class ShellTest : public QObject {
     }
 
     void copyReplacesTargetOnlyWhenComplete() {
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")),
+        const QString src = testsupport::writeFile(common::tempPath(QStringLiteral("src.doc")),
                                                    QByteArray(200000, 'a'));
-        const QString dst = testsupport::writeFile(app::TempPath(QStringLiteral("dst.doc")), "old");
-        app::CopyFileWhole(src, dst);
+        const QString dst =
+            testsupport::writeFile(common::tempPath(QStringLiteral("dst.doc")), "old");
+        common::copyFileWhole(src, dst);
         QCOMPARE(testsupport::readFile(dst), QByteArray(200000, 'a'));
 
         // A missing source fails and leaves the target as it was.
         testsupport::writeFile(dst, "old");
         QVERIFY_THROWS_EXCEPTION(
-            automation::Error, app::CopyFileWhole(app::TempPath(QStringLiteral("gone.doc")), dst));
+            automation::Error,
+            common::copyFileWhole(common::tempPath(QStringLiteral("gone.doc")), dst));
         QCOMPARE(testsupport::readFile(dst), QByteArray("old"));
 
         // A copy that cannot take the name (a folder holds it) is not left
         // behind under its own hidden name.
-        const QString folder = app::TempPath(QStringLiteral("folder.doc"));
+        const QString folder = common::tempPath(QStringLiteral("folder.doc"));
         testsupport::writeFile(folder + QStringLiteral("/inside"), "x");
         quint64 next = 1;
-        app::testing::setCopyNameForTests([&] { return next++; });
-        QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, folder));
-        app::testing::setCopyNameForTests({});
+        common::testing::setCopyNameForTests([&] { return next++; });
+        QVERIFY_THROWS_EXCEPTION(automation::Error, common::copyFileWhole(src, folder));
+        common::testing::setCopyNameForTests({});
         QCOMPARE(next, quint64(2)); // the copy was made, as .~vt1
-        QCOMPARE(QDir(app::TempFolder())
+        QCOMPARE(QDir(common::tempFolder())
                      .entryList({QStringLiteral(".~vt*")}, QDir::AllEntries | QDir::Hidden),
                  QStringList());
         QDir(folder).removeRecursively();
@@ -328,9 +333,10 @@ class ShellTest : public QObject {
         for (int i = 0; i < old.size(); ++i)
             old[i] = char('a' + i % 23);
         const QByteArray fresh(newSize, 'n');
-        const QString dir = app::TempPath(QStringLiteral("in-place"));
+        const QString dir = common::tempPath(QStringLiteral("in-place"));
         const QString target = testsupport::writeFile(dir + QStringLiteral("/notice.doc"), old);
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("new.doc")), fresh);
+        const QString src =
+            testsupport::writeFile(common::tempPath(QStringLiteral("new.doc")), fresh);
         testsupport::Sealed folder(dir);
         if (!folder.sealed)
             QSKIP("this file system cannot seal a folder");
@@ -338,14 +344,14 @@ class ShellTest : public QObject {
         // The failing step does its damage first, as a disk or a network
         // mount reporting late would, and fails once; later calls are real.
         int calls = 0;
-        app::testing::InPlaceCalls stand;
+        common::testing::InPlaceCalls stand;
         if (!canReserve)
             stand.reserve = [](int, long long) { return EOPNOTSUPP; };
         if (failing == QLatin1String("write"))
             stand.write = [&](int fd, const char* data, long long size, long long at) {
                 if (calls++ > 0)
-                    return app::testing::realWriteAt(fd, data, size, at);
-                app::testing::realWriteAt(fd, data, size / 2, at);
+                    return common::testing::realWriteAt(fd, data, size, at);
+                common::testing::realWriteAt(fd, data, size / 2, at);
                 return EIO;
             };
         if (failing == QLatin1String("truncate"))
@@ -358,15 +364,15 @@ class ShellTest : public QObject {
                 ::fsync(fd);
                 return calls++ > 0 ? 0 : EIO;
             };
-        app::testing::setInPlaceCallsForTests(stand);
+        common::testing::setInPlaceCallsForTests(stand);
         bool threw = false;
         try {
-            app::CopyFileWhole(src, target);
+            common::copyFileWhole(src, target);
         } catch (const automation::Error& e) {
             threw = true;
             QVERIFY2(e.description().contains(target), qPrintable(e.description()));
         }
-        app::testing::setInPlaceCallsForTests({});
+        common::testing::setInPlaceCallsForTests({});
         QCOMPARE(threw, fails);
         QCOMPARE(testsupport::readFile(target), fails ? old : fresh);
         QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -376,8 +382,8 @@ class ShellTest : public QObject {
     // A link is written through: the file it names takes the new bytes and
     // keeps its permissions, owner and group; the link stays a link.
     void copyWritesThroughALink() {
-        const QString shared = app::TempPath(QStringLiteral("hr"));
-        const QString mine = app::TempPath(QStringLiteral("mine"));
+        const QString shared = common::tempPath(QStringLiteral("hr"));
+        const QString mine = common::tempPath(QStringLiteral("mine"));
         QVERIFY(QDir().mkpath(mine));
         const QString real =
             testsupport::writeFile(shared + QStringLiteral("/notice.doc"), "the shared notice");
@@ -393,9 +399,10 @@ class ShellTest : public QObject {
         const QString hop = mine + QStringLiteral("/hop.doc");
         QVERIFY(QFile::link(real, hop));
         QCOMPARE(::symlink("hop.doc", QFile::encodeName(link).constData()), 0);
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
+        const QString src =
+            testsupport::writeFile(common::tempPath(QStringLiteral("src.doc")), "new");
 
-        app::CopyFileWhole(src, link);
+        common::copyFileWhole(src, link);
         QCOMPARE(QFileInfo(link).symLinkTarget(), hop);
         QCOMPARE(testsupport::readFile(real), QByteArray("new"));
         struct stat after {};
@@ -412,7 +419,7 @@ class ShellTest : public QObject {
         // A link that points nowhere: the file it names is made.
         const QString dangling = mine + QStringLiteral("/new.doc");
         QCOMPARE(::symlink("../hr/made.doc", QFile::encodeName(dangling).constData()), 0);
-        app::CopyFileWhole(src, dangling);
+        common::copyFileWhole(src, dangling);
         QVERIFY(QFileInfo(dangling).isSymLink());
         QCOMPARE(testsupport::readFile(shared + QStringLiteral("/made.doc")), QByteArray("new"));
 
@@ -421,7 +428,7 @@ class ShellTest : public QObject {
         const QString nowhere = mine + QStringLiteral("/nowhere.doc");
         QCOMPARE(::symlink("../gone/away.doc", QFile::encodeName(nowhere).constData()), 0);
         try {
-            app::CopyFileWhole(src, nowhere);
+            common::copyFileWhole(src, nowhere);
             QFAIL("no failure");
         } catch (const automation::Error& e) {
             QVERIFY2(e.description().contains(mine + QStringLiteral("/../gone/away.doc")) &&
@@ -433,7 +440,7 @@ class ShellTest : public QObject {
         if (folder.sealed) {
             const QString sealed = mine + QStringLiteral("/sealed.doc");
             QCOMPARE(::symlink("../hr/refused.doc", QFile::encodeName(sealed).constData()), 0);
-            QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, sealed));
+            QVERIFY_THROWS_EXCEPTION(automation::Error, common::copyFileWhole(src, sealed));
             QVERIFY(!QFileInfo::exists(shared + QStringLiteral("/refused.doc")));
             QVERIFY(QFileInfo(sealed).isSymLink());
         }
@@ -442,18 +449,19 @@ class ShellTest : public QObject {
     // A replacement keeps who may read the old file; a new file gets what
     // the umask gives.
     void copyKeepsTheReplacedFilesPermissions() {
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
-        const QString kept = testsupport::writeFile(app::TempPath(QStringLiteral("private.doc")),
+        const QString src =
+            testsupport::writeFile(common::tempPath(QStringLiteral("src.doc")), "new");
+        const QString kept = testsupport::writeFile(common::tempPath(QStringLiteral("private.doc")),
                                                     "an older, private notice");
         const QByteArray k = QFile::encodeName(kept);
         QCOMPARE(::chmod(k.constData(), 0600), 0);
         const bool root = ::geteuid() == 0;
         if (root) // someone else's file, in someone else's group
             QCOMPARE(::chown(k.constData(), 65534, 65534), 0);
-        const QString fresh = app::TempPath(QStringLiteral("fresh.doc"));
+        const QString fresh = common::tempPath(QStringLiteral("fresh.doc"));
         const mode_t savedMask = ::umask(027);
-        app::CopyFileWhole(src, kept);
-        app::CopyFileWhole(src, fresh);
+        common::copyFileWhole(src, kept);
+        common::copyFileWhole(src, fresh);
         ::umask(savedMask);
 
         struct stat st {};
@@ -470,15 +478,16 @@ class ShellTest : public QObject {
 
     // The longest name a folder takes: the copy beside it must not need more.
     void copySavesUnderTheLongestName() {
-        const QString dir = app::TempPath(QStringLiteral("long"));
+        const QString dir = common::tempPath(QStringLiteral("long"));
         QVERIFY(QDir().mkpath(dir));
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("src.doc")), "new");
+        const QString src =
+            testsupport::writeFile(common::tempPath(QStringLiteral("src.doc")), "new");
         const QString name = QString(84, QChar(0x8B66)) + QStringLiteral("abc"); // 255 bytes
         QCOMPARE(QFile::encodeName(name).size(), 255);
         const QString target = dir + QLatin1Char('/') + name;
-        app::CopyFileWhole(src, target);
+        common::copyFileWhole(src, target);
         testsupport::writeFile(src, "newer");
-        app::CopyFileWhole(src, target);
+        common::copyFileWhole(src, target);
         QCOMPARE(testsupport::readFile(target), QByteArray("newer"));
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{name});
     }
@@ -547,7 +556,7 @@ class ShellTest : public QObject {
     }
     void copyInPlaceOnAFullDiskKeepsTheOldFile() {
         QFETCH(bool, canReserve);
-        const QString mount = app::TempPath(QStringLiteral("small-disk"));
+        const QString mount = common::tempPath(QStringLiteral("small-disk"));
         QVERIFY(QDir().mkpath(mount));
         const QByteArray m = QFile::encodeName(mount);
         if (::mount("tmpfs", m.constData(), "tmpfs", 0, "size=1m") != 0)
@@ -563,30 +572,30 @@ class ShellTest : public QObject {
         QCOMPARE(::statvfs(m.constData(), &fs), 0);
         testsupport::writeFile(mount + QStringLiteral("/filler"),
                                QByteArray(qsizetype(fs.f_bavail * fs.f_bsize) - 100000, 'f'));
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("big.doc")),
+        const QString src = testsupport::writeFile(common::tempPath(QStringLiteral("big.doc")),
                                                    QByteArray(600000, 'n'));
         testsupport::Sealed folder(dir);
         if (!folder.sealed)
             QSKIP("this file system cannot seal a folder");
         if (!canReserve)
-            app::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
-        QVERIFY_THROWS_EXCEPTION(automation::Error, app::CopyFileWhole(src, target));
-        app::testing::setReserveForTests(nullptr);
+            common::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
+        QVERIFY_THROWS_EXCEPTION(automation::Error, common::copyFileWhole(src, target));
+        common::testing::setReserveForTests(nullptr);
         QCOMPARE(testsupport::readFile(target), QByteArray(200000, 'o'));
     }
 
     // The same where the write is cut short by the file size limit, which
     // any user can set.
     void copyInPlaceCutShortPutsTheOldBytesBack() {
-        const QString dir = app::TempPath(QStringLiteral("limited"));
+        const QString dir = common::tempPath(QStringLiteral("limited"));
         const QString target =
             testsupport::writeFile(dir + QStringLiteral("/notice.doc"), QByteArray(100000, 'o'));
-        const QString src = testsupport::writeFile(app::TempPath(QStringLiteral("big.doc")),
+        const QString src = testsupport::writeFile(common::tempPath(QStringLiteral("big.doc")),
                                                    QByteArray(300000, 'n'));
         testsupport::Sealed folder(dir);
         if (!folder.sealed)
             QSKIP("this file system cannot seal a folder");
-        app::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
+        common::testing::setReserveForTests([](int, long long) { return EOPNOTSUPP; });
         struct rlimit saved {};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
@@ -595,13 +604,13 @@ class ShellTest : public QObject {
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
         bool threw = false;
         try {
-            app::CopyFileWhole(src, target);
+            common::copyFileWhole(src, target);
         } catch (const automation::Error&) {
             threw = true;
         }
         ::setrlimit(RLIMIT_FSIZE, &saved);
         ::signal(SIGXFSZ, oldHandler);
-        app::testing::setReserveForTests(nullptr);
+        common::testing::setReserveForTests(nullptr);
         QVERIFY(threw);
         QCOMPARE(testsupport::readFile(target), QByteArray(100000, 'o'));
     }
@@ -610,13 +619,13 @@ class ShellTest : public QObject {
         const QByteArray saved = qgetenv("TEMP");
         ::unsetenv("TEMP");
         ::setenv("tEmP", "/some/where", 1);
-        QCOMPARE(app::TempFolder(), QStringLiteral("/some/where"));
-        QCOMPARE(app::TempPath(QStringLiteral("a.doc")), QStringLiteral("/some/where/a.doc"));
+        QCOMPARE(common::tempFolder(), QStringLiteral("/some/where"));
+        QCOMPARE(common::tempPath(QStringLiteral("a.doc")), QStringLiteral("/some/where/a.doc"));
         ::unsetenv("tEmP");
 
         // Unset or empty: a private folder that only this user can enter.
         ::setenv("TEMP", "", 1);
-        const QString priv = app::TempFolder();
+        const QString priv = common::tempFolder();
         QVERIFY(!priv.isEmpty());
         struct stat st {};
         QCOMPARE(::lstat(QFile::encodeName(priv).constData(), &st), 0);

@@ -1,8 +1,8 @@
 // One running program per user and temporary folder, with real program
 // processes: a later start hands over to the running one and ends.
 
-#include "app/shell.h"
 #include "app/singleinstance.h"
+#include "common/shell.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 
@@ -139,7 +139,7 @@ int runSlowToEnd(int argc, char** argv) {
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (QFileInfo::exists(endNow))
-            app::EndProgram(0);
+            common::endProgram(0);
     });
     poll.start(50);
     return QApplication::exec();

@@ -1,13 +1,13 @@
 // The whole road of one generation with the real LibreOffice, and the
 // produced document read back by independent readers (antiword, catdoc).
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/office/office_testing.h"
 #include "platform/office/wordmodel/picture_and_text.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/doctools.h"
 #include "tests/support/testenv.h"
@@ -30,16 +30,16 @@
 
 using testsupport::MsgBoxRecorder;
 
-struct Form2Probe {
-    static float zoom(const Form2* f) { return f->mZoom; }
-    static QSize image(const Form2* f) { return {f->mImageWidth, f->mImageHeight}; }
-    static bool setUpDue(const Form2* f) { return f->mFirstActivate; }
+struct PreviewWindowProbe {
+    static float zoom(const PreviewWindow* f) { return f->mZoom; }
+    static QSize image(const PreviewWindow* f) { return {f->mImageWidth, f->mImageHeight}; }
+    static bool setUpDue(const PreviewWindow* f) { return f->mFirstActivate; }
 };
 
 namespace {
 
 QStringList tempDocs() {
-    return QDir(app::TempFolder()).entryList({QStringLiteral("*")}, QDir::Files);
+    return QDir(common::tempFolder()).entryList({QStringLiteral("*")}, QDir::Files);
 }
 
 // Text as antiword and catdoc see it; folded() folds runs of white space.
@@ -125,7 +125,7 @@ bool onlyTheIdleOffice() {
 
 // What the office must never leave beside the program's files.
 QStringList officeLitter() {
-    return QDir(app::TempFolder())
+    return QDir(common::tempFolder())
         .entryList({QStringLiteral(".~lock.*"), QStringLiteral("lu*.tmp")},
                    QDir::Files | QDir::Hidden | QDir::System);
 }
@@ -134,48 +134,48 @@ QStringList officeLitter() {
 
 class GenerationOfficeTest : public QObject {
     Q_OBJECT
-    QPointer<Form1> form;
+    QPointer<MainWindow> form;
 
     QString generateOnce(MsgBoxRecorder& boxes) {
         for (const QString& f : tempDocs())
-            QFile::remove(app::TempPath(f));
+            QFile::remove(common::tempPath(f));
         form->show();
-        form->PushButton6->click();
+        form->createButton->click();
         if (!boxes.seen.isEmpty())
             return QString();
         const QStringList docs = tempDocs();
         if (docs.size() != 1)
             qWarning() << "temporary folder holds" << docs;
-        return docs.size() == 1 ? app::TempPath(docs[0]) : QString();
+        return docs.size() == 1 ? common::tempPath(docs[0]) : QString();
     }
 
   private slots:
     void initTestCase() {
         automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-        app::setAppPathForTests(testsupport::sandboxRoot());
+        common::setAppPathForTests(testsupport::sandboxRoot());
         MsgBoxRecorder boxes;
-        form = Form1::create();
+        form = MainWindow::create();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        QVERIFY(!app::programEnded());
+        QVERIFY(!common::programEnded());
         QVERIFY(onlyTheIdleOffice()); // the start-up check leaves the office idle
     }
 
     void sampleDataFillsEveryPlaceholder() {
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         const QString doc = generateOnce(boxes);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(!doc.isEmpty());
         QVERIFY(
             QRegularExpression(QStringLiteral("/amerrow[1-9]{8}\\.doc$")).match(doc).hasMatch());
-        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
-        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+        QVERIFY(!QFile::exists(common::tempPath(QStringLiteral("template.dot"))));
+        QVERIFY(!QFile::exists(common::tempPath(QStringLiteral("temp.bmp"))));
 
         const QString text = folded(antiword(doc));
         for (int i = 0; i < 9; ++i)
-            QVERIFY2(text.contains(folded(form->Text1[size_t(i)]->Text())),
-                     qPrintable(form->Text1[size_t(i)]->Text() + " not in: " + text));
-        for (auto* field : form->Text1)
+            QVERIFY2(text.contains(folded(form->fields()[size_t(i)]->Text())),
+                     qPrintable(form->fields()[size_t(i)]->Text() + " not in: " + text));
+        for (auto* field : form->fields())
             QVERIFY2(!text.contains(field->Tag, Qt::CaseInsensitive), qPrintable(text));
         QVERIFY(text.contains(QStringLiteral("Employee Warning Notice")));
         const QString cat = folded(catdoc(doc));
@@ -190,10 +190,10 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(!cat.contains(QStringLiteral("[EmployeeName]")));
 
         // The preview shows a picture of the page, and the main window is hidden.
-        Form2* preview = Form2::loaded();
+        PreviewWindow* preview = PreviewWindow::loaded();
         QVERIFY(preview && preview->isVisible());
         QVERIFY(!form->isVisible());
-        const QImage pic = preview->picture1();
+        const QImage pic = preview->picture();
         QVERIFY(!pic.isNull());
         QVERIFY(pic.width() > 500 && pic.height() > 500);
         int dark = 0;
@@ -209,29 +209,29 @@ class GenerationOfficeTest : public QObject {
     // every zoom step back to 1.0 falls back and the natural view never returns.
     void theSampleNoticeZoomsBackToNaturalSize() {
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         const QString doc = generateOnce(boxes);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(!doc.isEmpty());
-        Form2* preview = Form2::loaded();
+        PreviewWindow* preview = PreviewWindow::loaded();
         QVERIFY(preview && preview->isVisible());
-        QTRY_VERIFY(!Form2Probe::setUpDue(preview)); // the activation's set-up has run
-        const QSize natural = Form2Probe::image(preview);
+        QTRY_VERIFY(!PreviewWindowProbe::setUpDue(preview)); // the activation's set-up has run
+        const QSize natural = PreviewWindowProbe::image(preview);
         qInfo("sample notice at natural size: %d x %d twips", natural.width(), natural.height());
-        auto shown = [&] { return QSize(preview->Picture1->Width(), preview->Picture1->Height()); };
-        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
-        const QImage atNatural = preview->Picture1->Image();
+        auto shown = [&] { return QSize(preview->viewer->Width(), preview->viewer->Height()); };
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 1.0f);
+        const QImage atNatural = preview->viewer->Image();
 
-        QTest::mouseClick(preview->PushButton2, Qt::LeftButton); // Zoom Out
-        QCOMPARE(Form2Probe::zoom(preview), 0.75f);
+        QTest::mouseClick(preview->zoomOutButton, Qt::LeftButton); // Zoom Out
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 0.75f);
         QCOMPARE(shown(),
                  QSize(int(float(natural.width()) * 0.75f), int(float(natural.height()) * 0.75f)));
-        QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // Zoom In
-        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QTest::mouseClick(preview->zoomInButton, Qt::LeftButton); // Zoom In
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 1.0f);
         QCOMPARE(shown(), natural);
         // The page painted again at its natural size (the same picture, give or take
         // the smoothing of a repaint).
-        const QImage again = preview->Picture1->Image();
+        const QImage again = preview->viewer->Image();
         QCOMPARE(again.size(), atNatural.size());
         const int dark = darkPixels(atNatural);
         QVERIFY2(dark > 1000 && qAbs(darkPixels(again) - dark) < dark / 50,
@@ -239,25 +239,25 @@ class GenerationOfficeTest : public QObject {
         // Clear of the caps, not just under them.
         QVERIFY2(natural.width() < 11400 && natural.height() <= 12900,
                  qPrintable(QStringLiteral("%1 x %2").arg(natural.width()).arg(natural.height())));
-        QTest::mouseClick(preview->PushButton1, Qt::LeftButton); // 1.25 is beyond the height cap
-        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QTest::mouseClick(preview->zoomInButton, Qt::LeftButton); // 1.25 is beyond the height cap
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 1.0f);
         QCOMPARE(boxes.prompts(), QStringList());
 
         // With both bars at their ends, at natural size and zoomed out, the
         // notice's last line and last letter are in view, and the notice never
         // touches the viewport's edges.
-        const QRect ink = office::pageContentBox(preview->Zoom_Ori->Picture());
+        const QRect ink = office::pageContentBox(preview->unzoomed->Picture());
         const double twipsPerPixel = 1440.0 / 192.0;
         for (int outSteps = 0; outSteps < 2; ++outSteps) {
-            const double zoom = Form2Probe::zoom(preview);
-            preview->HScroll1->setValue(preview->HScroll1->maximum());
-            preview->VScroll1->setValue(preview->VScroll1->maximum());
+            const double zoom = PreviewWindowProbe::zoom(preview);
+            preview->hScroll->setValue(preview->hScroll->maximum());
+            preview->vScroll->setValue(preview->vScroll->maximum());
             const double right = (ink.right() + 1) * twipsPerPixel * zoom;
             const double bottom = (ink.bottom() + 1) * twipsPerPixel * zoom;
             const double shownRight =
-                -double(preview->Picture1->Left()) + preview->Picture2->ScaleWidth();
+                -double(preview->viewer->Left()) + preview->viewport->ScaleWidth();
             const double shownBottom =
-                -double(preview->Picture1->Top()) + preview->Picture2->ScaleHeight();
+                -double(preview->viewer->Top()) + preview->viewport->ScaleHeight();
             QVERIFY2(right < shownRight && bottom < shownBottom,
                      qPrintable(QStringLiteral("zoom %1: ink to %2 x %3, shown to %4 x %5")
                                     .arg(zoom)
@@ -267,7 +267,7 @@ class GenerationOfficeTest : public QObject {
                                     .arg(shownBottom)));
             QVERIFY(ink.left() * twipsPerPixel * zoom >= 60 &&
                     ink.top() * twipsPerPixel * zoom >= 60);
-            QTest::mouseClick(preview->PushButton2, Qt::LeftButton); // Zoom Out
+            QTest::mouseClick(preview->zoomOutButton, Qt::LeftButton); // Zoom Out
         }
     }
 
@@ -279,16 +279,16 @@ class GenerationOfficeTest : public QObject {
         const QStringList words{"Smith", "Иванов", "Παπαδόπουλος", "محمد",   "כהן",
                                 "शर्मा",  "王伟",   "やまだ",       "김민준", "😀👍"};
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
-        form->Text1[0]->SetText(words.mid(0, 3).join(' '));
-        form->Text1[1]->SetText(words.mid(3, 2).join(' '));
-        form->Text1[2]->SetText(words[5]);
-        form->Text1[3]->SetText(words.mid(6, 3).join(' '));
-        form->Text1[5]->SetText(words[9]);
+        form->sampleButton->click();
+        form->field(entry::Fact::EmployeeName)->SetText(words.mid(0, 3).join(' '));
+        form->field(entry::Fact::Manager)->SetText(words.mid(3, 2).join(' '));
+        form->field(entry::Fact::Department)->SetText(words[5]);
+        form->field(entry::Fact::Infraction)->SetText(words.mid(6, 3).join(' '));
+        form->field(entry::Fact::Consequences)->SetText(words[9]);
         const QString doc = generateOnce(boxes);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(!doc.isEmpty());
-        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        QVERIFY(PreviewWindow::loaded() && PreviewWindow::loaded()->isVisible());
 
         const auto checkGlyphs = [&](const QString& fontconfigFile) {
             testsupport::ChildProcess p;
@@ -340,11 +340,12 @@ class GenerationOfficeTest : public QObject {
 
     void anyTextArrivesAsTyped() {
         MsgBoxRecorder boxes;
-        form->Text1[0]->SetText(QStringLiteral("$1 & \\ ( ) [x] 山田太郎 مرحبا 😀"));
-        form->Text1[3]->SetText(QStringLiteral("first line\r\nsecond line"));
-        form->Text1[1]->SetText(QStringLiteral("x[JobTitle]x"));
-        form->Text1[6]->SetText(QStringLiteral("Clerk"));
-        form->Text1[4]->SetText(QString());
+        form->field(entry::Fact::EmployeeName)
+            ->SetText(QStringLiteral("$1 & \\ ( ) [x] 山田太郎 مرحبا 😀"));
+        form->field(entry::Fact::Infraction)->SetText(QStringLiteral("first line\r\nsecond line"));
+        form->field(entry::Fact::Manager)->SetText(QStringLiteral("x[JobTitle]x"));
+        form->field(entry::Fact::JobTitle)->SetText(QStringLiteral("Clerk"));
+        form->field(entry::Fact::Improvement)->SetText(QString());
         const QString doc = generateOnce(boxes);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(!doc.isEmpty());
@@ -364,21 +365,21 @@ class GenerationOfficeTest : public QObject {
 
     void aLongDocumentsPreviewSaysWhereItEnds() {
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         // About 55 of these make a page: some two dozen pages.
         QStringList lines;
         for (int i = 1; i <= 1320; ++i)
             lines
                 << QStringLiteral("Line %1 of the description, long enough to fill a row.").arg(i);
-        form->Text1[3]->SetText(lines.join(QStringLiteral("\r\n")));
+        form->field(entry::Fact::Infraction)->SetText(lines.join(QStringLiteral("\r\n")));
         const QString doc = generateOnce(boxes);
-        form->PushButton4->click();
+        form->sampleButton->click();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(catdoc(doc).contains(QStringLiteral("Line 1320 of the description")));
 
         // The picture ends in the note that a page of the same width would get
         // for "the first 10 of N pages"; find N.
-        const QImage pic = Form2::loaded()->picture1().convertToFormat(QImage::Format_RGB32);
+        const QImage pic = PreviewWindow::loaded()->picture().convertToFormat(QImage::Format_RGB32);
         // Far taller than the preview ever enlarges: made at the resolution its
         // natural size needs on this (offscreen, 96 dpi) screen, not twice it.
         QCOMPARE(pic.dotsPerMeterX(), qRound(96 / 0.0254));
@@ -408,13 +409,13 @@ class GenerationOfficeTest : public QObject {
                 if (qGray(pic.pixel(x, y)) < 64)
                     textRight = std::max(textRight, x);
         QVERIFY(textRight > 0);
-        QVERIFY2((textRight + 1) * 1440 / dpi < Form2::loaded()->Picture2->ScaleWidth(),
+        QVERIFY2((textRight + 1) * 1440 / dpi < PreviewWindow::loaded()->viewport->ScaleWidth(),
                  qPrintable(QString::number(textRight)));
     }
 
     void anOfficeKilledMidwayIsReportedAndTheNextRunWorks() {
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         // The last notice is on the clipboard: it must not be shown for this run.
         QVERIFY(!generateOnce(boxes).isEmpty());
         QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
@@ -423,7 +424,7 @@ class GenerationOfficeTest : public QObject {
         // The office is already running and idle, so strike once the generation has
         // written its template: the office is then opening or filling it, well before
         // the picture is done.
-        const QString templateFile = app::TempFolder() + QStringLiteral("/template.dot");
+        const QString templateFile = common::tempFolder() + QStringLiteral("/template.dot");
         std::thread killer([&] {
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!stop && std::chrono::steady_clock::now() < until) {
@@ -439,7 +440,7 @@ class GenerationOfficeTest : public QObject {
         });
         const auto started = std::chrono::steady_clock::now();
         form->show();
-        form->PushButton6->click();
+        form->createButton->click();
         stop = true;
         killer.join();
         QCOMPARE(killed.load(), 1);
@@ -452,9 +453,9 @@ class GenerationOfficeTest : public QObject {
         QVERIFY(onlyTheIdleOffice());
         // Struck before its copy, this run has no picture of its own to show.
         const QString seen = boxes.prompts().join('\n');
-        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        QVERIFY(PreviewWindow::loaded() && PreviewWindow::loaded()->isVisible());
         if (seen.contains(QStringLiteral("Form1.SaveDocAsJPG at line 120\r")))
-            QVERIFY2(Form2::loaded()->picture1().isNull(), qPrintable(seen));
+            QVERIFY2(PreviewWindow::loaded()->picture().isNull(), qPrintable(seen));
 
         MsgBoxRecorder again;
         const QString doc = generateOnce(again);
@@ -470,7 +471,7 @@ class GenerationOfficeTest : public QObject {
             QStringLiteral(VELTRANE_OFFICE_PLUGIN), "veltrane_office_testing_on_picture");
         QVERIFY(onPicture);
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         QVERIFY(!generateOnce(boxes).isEmpty()); // its notice is on the clipboard now
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
         QVERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
@@ -496,10 +497,10 @@ class GenerationOfficeTest : public QObject {
             QVERIFY2(reported("Form1.SaveDocAsJPG", 120), qPrintable(seen));
             QVERIFY2(reported("Form1.SaveDocAsJPG", 122), qPrintable(seen));
             QVERIFY2(reported("Form1.PushButton6_Click", 200), qPrintable(seen));
-            Form2* preview = Form2::loaded();
+            PreviewWindow* preview = PreviewWindow::loaded();
             QVERIFY(preview && preview->isVisible());
-            QVERIFY(preview->picture1().isNull());
-            QVERIFY(!QFileInfo::exists(app::TempPath(QStringLiteral("temp.bmp"))));
+            QVERIFY(preview->picture().isNull());
+            QVERIFY(!QFileInfo::exists(common::tempPath(QStringLiteral("temp.bmp"))));
             QCOMPARE(QGuiApplication::clipboard()->text(), text); // words the user copied stay
             QVERIFY(!form->mBusy);
             QVERIFY(onlyTheIdleOffice());
@@ -534,7 +535,7 @@ class GenerationOfficeTest : public QObject {
             return least;
         };
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         generateOnce(boxes);
         const double first = settled();
         recycleAfter(4); // an office is replaced and warmed every other generation
@@ -556,7 +557,7 @@ class GenerationOfficeTest : public QObject {
 
     void anIdleOfficeKilledBetweenGenerationsIsReplaced() {
         MsgBoxRecorder boxes;
-        form->PushButton4->click();
+        form->sampleButton->click();
         QVERIFY(onlyTheIdleOffice());
         for (int pid : officeChildren())
             ::kill(pid, SIGKILL);
@@ -581,11 +582,11 @@ class GenerationOfficeTest : public QObject {
         for (int pid : officeChildren()) // as in a program that starts now
             ::kill(pid, SIGKILL);
         MsgBoxRecorder boxes;
-        QPointer<Form1> second = Form1::create();
+        QPointer<MainWindow> second = MainWindow::create();
         qputenv("XDG_CACHE_HOME", saved);
         restoreTmpdir(savedTmp);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        QVERIFY(!app::programEnded());
+        QVERIFY(!common::programEnded());
         QVERIFY(QFileInfo(systemTemp +
                           QStringLiteral("/veltrane-cache-%1/office-profiles/0").arg(::getuid()))
                     .isDir());
@@ -613,13 +614,13 @@ class GenerationOfficeTest : public QObject {
                                               "folder\\); %1/veltrane-cache-%2 \\(.+\\)$")
                                    .arg(QRegularExpression::escape(plainFile))
                                    .arg(::getuid())));
-        QPointer<Form1> second = Form1::create();
+        QPointer<MainWindow> second = MainWindow::create();
         qputenv("XDG_CACHE_HOME", saved);
         restoreTmpdir(savedTmp);
-        QVERIFY(app::programEnded());
+        QVERIFY(common::programEnded());
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.startsWith(QStringLiteral("Error 842001.")));
-        app::resetProgramEndedForTests();
+        common::resetProgramEndedForTests();
         delete second.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(onlyTheIdleOffice());

@@ -1,9 +1,9 @@
 // An organisation's own template through the whole road of a generation with
 // the real LibreOffice, the notice read back by antiword and catdoc.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 #include "tests/support/childprocess.h"
@@ -47,7 +47,7 @@ QString proofFile() {
 
 class OwnTemplateOfficeTest : public QObject {
     Q_OBJECT
-    QPointer<Form1> form;
+    QPointer<MainWindow> form;
 
     QString ownTemplate() const {
         return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/veltrane/template.dot");
@@ -61,22 +61,22 @@ class OwnTemplateOfficeTest : public QObject {
 
     // One generation with the sample data; the filled document, or "".
     QString generate() {
-        const QStringList old = QDir(app::TempFolder()).entryList(QDir::Files);
+        const QStringList old = QDir(common::tempFolder()).entryList(QDir::Files);
         for (const QString& f : old)
-            QFile::remove(app::TempPath(f));
+            QFile::remove(common::tempPath(f));
         form->show();
-        form->PushButton4->click();
-        form->PushButton6->click();
+        form->sampleButton->click();
+        form->createButton->click();
         const QStringList docs =
-            QDir(app::TempFolder()).entryList({QStringLiteral("amerrow*.doc")}, QDir::Files);
-        return docs.size() == 1 ? app::TempPath(docs[0]) : QString();
+            QDir(common::tempFolder()).entryList({QStringLiteral("amerrow*.doc")}, QDir::Files);
+        return docs.size() == 1 ? common::tempPath(docs[0]) : QString();
     }
 
     // Every sample value is in the notice, as both readers see it.
     void verifySampleValues(const QString& doc, const QStringList& except = {}) {
         const QString a = antiword(doc);
         const QString c = catdoc(doc);
-        for (auto* field : form->Text1) {
+        for (auto* field : form->fields()) {
             const QString value = field->Text().simplified();
             if (except.contains(field->Tag))
                 continue;
@@ -91,11 +91,11 @@ class OwnTemplateOfficeTest : public QObject {
         // The macro of the macro template would write here, were it ever run.
         qputenv("VELTRANE_MACRO_PROOF", QFile::encodeName(proofFile()));
         automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-        app::setAppPathForTests(testsupport::sandboxRoot());
+        common::setAppPathForTests(testsupport::sandboxRoot());
         MsgBoxRecorder boxes;
-        form = Form1::create();
+        form = MainWindow::create();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        QVERIFY(!app::programEnded());
+        QVERIFY(!common::programEnded());
     }
 
     void init() {
@@ -122,7 +122,7 @@ class OwnTemplateOfficeTest : public QObject {
             QVERIFY2(text.contains(QStringLiteral("Ardmoor Widgets Ltd")), qPrintable(text));
             QVERIFY2(!text.contains(QStringLiteral("Company Name")), qPrintable(text));
         }
-        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
+        QVERIFY(!QFile::exists(common::tempPath(QStringLiteral("template.dot"))));
     }
 
     void aRefusedTemplateIsToldAndTheBuiltInMakesTheNotice_data() {
@@ -173,7 +173,8 @@ class OwnTemplateOfficeTest : public QObject {
                  qPrintable(boxes.seen[0].prompt));
         QVERIFY(!doc.isEmpty());
         verifySampleValues(doc, {QStringLiteral("[JobTitle]"), QStringLiteral("[EmployeeID]")});
-        QVERIFY(!antiword(doc).contains(form->Text1[6]->Text())); // the job title
+        QVERIFY(
+            !antiword(doc).contains(form->field(entry::Fact::JobTitle)->Text())); // the job title
         QFile::remove(ownTemplate());
     }
 

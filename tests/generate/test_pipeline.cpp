@@ -1,12 +1,12 @@
 // One generation against the recording word processor: the exact member
 // calls, the temporary files, the hand-over, and what failures leave behind.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "generate/clipboard.h"
 #include "generate/randomname.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 #include "tests/support/fakeword.h"
 #include "tests/support/testenv.h"
 
@@ -23,12 +23,12 @@ using testsupport::MsgBoxRecorder;
 namespace {
 
 QStringList tempFiles() {
-    return QDir(app::TempFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    return QDir(common::tempFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot);
 }
 
 void clearTemp() {
     for (const QString& f : tempFiles())
-        QFile::remove(app::TempPath(f));
+        QFile::remove(common::tempPath(f));
 }
 
 double fixedClock() {
@@ -40,18 +40,18 @@ double fixedClock() {
 class PipelineTest : public QObject {
     Q_OBJECT
     std::shared_ptr<testsupport::FakeWordState> word;
-    QPointer<Form1> form;
+    QPointer<MainWindow> form;
 
     // Runs one generation and returns the log from the first CreateObject on.
     QStringList generate() {
         word->log.clear();
-        form->PushButton6_Click();
+        form->createClicked();
         return word->log;
     }
 
     void openMainWindow() {
         MsgBoxRecorder boxes;
-        form = Form1::create();
+        form = MainWindow::create();
         QVERIFY(boxes.seen.isEmpty());
         form->show();
     }
@@ -59,7 +59,7 @@ class PipelineTest : public QObject {
   private slots:
     void initTestCase() {
         word = testsupport::installFakeWord();
-        app::setAppPathForTests(testsupport::sandboxRoot());
+        common::setAppPathForTests(testsupport::sandboxRoot());
     }
 
     void init() {
@@ -81,8 +81,8 @@ class PipelineTest : public QObject {
         pic.setDotsPerMeterY(7559);
         word->picture = pic;
         for (int i = 0; i < 9; ++i)
-            form->Text1[size_t(i)]->SetText(QStringLiteral("v%1").arg(i));
-        if (Form2* f2 = Form2::loaded())
+            form->fields()[size_t(i)]->SetText(QStringLiteral("v%1").arg(i));
+        if (PreviewWindow* f2 = PreviewWindow::loaded())
             f2->hide();
         form->show();
     }
@@ -95,13 +95,13 @@ class PipelineTest : public QObject {
         const QStringList log = generate();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join("\n---\n")));
 
-        const QString tpl = app::TempPath(QStringLiteral("template.dot"));
+        const QString tpl = common::tempPath(QStringLiteral("template.dot"));
         QStringList expected{
             QStringLiteral("CreateObject(Word.Application)"),
             QStringLiteral("Application.Documents Get()"),
             QStringLiteral("Documents.Open Call(Str(\"%1\"), ReadOnly=Bool(true))").arg(tpl)};
         for (int i = 0; i < 9; ++i) {
-            const QString tag = form->Text1[size_t(i)]->Tag;
+            const QString tag = form->fields()[size_t(i)]->Tag;
             expected << QStringLiteral("Document.StoryRanges Get()")
                      << QStringLiteral("StoryRanges ForEach()")
                      << QStringLiteral("Story0.Find Get()")
@@ -138,10 +138,10 @@ class PipelineTest : public QObject {
                        "Shape1.TextFrame.TextRange.Find.Execute Call(Str(\"%1\"), Missing, "
                        "Missing, "
                        "Missing, Missing, Missing, Missing, Missing, Missing, Str(\"v%2\"), I2(2))")
-                       .arg(form->Text1[size_t(i)]->Tag)
+                       .arg(form->fields()[size_t(i)]->Tag)
                        .arg(i);
         }
-        const QString doc = Form2::loaded()->mWordFile;
+        const QString doc = PreviewWindow::loaded()->mWordFile;
         expected << QStringLiteral("Document.SaveAs Call(Str(\"%1\"))").arg(doc)
                  << QStringLiteral("Application.DisplayAlerts Put(Bool(false))")
                  << QStringLiteral("Document.Close Call()")
@@ -171,36 +171,56 @@ class PipelineTest : public QObject {
                      .match(files[0])
                      .hasMatch(),
                  qPrintable(files[0]));
-        Form2* preview = Form2::loaded();
+        PreviewWindow* preview = PreviewWindow::loaded();
         QVERIFY(preview);
-        QCOMPARE(preview->mWordFile, app::TempPath(files[0]));
+        QCOMPARE(preview->mWordFile, common::tempPath(files[0]));
         QVERIFY(preview->isVisible());
         QVERIFY(!form->isVisible());
-        QCOMPARE(preview->picture1().size(), QSize(300, 400));
+        QCOMPARE(preview->picture().size(), QSize(300, 400));
         QVERIFY(!form->mBusy);
-        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
+        QCOMPARE(form->pointer.MousePointer(), int(ui::vbDefault));
         // The clipboard now holds what the word processor copied.
         QCOMPARE(QGuiApplication::clipboard()->image().size(), QSize(300, 400));
         QCOMPARE(generate::lastClipboardAttempts(), 1);
+    }
+
+    void backFromThePreviewShowsTheMainWindowAgain() {
+        MsgBoxRecorder boxes;
+        generate();
+        PreviewWindow* preview = PreviewWindow::loaded();
+        const QString document = preview->mWordFile;
+        QTest::mouseClick(preview->backButton, Qt::LeftButton);
+        QVERIFY(form->isVisible());
+        QVERIFY(!preview->isVisible());
+        QVERIFY(!QFile::exists(document));
+
+        // Should the main window be gone, Back loads it again.
+        generate();
+        delete form.data();
+        QTest::mouseClick(preview->backButton, Qt::LeftButton);
+        form = MainWindow::instance();
+        QVERIFY(form);
+        QVERIFY(form->isVisible());
+        QVERIFY(boxes.seen.isEmpty());
     }
 
     void replacementFollowsTheFieldOrder() {
         MsgBoxRecorder boxes;
         word->stories = {
             QStringLiteral("A=[EmployeeName] B=[JobTitle] C=[Manager] D=[employeename]")};
-        form->Text1[0]->SetText(QStringLiteral("x[JobTitle]x"));
-        form->Text1[6]->SetText(QStringLiteral("y[EmployeeName]y"));
-        form->Text1[1]->SetText(QString());
+        form->field(entry::Fact::EmployeeName)->SetText(QStringLiteral("x[JobTitle]x"));
+        form->field(entry::Fact::JobTitle)->SetText(QStringLiteral("y[EmployeeName]y"));
+        form->field(entry::Fact::Manager)->SetText(QString());
         generate();
         // A later placeholder typed into an earlier field is replaced again;
         // an earlier one stays as typed; an empty field removes its placeholder.
-        QCOMPARE(word->saved.value(Form2::loaded()->mWordFile),
+        QCOMPARE(word->saved.value(PreviewWindow::loaded()->mWordFile),
                  QStringLiteral("A=xy[EmployeeName]yx B=y[EmployeeName]y C= D=xy[EmployeeName]yx"));
     }
 
     void aSecondClickDuringTheMessageYieldDoesNothing() {
         MsgBoxRecorder boxes;
-        QTimer::singleShot(0, form->PushButton6, &QPushButton::click);
+        QTimer::singleShot(0, form->createButton, &QPushButton::click);
         const QStringList log = generate();
         QCOMPARE(log.count(QStringLiteral("CreateObject(Word.Application)")), 2);
         QCOMPARE(tempFiles().size(), 1);
@@ -214,12 +234,12 @@ class PipelineTest : public QObject {
         const int created = word->instancesCreated;
         // A double-click's second half, delivered after the handler hid the window.
         const QPointF at(20, 10);
-        QMouseEvent press(QEvent::MouseButtonPress, at, form->PushButton6->mapToGlobal(at),
+        QMouseEvent press(QEvent::MouseButtonPress, at, form->createButton->mapToGlobal(at),
                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, form->PushButton6->mapToGlobal(at),
+        QMouseEvent release(QEvent::MouseButtonRelease, at, form->createButton->mapToGlobal(at),
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(form->PushButton6, &press);
-        QCoreApplication::sendEvent(form->PushButton6, &release);
+        QCoreApplication::sendEvent(form->createButton, &press);
+        QCoreApplication::sendEvent(form->createButton, &release);
         QCOMPARE(word->instancesCreated, created);
         QCOMPARE(tempFiles().size(), 1);
     }
@@ -228,11 +248,11 @@ class PipelineTest : public QObject {
         MsgBoxRecorder boxes;
         generate::setRandomForTests(42, &fixedClock);
         generate();
-        const QString first = Form2::loaded()->mWordFile;
+        const QString first = PreviewWindow::loaded()->mWordFile;
         testsupport::writeFile(first, "someone else's document");
         generate::setRandomForTests(42, &fixedClock);
         generate();
-        const QString second = Form2::loaded()->mWordFile;
+        const QString second = PreviewWindow::loaded()->mWordFile;
         QVERIFY(second != first);
         QCOMPARE(testsupport::readFile(first), QByteArray("someone else's document"));
         generate::setRandomForTests(42, nullptr);
@@ -266,7 +286,7 @@ class PipelineTest : public QObject {
         MsgBoxRecorder boxes;
         word->shapeTexts = {QStringLiteral("[Manager]")};
         word->failOn = failOn.replace(QStringLiteral("%TEMPLATE%"),
-                                      app::TempPath(QStringLiteral("template.dot")));
+                                      common::tempPath(QStringLiteral("template.dot")));
         word->failTimes = 1;
         word->failCreate = failCreate;
         generate();
@@ -274,12 +294,12 @@ class PipelineTest : public QObject {
         QVERIFY2(boxes.seen[0].prompt.contains(firstReport), qPrintable(boxes.seen[0].prompt));
         QCOMPARE(boxes.seen[0].title, QStringLiteral("Application Error"));
         QVERIFY(!form->mBusy);
-        QVERIFY(Form2::loaded() && Form2::loaded()->isVisible());
+        QVERIFY(PreviewWindow::loaded() && PreviewWindow::loaded()->isVisible());
         QVERIFY(!form->isVisible());
-        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
-        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("template.dot"))));
-        QVERIFY(!QFile::exists(app::TempPath(QStringLiteral("temp.bmp"))));
-        QCOMPARE(QFile::exists(Form2::loaded()->mWordFile), documentSaved);
+        QCOMPARE(form->pointer.MousePointer(), int(ui::vbDefault));
+        QVERIFY(!QFile::exists(common::tempPath(QStringLiteral("template.dot"))));
+        QVERIFY(!QFile::exists(common::tempPath(QStringLiteral("temp.bmp"))));
+        QCOMPARE(QFile::exists(PreviewWindow::loaded()->mWordFile), documentSaved);
         QCOMPARE(word->liveInstances, 0);
     }
 
@@ -295,41 +315,41 @@ class PipelineTest : public QObject {
                  qPrintable(boxes.seen[0].prompt));
         QVERIFY(boxes.seen[1].prompt.contains(QStringLiteral("PushButton6_Click at line 114")));
         QVERIFY(!form->mBusy);
-        QCOMPARE(form->Pointer.MousePointer(), int(ui::vbDefault));
+        QCOMPARE(form->pointer.MousePointer(), int(ui::vbDefault));
         QCOMPARE(word->liveInstances, 0);
         // The preview does not go on showing an earlier document's picture.
-        QVERIFY(Form2::loaded()->picture1().isNull());
+        QVERIFY(PreviewWindow::loaded()->picture().isNull());
     }
 
     void aClipboardWithoutAPictureCostsExactly1000Reads() {
         QGuiApplication::clipboard()->setText(QStringLiteral("no picture"));
-        const QImage none = generate::GetClipboardPicture(0);
+        const QImage none = generate::getClipboardPicture(0);
         QVERIFY(none.isNull());
         QCOMPARE(generate::lastClipboardAttempts(), 1000);
     }
 
     void cleanup() {
-        if (!app::programEnded())
+        if (!common::programEnded())
             return;
         // The test ended the program: its windows go as the program's would,
         // and the next test starts a fresh main window.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         delete form.data();
-        delete Form2::loaded();
-        app::resetProgramEndedForTests();
+        delete PreviewWindow::loaded();
+        common::resetProgramEndedForTests();
     }
 
     void closingTheMainWindowDuringTheYieldStopsEverything() {
         MsgBoxRecorder boxes;
-        if (Form2* f2 = Form2::loaded())
+        if (PreviewWindow* f2 = PreviewWindow::loaded())
             delete f2;
         QTimer::singleShot(0, form, &QWidget::close);
         const int created = word->instancesCreated;
         generate();
-        QVERIFY(app::programEnded());
+        QVERIFY(common::programEnded());
         QCOMPARE(word->instancesCreated, created); // no word processor was started
         QCOMPARE(tempFiles(), QStringList());
-        QVERIFY(Form2::loaded() == nullptr);
+        QVERIFY(PreviewWindow::loaded() == nullptr);
         QVERIFY(boxes.seen.isEmpty());
     }
 };

@@ -23,7 +23,7 @@ QString fixture(const QString& name) {
 }
 
 QByteArray builtIn() {
-    return generate::LoadResData(101, QStringLiteral("CUSTOM"));
+    return generate::loadResData(101, QStringLiteral("CUSTOM"));
 }
 
 // The built-in template with one UTF-16 text swapped for another of its length.
@@ -177,11 +177,11 @@ class TemplateTest : public QObject {
         QVERIFY(!userBytes.isEmpty() && !systemBytes.isEmpty());
         put(own(systemB), systemBytes);
         put(own(user), userBytes);
-        QCOMPARE(generate::TemplateBytes(), userBytes);
+        QCOMPARE(generate::templateBytes(), userBytes);
         QFile::remove(own(user));
-        QCOMPARE(generate::TemplateBytes(), systemBytes);
+        QCOMPARE(generate::templateBytes(), systemBytes);
         QFile::remove(own(systemB));
-        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QCOMPARE(generate::templateBytes(), builtIn());
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
     }
 
@@ -228,7 +228,7 @@ class TemplateTest : public QObject {
         }
 
         MsgBoxRecorder boxes;
-        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QCOMPARE(generate::templateBytes(), builtIn());
         QCOMPARE(boxes.seen.size(), 1);
         const QString prompt = boxes.seen[0].prompt;
         QVERIFY2(prompt.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(prompt));
@@ -238,7 +238,7 @@ class TemplateTest : public QObject {
         QVERIFY(boxes.seen[0].style & ui::vbExclamation);
 
         // Once per run: the next generation says nothing more.
-        QCOMPARE(generate::TemplateBytes(), builtIn());
+        QCOMPARE(generate::templateBytes(), builtIn());
         QCOMPARE(boxes.seen.size(), 1);
     }
 
@@ -248,7 +248,7 @@ class TemplateTest : public QObject {
         put(own(user), QByteArray("garbage"));
         put(own(systemA), systemBytes);
         MsgBoxRecorder boxes;
-        QCOMPARE(generate::TemplateBytes(), systemBytes);
+        QCOMPARE(generate::templateBytes(), systemBytes);
         QCOMPARE(boxes.seen.size(), 1);
         QVERIFY(boxes.seen[0].prompt.contains(own(user)));
         QVERIFY2(boxes.seen[0].prompt.contains(
@@ -319,19 +319,19 @@ class TemplateTest : public QObject {
         // paper; an own template is used as it is, whatever the paper.
         MsgBoxRecorder boxes;
         const QByteArray builtInOnPaper =
-            generate::LoadResData(a4 ? 102 : 101, QStringLiteral("CUSTOM"));
-        QCOMPARE(generate::TemplateBytes(), builtInOnPaper);
+            generate::loadResData(a4 ? 102 : 101, QStringLiteral("CUSTOM"));
+        QCOMPARE(generate::templateBytes(), builtInOnPaper);
         const QByteArray ownBytes = testsupport::readFile(fixture(QStringLiteral("ardmoor.dot")));
         put(own(user), ownBytes);
-        QCOMPARE(generate::TemplateBytes(), ownBytes);
+        QCOMPARE(generate::templateBytes(), ownBytes);
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
     }
 
     // Both papers' templates are whole Word templates with every placeholder,
     // and differ from each other.
     void theBuiltInTemplateComesInBothPapers() {
-        const QByteArray letter = generate::LoadResData(101, QStringLiteral("CUSTOM"));
-        const QByteArray a4 = generate::LoadResData(102, QStringLiteral("CUSTOM"));
+        const QByteArray letter = generate::loadResData(101, QStringLiteral("CUSTOM"));
+        const QByteArray a4 = generate::loadResData(102, QStringLiteral("CUSTOM"));
         QVERIFY(letter != a4);
         for (const QByteArray& t : {letter, a4}) {
             QCOMPARE(generate::documentProblem(t), QString());
@@ -425,7 +425,7 @@ class TemplateTest : public QObject {
         const QByteArray partial = testsupport::readFile(fixture(QStringLiteral("partial.odt")));
         put(own(systemB), partial);
         MsgBoxRecorder boxes;
-        QCOMPARE(generate::TemplateBytes(), partial);
+        QCOMPARE(generate::templateBytes(), partial);
         QCOMPARE(boxes.seen.size(), 1);
         const QString prompt = boxes.seen[0].prompt;
         QVERIFY2(prompt.contains(own(systemB)), qPrintable(prompt));
@@ -433,7 +433,7 @@ class TemplateTest : public QObject {
             prompt.contains(QStringLiteral("[JobTitle] (Job Title)\r\n[EmployeeID] (Employee ID)")),
             qPrintable(prompt));
         QVERIFY(!prompt.contains(QStringLiteral("[Manager]")));
-        QCOMPARE(generate::TemplateBytes(), partial);
+        QCOMPARE(generate::templateBytes(), partial);
         QCOMPARE(boxes.seen.size(), 1);
     }
 };

@@ -1,10 +1,10 @@
 // Saving the result, going back and closing, with the save dialog and the
 // questions answered through the test seams.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
-#include "preview/form2.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
+#include "preview/previewwindow.h"
 #include "tests/support/fakeword.h"
 #include "tests/support/testenv.h"
 
@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,37 +38,37 @@ class CloseCounter : public QObject {
 
 class ExportTest : public QObject {
     Q_OBJECT
-    Form2* f = nullptr;
+    PreviewWindow* f = nullptr;
     QByteArray doc; // the filled document's bytes
     QString dir;    // where the user saves
 
     QStringList savedFiles() const { return QDir(dir).entryList(QDir::Files | QDir::Hidden); }
-    void save() { QTest::mouseClick(f->PushButton6, Qt::LeftButton); }
+    void save() { QTest::mouseClick(f->saveButton, Qt::LeftButton); }
 
     // Back at the preview with a freshly generated document, as the pipeline leaves it.
     void newDocument() {
-        f->mWordFile = writeFile(app::TempPath(QStringLiteral("amerrow12345678.doc")), doc);
+        f->mWordFile = writeFile(common::tempPath(QStringLiteral("amerrow12345678.doc")), doc);
         QImage page(200, 260, QImage::Format_RGB32);
         page.fill(Qt::white);
-        f->setPicture1(page);
+        f->setPicture(page);
         f->show();
-        Form1::instance()->hide();
+        MainWindow::instance()->hide();
         QTRY_VERIFY(f->isVisible());
     }
 
     // Both windows, as the program has them once a document was generated.
     void openWindows() {
         MsgBoxRecorder boxes;
-        QVERIFY(Form1::create());
+        QVERIFY(MainWindow::create());
         QVERIFY(boxes.seen.isEmpty());
         QCOMPARE(ui::appTitle(), QStringLiteral("Veltrane"));
-        f = Form2::instance();
+        f = PreviewWindow::instance();
     }
 
   private slots:
     void initTestCase() {
         testsupport::installFakeWord();
-        app::setAppPathForTests(testsupport::sandboxRoot());
+        common::setAppPathForTests(testsupport::sandboxRoot());
         // Every byte value, line breaks and NULs included, across several copy buffers.
         doc.resize(200000);
         QRandomGenerator rng(7);
@@ -77,9 +78,9 @@ class ExportTest : public QObject {
     }
 
     void init() {
-        if (!Form1::instance())
+        if (!MainWindow::instance())
             openWindows();
-        QVERIFY(Form2::loaded() == f);
+        QVERIFY(PreviewWindow::loaded() == f);
         QDir(dir).removeRecursively();
         QDir().mkpath(dir);
         newDocument();
@@ -190,11 +191,11 @@ class ExportTest : public QObject {
         const QString users = dir + QStringLiteral("/.~vt1");
         writeFile(users, "the user's own");
         quint64 next = 1;
-        app::testing::setCopyNameForTests([&] { return next++; });
+        common::testing::setCopyNameForTests([&] { return next++; });
         SaveDialogRecorder dialog(target);
         MsgBoxRecorder boxes(ui::vbYes);
         save();
-        app::testing::setCopyNameForTests({});
+        common::testing::setCopyNameForTests({});
         QVERIFY(next > 2); // the name was tried, and passed over
         QCOMPARE(boxes.prompts().last(), QStringLiteral("Done."));
         QCOMPARE(readFile(target), doc);
@@ -310,51 +311,52 @@ class ExportTest : public QObject {
         QCOMPARE(savedFiles(), QStringList{saved});
     }
 
-    void backDeletesTheDocumentAndShowsTheMainWindow() {
+    void backDeletesTheDocumentAndAsksForTheMainWindow() {
         const QString target = dir + QStringLiteral("/kept.doc");
         SaveDialogRecorder dialog(target);
         MsgBoxRecorder boxes;
+        QSignalSpy back(f, &PreviewWindow::backRequested);
         save();
-        QTest::mouseClick(f->PushButton8, Qt::LeftButton);
+        QTest::mouseClick(f->backButton, Qt::LeftButton);
         QVERIFY(!QFileInfo::exists(f->mWordFile));
         QCOMPARE(readFile(target), doc);
-        QVERIFY(Form1::instance()->isVisible());
+        QCOMPARE(back.count(), 1);
         QVERIFY(!f->isVisible());
-        QCOMPARE(Form2::loaded(), f);
+        QCOMPARE(PreviewWindow::loaded(), f);
 
         // The document already gone: still no message.
         newDocument();
         QFile::remove(f->mWordFile);
-        QTest::mouseClick(f->PushButton8, Qt::LeftButton);
-        QVERIFY(Form1::instance()->isVisible());
+        QTest::mouseClick(f->backButton, Qt::LeftButton);
+        QCOMPARE(back.count(), 2);
         QVERIFY(!f->isVisible());
         QCOMPARE(boxes.prompts(), QStringList{QStringLiteral("Done.")});
     }
 
     void cleanup() {
-        if (!app::programEnded())
+        if (!common::programEnded())
             return;
         // The test ended the program: its windows go as the program's would,
         // and the next test starts afresh.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delete Form1::instance();
-        delete Form2::loaded();
+        delete MainWindow::instance();
+        delete PreviewWindow::loaded();
         f = nullptr;
-        app::resetProgramEndedForTests();
+        common::resetProgramEndedForTests();
     }
 
     void closingEndsTheProgramWithoutTheMainWindowsHandlers() {
         MsgBoxRecorder boxes;
         CloseCounter main;
-        Form1::instance()->installEventFilter(&main);
+        MainWindow::instance()->installEventFilter(&main);
         const QString document = f->mWordFile;
         QVERIFY(f->close());
-        QVERIFY(app::programEnded());
+        QVERIFY(common::programEnded());
         QVERIFY(!QFileInfo::exists(document));
         QCOMPARE(main.closes, 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!Form1::instance());
-        QVERIFY(!Form2::loaded());
+        QVERIFY(!MainWindow::instance());
+        QVERIFY(!PreviewWindow::loaded());
         QVERIFY(boxes.seen.isEmpty());
     }
 };

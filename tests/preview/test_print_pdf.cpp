@@ -3,12 +3,12 @@
 // the test seams, and the PDFs read back with poppler-utils. Printing goes to
 // a CUPS of the test's own whose printer writes what it prints to a file.
 
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "export/printing.h"
 #include "platform/automation/automation.h"
-#include "preview/form2.h"
+#include "preview/previewwindow.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/doctools.h"
 #include "tests/support/pdftools.h"
@@ -39,8 +39,8 @@ using testsupport::MsgBoxRecorder;
 using testsupport::PrintDialogRecorder;
 using testsupport::SaveDialogRecorder;
 
-struct Form2Probe {
-    static float zoom(const Form2* f) { return f->mZoom; }
+struct PreviewWindowProbe {
+    static float zoom(const PreviewWindow* f) { return f->mZoom; }
 };
 
 namespace {
@@ -242,8 +242,8 @@ ui::PrintChoice printTo(const QString& printer, int copies, const QString& range
 
 class PrintPdfTest : public QObject {
     Q_OBJECT
-    QPointer<Form1> form;
-    Form2* preview = nullptr;
+    QPointer<MainWindow> form;
+    PreviewWindow* preview = nullptr;
     PrivateCups cups;
     QString cupsMissing; // why printing cannot be tried here
     QString saved;       // where the user saves
@@ -253,10 +253,10 @@ class PrintPdfTest : public QObject {
     bool generate() {
         MsgBoxRecorder boxes;
         form->show();
-        form->PushButton6->click();
+        form->createButton->click();
         if (!boxes.seen.isEmpty())
             qWarning() << boxes.prompts();
-        preview = Form2::loaded();
+        preview = PreviewWindow::loaded();
         return boxes.seen.isEmpty() && preview && preview->isVisible() &&
                QFile::exists(preview->mWordFile);
     }
@@ -290,10 +290,10 @@ class PrintPdfTest : public QObject {
         });
         poll.start(5);
         const QPoint at(300, 300);
-        QTest::mousePress(preview->Picture1, Qt::RightButton, {}, at);
+        QTest::mousePress(preview->viewer, Qt::RightButton, {}, at);
         if (!moveBy.isNull())
-            QTest::mouseMove(preview->Picture1, at + moveBy);
-        QTest::mouseRelease(preview->Picture1, Qt::RightButton, {}, at + moveBy);
+            QTest::mouseMove(preview->viewer, at + moveBy);
+        QTest::mouseRelease(preview->viewer, Qt::RightButton, {}, at + moveBy);
         QTest::qWait(100);
         return seen;
     }
@@ -304,15 +304,15 @@ class PrintPdfTest : public QObject {
   private slots:
     void initTestCase() {
         automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
-        app::setAppPathForTests(testsupport::sandboxRoot());
+        common::setAppPathForTests(testsupport::sandboxRoot());
         cupsMissing = cups.start();
         if (!cupsMissing.isEmpty())
             qWarning("printing is not tried: %s", qPrintable(cupsMissing));
         MsgBoxRecorder boxes;
-        form = Form1::create();
+        form = MainWindow::create();
         QVERIFY2(boxes.seen.isEmpty(), qPrintable(boxes.prompts().join('\n')));
-        form->PushButton4->click(); // the sample data
-        for (const ui::TextBox* field : form->Text1)
+        form->sampleButton->click(); // the sample data
+        for (const ui::TextBox* field : form->fields())
             sampleValues << field->Text();
         QVERIFY(generate());
         saved = testsupport::sandboxRoot() + QStringLiteral("/saved");
@@ -337,9 +337,9 @@ class PrintPdfTest : public QObject {
     // a right click that moved nothing.
     void aRightDragPansAndOpensNoMenu() {
         MsgBoxRecorder boxes;
-        const float left = preview->Picture1->Left(), top = preview->Picture1->Top();
+        const float left = preview->viewer->Left(), top = preview->viewer->Top();
         QVERIFY(!rightClick(QPoint(-40, -30)));
-        QVERIFY(preview->Picture1->Left() != left || preview->Picture1->Top() != top);
+        QVERIFY(preview->viewer->Left() != left || preview->viewer->Top() != top);
         QVERIFY(boxes.seen.isEmpty());
         QVERIFY(rightClick({}));
     }
@@ -347,19 +347,19 @@ class PrintPdfTest : public QObject {
     // The menu and the shortcuts do what the buttons do.
     void buttonsCommandsFromTheMenuAndTheKeys() {
         MsgBoxRecorder boxes;
-        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 1.0f);
         withContextMenu([](QMenu* menu) {
             for (QAction* a : menu->actions())
                 if (a->text() == QLatin1String("Zoom Out"))
                     a->trigger();
         });
-        QCOMPARE(Form2Probe::zoom(preview), 0.75f);
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 0.75f);
         press(QKeySequence::ZoomOut);
-        QCOMPARE(Form2Probe::zoom(preview), 0.5f);
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 0.5f);
         press(QKeySequence::ZoomIn);
-        QCOMPARE(Form2Probe::zoom(preview), 0.75f);
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 0.75f);
         command("mnuZoomIn")->trigger();
-        QCOMPARE(Form2Probe::zoom(preview), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(preview), 1.0f);
 
         const QString word = saved + QStringLiteral("/notice.doc");
         SaveDialogRecorder dialog(word);
@@ -390,7 +390,7 @@ class PrintPdfTest : public QObject {
         for (const QString& value : sampleValues)
             QVERIFY2(text.contains(value.simplified()), qPrintable(value + " not in: " + text));
         // Nothing of the export is left in the temporary folder.
-        QCOMPARE(QDir(app::TempFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(common::tempFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{QFileInfo(preview->mWordFile).fileName()});
     }
 
@@ -481,7 +481,7 @@ class PrintPdfTest : public QObject {
             command("mnuPrint")->trigger();
             QString reason, cupsSays;
             try {
-                exporting::ListPrinters();
+                exporting::listPrinters();
             } catch (const exporting::PrintingUnreachable& e) {
                 reason = e.description();
                 cupsSays = QString::fromUtf8(cupsLastErrorString());
@@ -656,7 +656,7 @@ class PrintPdfTest : public QObject {
         QVERIFY(cups.addPrinterOn(QStringLiteral("letterq"), QStringLiteral("Letter"), {612, 792}));
         QVERIFY(cups.addPrinterOn(QStringLiteral("a4q"), QStringLiteral("A4"), {595, 842}));
         for (int i = 0; i < 9; ++i)
-            form->Text1[static_cast<size_t>(i)]->SetText(sampleValues[i]);
+            form->fields()[static_cast<size_t>(i)]->SetText(sampleValues[i]);
 
         // A Letter notice (this test's own desktop says Letter) on an A4 printer.
         QVERIFY(generate());
@@ -703,10 +703,10 @@ class PrintPdfTest : public QObject {
         if (!cupsMissing.isEmpty())
             QSKIP(qPrintable(cupsMissing));
         QVERIFY(cups.addPrinter());
-        QString infraction = form->Text1[3]->Text();
+        QString infraction = form->field(entry::Fact::Infraction)->Text();
         for (int i = 1; i <= 700; ++i)
             infraction += QStringLiteral("\r\nLine %1 of the account.").arg(i);
-        form->Text1[3]->SetText(infraction);
+        form->field(entry::Fact::Infraction)->SetText(infraction);
         QVERIFY(generate());
 
         // The same document saved as PDF says how many pages it has.

@@ -1,13 +1,13 @@
 // The preview window driven the way a user drives it: the hand-over and the
 // set-up, zoom, the scroll bars, dragging, and the drop that syncs the bars.
 
-#include "app/appearance.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
+#include "common/appearance.h"
+#include "common/shell.h"
 #include "platform/ui/picture.h"
 #include "platform/ui/twips.h"
-#include "preview/form2.h"
 #include "preview/picturebox.h"
+#include "preview/previewwindow.h"
 #include "tests/support/testenv.h"
 
 #include <QAccessible>
@@ -23,11 +23,11 @@
 #include <unistd.h>
 #include <vector>
 
-struct Form2Probe {
-    static float zoom(const Form2* f) { return f->mZoom; }
-    static QList<int> steps(const Form2* f) { return {f->mHStep, f->mVStep}; }
-    static QSize image(const Form2* f) { return {f->mImageWidth, f->mImageHeight}; }
-    static bool setUpDue(const Form2* f) { return f->mFirstActivate; }
+struct PreviewWindowProbe {
+    static float zoom(const PreviewWindow* f) { return f->mZoom; }
+    static QList<int> steps(const PreviewWindow* f) { return {f->mHStep, f->mVStep}; }
+    static QSize image(const PreviewWindow* f) { return {f->mImageWidth, f->mImageHeight}; }
+    static bool setUpDue(const PreviewWindow* f) { return f->mFirstActivate; }
 };
 
 namespace {
@@ -70,19 +70,19 @@ qint64 residentBytes() {
 
 class ViewportTest : public QObject {
     Q_OBJECT
-    Form2* f = nullptr;
+    PreviewWindow* f = nullptr;
     std::unique_ptr<testsupport::MsgBoxRecorder> boxes; // no test expects an error report
-    preview::PictureBox* box() const { return f->Picture1; }
+    preview::PictureBox* box() const { return f->viewer; }
     QSize size() const { return {box()->Width(), box()->Height()}; }
     QPointF at() const { return {box()->Left(), box()->Top()}; }
-    void zoomIn() { QTest::mouseClick(f->PushButton1, Qt::LeftButton); }
-    void zoomOut() { QTest::mouseClick(f->PushButton2, Qt::LeftButton); }
+    void zoomIn() { QTest::mouseClick(f->zoomInButton, Qt::LeftButton); }
+    void zoomOut() { QTest::mouseClick(f->zoomOutButton, Qt::LeftButton); }
 
     // Hands a picture over and lets the activation that follows run the set-up.
     void show(const QImage& picture) {
-        f->setPicture1(picture);
+        f->setPicture(picture);
         f->show();
-        QTRY_VERIFY(!Form2Probe::setUpDue(f));
+        QTRY_VERIFY(!PreviewWindowProbe::setUpDue(f));
     }
 
     // A mouse event on the viewer box at a point in pixels of the viewport's
@@ -164,10 +164,10 @@ class ViewportTest : public QObject {
         QDir().mkpath(appDir);
         QVERIFY(QFile::copy(QStringLiteral(VELTRANE_SOURCE_DIR "/resources/HAND-M.CUR"),
                             appDir + QStringLiteral("/HAND-M.CUR")));
-        app::setAppPathForTests(appDir);
-        QVERIFY(!Form2::loaded());
-        f = Form2::instance();
-        QCOMPARE(Form2::loaded(), f);
+        common::setAppPathForTests(appDir);
+        QVERIFY(!PreviewWindow::loaded());
+        f = PreviewWindow::instance();
+        QCOMPARE(PreviewWindow::loaded(), f);
     }
     void memoryAGenerationFreedGoesBackOnceThePreviewIsShown() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -206,19 +206,19 @@ class ViewportTest : public QObject {
         QCOMPARE(f->minimumSize(), f->maximumSize());
         QVERIFY(!(f->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(f->windowTitle(), QStringLiteral("Veltrane"));
-        QCOMPARE(f->Picture2->ScaleWidth(), 9270); // a two-pixel border all round
-        QCOMPARE(f->Picture2->ScaleHeight(), 7365);
-        QCOMPARE(f->palette().color(QPalette::Window), app::systemButtonFace());
+        QCOMPARE(f->viewport->ScaleWidth(), 9270); // a two-pixel border all round
+        QCOMPARE(f->viewport->ScaleHeight(), 7365);
+        QCOMPARE(f->palette().color(QPalette::Window), common::systemButtonFace());
 
         QStringList order;
         const QStringList tabs{"HScroll1",    "VScroll1",   "Picture2",    "Picture1",
                                "Frame1",      "Zoom_Ori",   "PushButton1", "PushButton2",
                                "PushButton6", "PushButton8"};
-        QWidget* w = f->HScroll1;
+        QWidget* w = f->hScroll;
         do {
             if (tabs.contains(w->objectName()) && !order.contains(w->objectName()))
                 order << w->objectName();
-        } while ((w = w->nextInFocusChain()) != f->HScroll1);
+        } while ((w = w->nextInFocusChain()) != f->hScroll);
         QCOMPARE(order, tabs);
     }
 
@@ -228,7 +228,7 @@ class ViewportTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(f));
         auto iface = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w); };
 
-        QAccessibleInterface* picture = iface(f->Picture1);
+        QAccessibleInterface* picture = iface(f->viewer);
         QVERIFY(picture);
         QCOMPARE(picture->role(), QAccessible::Graphic);
         QCOMPARE(picture->text(QAccessible::Name), QStringLiteral("Filled warning notice"));
@@ -236,11 +236,11 @@ class ViewportTest : public QObject {
         QVERIFY2(description.contains(QStringLiteral("warning notice")) &&
                      description.contains(QStringLiteral("Zoom In")),
                  qPrintable(description));
-        QCOMPARE(iface(f->Frame1)->text(QAccessible::Name), QStringLiteral("Zoom:"));
-        QCOMPARE(iface(f->PushButton1)->role(), QAccessible::Button);
+        QCOMPARE(iface(f->zoomFrame)->text(QAccessible::Name), QStringLiteral("Zoom:"));
+        QCOMPARE(iface(f->zoomInButton)->role(), QAccessible::Button);
 
         // Tab from the first stop: what is focused, and what it is called.
-        f->HScroll1->setFocus(Qt::TabFocusReason);
+        f->hScroll->setFocus(Qt::TabFocusReason);
         QStringList heard;
         for (int i = 0; i < 9; ++i) {
             QWidget* focused = QApplication::focusWidget();
@@ -258,33 +258,33 @@ class ViewportTest : public QObject {
     }
 
     void handOverTheButtonsArrowElsewhere() {
-        QVERIFY(f->Pointer.hasMouseIcon());
-        for (QWidget* b : {f->PushButton1, f->PushButton2, f->PushButton6, f->PushButton8}) {
-            moveOver(f->Frame1);
-            QCOMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
+        QVERIFY(f->pointer.hasMouseIcon());
+        for (QWidget* b : {f->zoomInButton, f->zoomOutButton, f->saveButton, f->backButton}) {
+            moveOver(f->zoomFrame);
+            QCOMPARE(f->pointer.MousePointer(), int(ui::vbDefault));
             moveOver(b);
-            QCOMPARE(f->Pointer.MousePointer(), int(ui::vbCustom));
+            QCOMPARE(f->pointer.MousePointer(), int(ui::vbCustom));
             QCOMPARE(f->cursor().shape(), Qt::BitmapCursor);
         }
         moveOver(f);
-        QCOMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
-        f->Pointer.SetMousePointer(ui::vbHourglass);
-        moveOver(f->PushButton6);
-        QCOMPARE(f->Pointer.MousePointer(), int(ui::vbHourglass));
-        f->Pointer.SetMousePointer(ui::vbDefault);
+        QCOMPARE(f->pointer.MousePointer(), int(ui::vbDefault));
+        f->pointer.SetMousePointer(ui::vbHourglass);
+        moveOver(f->saveButton);
+        QCOMPARE(f->pointer.MousePointer(), int(ui::vbHourglass));
+        f->pointer.SetMousePointer(ui::vbDefault);
     }
 
     void setUpShowsTheNewPictureAtTheTopLeft() {
         const QImage picture = pictureOfTwips(6002, 5002);
         show(picture);
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
-        QCOMPARE(Form2Probe::image(f), QSize(6000, 5000));
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::image(f), QSize(6000, 5000));
         QCOMPARE(size(), QSize(6000, 5000));
         QCOMPARE(at(), QPointF(0, 0));
-        QVERIFY(!f->HScroll1->isEnabled() && !f->VScroll1->isEnabled());
-        QCOMPARE(Form2Probe::steps(f), (QList<int>{0, 0}));
-        QVERIFY(f->Zoom_Ori->isHidden());
-        QCOMPARE(f->Zoom_Ori->Picture().cacheKey(), picture.cacheKey());
+        QVERIFY(!f->hScroll->isEnabled() && !f->vScroll->isEnabled());
+        QCOMPARE(PreviewWindowProbe::steps(f), (QList<int>{0, 0}));
+        QVERIFY(f->unzoomed->isHidden());
+        QCOMPARE(f->unzoomed->Picture().cacheKey(), picture.cacheKey());
         QCOMPARE(box()->BackColor(), QColor(Qt::white));
         QCOMPARE(colourAt(0.25), QColor(Qt::red));
         QCOMPARE(colourAt(0.75), QColor(Qt::blue));
@@ -302,14 +302,14 @@ class ViewportTest : public QObject {
         QTRY_VERIFY(other.isActiveWindow());
         f->activateWindow();
         QTRY_VERIFY(f->isActiveWindow());
-        QCOMPARE(Form2Probe::zoom(f), 1.25f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.25f);
         QCOMPARE(size(), QSize(7500, 6250));
 
         // Back, then a new document: set up afresh, and zoom paints the new picture.
         f->hide();
         QCoreApplication::processEvents();
         show(pictureOfTwips(4002, 3002));
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
         zoomOut();
         QCOMPARE(size(), QSize(3000, 2250));
     }
@@ -329,8 +329,8 @@ class ViewportTest : public QObject {
         QFETCH(int, step);
         QFETCH(int, maximum);
         show(pictureOfTwips(9330 + overflow + 2, 7425 + overflow + 2));
-        QCOMPARE(Form2Probe::steps(f), (QList<int>{step, step}));
-        for (QScrollBar* bar : {f->HScroll1, f->VScroll1}) {
+        QCOMPARE(PreviewWindowProbe::steps(f), (QList<int>{step, step}));
+        for (QScrollBar* bar : {f->hScroll, f->vScroll}) {
             QCOMPARE(bar->isEnabled(), step != 0);
             if (step)
                 QCOMPARE(bar->maximum(), maximum);
@@ -339,18 +339,18 @@ class ViewportTest : public QObject {
 
     void scrollBarsMoveTheBoxByWholeSteps() {
         show(pictureOfTwips(12332, 10002));
-        f->HScroll1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        f->HScroll1->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        f->hScroll->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        f->hScroll->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(box()->Left(), -20.0f);
         // The box follows the thumb only when it is let go.
-        f->HScroll1->setSliderDown(true);
-        f->HScroll1->setSliderPosition(100);
+        f->hScroll->setSliderDown(true);
+        f->hScroll->setSliderPosition(100);
         QCOMPARE(box()->Left(), -20.0f);
-        f->HScroll1->setSliderDown(false);
+        f->hScroll->setSliderDown(false);
         QCOMPARE(box()->Left(), -1000.0f);
 
         show(pictureOfTwips(9422, 3002));
-        f->HScroll1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        f->hScroll->triggerAction(QAbstractSlider::SliderSingleStepAdd);
         QCOMPARE(box()->Left(), -1.0f);
     }
 
@@ -368,29 +368,29 @@ class ViewportTest : public QObject {
         wheel({0, -120}); // one notch towards the user: further down
         const float down = -box()->Top();
         QVERIFY2(down >= 700 && down <= 900, qPrintable(QString::number(down)));
-        QCOMPARE(box()->Top(), -10.0f * float(f->VScroll1->value()));
+        QCOMPARE(box()->Top(), -10.0f * float(f->vScroll->value()));
         QCOMPARE(box()->Left(), 0.0f);
         wheel({0, -60}); // half notches add up
         wheel({0, -60});
         QVERIFY(qAbs(-box()->Top() - 2 * down) <= 10);
         wheel({0, 240});
-        QCOMPARE(f->VScroll1->value(), 0);
+        QCOMPARE(f->vScroll->value(), 0);
         QCOMPARE(box()->Top(), 0.0f);
 
         wheel({0, -120}, Qt::ShiftModifier);
         QCOMPARE(box()->Top(), 0.0f);
         QVERIFY(qAbs(-box()->Left() - down) <= 10);
-        QCOMPARE(box()->Left(), -10.0f * float(f->HScroll1->value()));
+        QCOMPARE(box()->Left(), -10.0f * float(f->hScroll->value()));
         for (int i = 0; i < 10; ++i) // far past the end stops at it
             wheel({-120, 0});
-        QCOMPARE(f->HScroll1->value(), f->HScroll1->maximum());
+        QCOMPARE(f->hScroll->value(), f->hScroll->maximum());
 
         // Ctrl: a notch towards the user is Zoom Out, away is Zoom In.
         wheel({0, -120}, Qt::ControlModifier);
-        QCOMPARE(Form2Probe::zoom(f), 0.75f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 0.75f);
         const QSize out = size();
         wheel({0, 120}, Qt::ControlModifier);
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
         zoomOut();
         QCOMPARE(size(), out);
         QCOMPARE(at(), QPointF(0, 0));
@@ -402,13 +402,13 @@ class ViewportTest : public QObject {
         QCOMPARE(size(), QSize(11002, 20002));
         box()->setFocus();
         QTest::keyClick(box(), Qt::Key_End);
-        QCOMPARE(f->VScroll1->value(), f->VScroll1->maximum());
-        QCOMPARE(box()->Top(), -10.0f * float(f->VScroll1->maximum()));
+        QCOMPARE(f->vScroll->value(), f->vScroll->maximum());
+        QCOMPARE(box()->Top(), -10.0f * float(f->vScroll->maximum()));
         QTest::keyClick(box(), Qt::Key_Home);
         QCOMPARE(box()->Top(), 0.0f);
         QTest::keyClick(box(), Qt::Key_PageDown);
         const float page = -box()->Top();
-        const float shown = float(f->Picture2->ScaleHeight());
+        const float shown = float(f->viewport->ScaleHeight());
         QVERIFY2(page > shown * 0.8f && page <= shown, qPrintable(QString::number(page)));
         QTest::keyClick(box(), Qt::Key_Down);
         const float line = -box()->Top() - page;
@@ -421,9 +421,9 @@ class ViewportTest : public QObject {
         QTest::keyClick(box(), Qt::Key_Left);
         QCOMPARE(box()->Left(), 0.0f);
         // The viewport focused (the picture smaller than it) takes them too.
-        f->Picture2->setFocus();
-        QTest::keyClick(f->Picture2, Qt::Key_End);
-        QCOMPARE(f->VScroll1->value(), f->VScroll1->maximum());
+        f->viewport->setFocus();
+        QTest::keyClick(f->viewport, Qt::Key_End);
+        QCOMPARE(f->vScroll->value(), f->vScroll->maximum());
     }
 
     void zoomStepsInQuartersWithinTheLimits() {
@@ -433,10 +433,10 @@ class ViewportTest : public QObject {
             zoomOut();
             QCOMPARE(size(), s);
         }
-        QCOMPARE(Form2Probe::zoom(f), 0.25f); // 0.0 was refused
-        for (int i = 0; i < 16; ++i)          // 15 steps reach 4.0, the 16th is refused
+        QCOMPARE(PreviewWindowProbe::zoom(f), 0.25f); // 0.0 was refused
+        for (int i = 0; i < 16; ++i)                  // 15 steps reach 4.0, the 16th is refused
             zoomIn();
-        QCOMPARE(Form2Probe::zoom(f), 4.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 4.0f);
         QCOMPARE(size(), QSize(8004, 10004));
         QCOMPARE(colourAt(0.45), QColor(Qt::red));
         QCOMPARE(colourAt(0.55), QColor(Qt::blue));
@@ -448,19 +448,19 @@ class ViewportTest : public QObject {
         QCOMPARE(box()->grab().toImage(), shown);
 
         // A press that repaints brings back the arrow and the top-left corner.
-        f->VScroll1->setValue(20);
-        f->Pointer.SetMousePointer(ui::vbCustom);
+        f->vScroll->setValue(20);
+        f->pointer.SetMousePointer(ui::vbCustom);
         zoomOut();
-        QCOMPARE(f->Pointer.MousePointer(), int(ui::vbDefault));
+        QCOMPARE(f->pointer.MousePointer(), int(ui::vbDefault));
         QCOMPARE(at(), QPointF(0, 0));
-        QCOMPARE(f->VScroll1->value(), 0);
+        QCOMPARE(f->vScroll->value(), 0);
     }
 
     void zoomFallsBackAtTheCaps() {
         show(pictureOfTwips(9002, 11002));
         const QImage before = box()->Image();
         zoomIn(); // 13750 high
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
         QCOMPARE(size(), QSize(9000, 11000));
         QCOMPARE(box()->Image(), before);
         zoomOut();
@@ -469,29 +469,29 @@ class ViewportTest : public QObject {
         show(pictureOfTwips(9002, 10002));
         zoomIn();
         QCOMPARE(size(), QSize(11250, 12500));
-        f->HScroll1->setValue(50);
+        f->hScroll->setValue(50);
         zoomIn(); // 13500 wide
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
-        QCOMPARE(Form2Probe::image(f), QSize(9000, 10000));
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::image(f), QSize(9000, 10000));
         QCOMPARE(size(), QSize(11250, 12500));
         QCOMPARE(at(), QPointF(0, 0));
-        QCOMPARE(f->HScroll1->maximum(), 192);
+        QCOMPARE(f->hScroll->maximum(), 192);
         zoomOut();
         QCOMPARE(size(), QSize(6750, 7500));
     }
 
     void picturesBeyondTheCapsStayAtNaturalSize() {
         show(pictureOfTwips(11402, 3002));
-        QCOMPARE(Form2Probe::image(f), QSize(11400, 3000));
+        QCOMPARE(PreviewWindowProbe::image(f), QSize(11400, 3000));
         QCOMPARE(size(), QSize(11402, 3002));
         QCOMPARE(colourAt(0.25), QColor(Qt::red)); // the handed-over picture itself
-        QCOMPARE(f->HScroll1->maximum(), 207);
+        QCOMPARE(f->hScroll->maximum(), 207);
 
         // Far beyond what 16-bit scroll values express: the bar stops at its
         // end, dragging reaches the rest, and nothing fails.
         show(pictureOfTwips(400000, 302));
-        QCOMPARE(f->HScroll1->maximum(), 32767);
-        f->HScroll1->setValue(32767);
+        QCOMPARE(f->hScroll->maximum(), 32767);
+        f->hScroll->setValue(32767);
         QCOMPARE(box()->Left(), -327670.0f);
         drag(-500000, 0);
         QCOMPARE(box()->Left(), float(9270 - 400000));
@@ -503,27 +503,27 @@ class ViewportTest : public QObject {
         show(pictureOfTwips(10002, 48002)); // four pages
         const QImage natural = box()->Image();
         zoomOut();
-        QCOMPARE(Form2Probe::zoom(f), 0.75f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 0.75f);
         QCOMPARE(size(), QSize(7500, 36000));
         QCOMPARE(colourAt(0.45), QColor(Qt::red));
         QCOMPARE(colourAt(0.55), QColor(Qt::blue));
-        f->mnuZoomOut->trigger(); // Ctrl+-, and the picture's menu
-        f->mnuZoomOut->trigger();
-        QCOMPARE(Form2Probe::zoom(f), 0.25f);
+        f->zoomOutAction->trigger(); // Ctrl+-, and the picture's menu
+        f->zoomOutAction->trigger();
+        QCOMPARE(PreviewWindowProbe::zoom(f), 0.25f);
         QCOMPARE(size(), QSize(2500, 12000));
-        QVERIFY(f->VScroll1->isEnabled());
-        QVERIFY(!f->HScroll1->isEnabled());
+        QVERIFY(f->vScroll->isEnabled());
+        QVERIFY(!f->hScroll->isEnabled());
         zoomIn();
         zoomIn();
         QCOMPARE(size(), QSize(7500, 36000));
         zoomIn(); // the picture itself again, as the set-up showed it
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
         QCOMPARE(size(), QSize(10002, 48002));
         QCOMPARE(box()->Image(), natural);
         QCOMPARE(at(), QPointF(0, 0));
         // Past the natural size the caps hold, as before.
         zoomIn();
-        QCOMPARE(Form2Probe::zoom(f), 1.0f);
+        QCOMPARE(PreviewWindowProbe::zoom(f), 1.0f);
         QCOMPARE(size(), QSize(10002, 48002));
         zoomOut();
         QCOMPARE(size(), QSize(7500, 36000));
@@ -536,7 +536,7 @@ class ViewportTest : public QObject {
         QCOMPARE(at(), QPointF(0, 0));
         drag(-1500, -600, false);
         QCOMPARE(at(), QPointF(-1500, -600));
-        QCOMPARE(f->HScroll1->value(), 0); // the bars wait for the release
+        QCOMPARE(f->hScroll->value(), 0); // the bars wait for the release
         mouse(QEvent::MouseMove, QPointF(5000, 5000), Qt::NoButton, Qt::LeftButton);
         QCOMPARE(at(), QPointF(0, 0));
         drag(-90000, -90000, true, Qt::RightButton);
@@ -555,32 +555,32 @@ class ViewportTest : public QObject {
     void aDropSetsTheBarsByPercentage() {
         show(pictureOfTwips(12330, 10000)); // overflow 3000 wide, 2575 high
         drag(-1500, 0);
-        QCOMPARE(f->HScroll1->value(), 150);
+        QCOMPARE(f->hScroll->value(), 150);
         QCOMPARE(box()->Left(), -1500.0f);
-        f->HScroll1->setValue(0);
+        f->hScroll->setValue(0);
         drag(-1234, -1000);
-        QCOMPARE(f->HScroll1->value(), 123);
+        QCOMPARE(f->hScroll->value(), 123);
         QCOMPARE(at(), QPointF(-1230, -1010)); // 41 % of 300, 39 % of 258
         // Beyond 100 % (the inside is smaller than the outside): bar and box stay.
         drag(-5000, 0);
-        QCOMPARE(f->HScroll1->value(), 123);
+        QCOMPARE(f->hScroll->value(), 123);
         QCOMPARE(box()->Left(), -3060.0f);
         // A plain click snaps to what the bar can express.
-        f->HScroll1->setValue(127);
+        f->hScroll->setValue(127);
         drag(0, 0);
-        QCOMPARE(f->HScroll1->value(), 126);
+        QCOMPARE(f->hScroll->value(), 126);
         QCOMPARE(box()->Left(), -1260.0f);
 
         show(pictureOfTwips(9422, 3002)); // step 1, maximum 90
         drag(-45, 0);
-        QCOMPARE(f->HScroll1->value(), 45);
+        QCOMPARE(f->hScroll->value(), 45);
         QCOMPARE(box()->Left(), -45.0f);
 
         // Exactly as wide as the viewport: nothing to sync, and no report.
         show(pictureOfTwips(9332, 3002));
         drag(-300, 0);
         QCOMPARE(box()->Left(), -60.0f);
-        QCOMPARE(f->HScroll1->value(), 0);
+        QCOMPARE(f->hScroll->value(), 0);
     }
 };
 

@@ -1,9 +1,9 @@
 // Veltrane: employee warning notices, filled in by a real word processor.
 
 #include "app/commandline.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "app/mainwindow.h"
 #include "app/singleinstance.h"
+#include "common/shell.h"
 
 #include <QApplication>
 
@@ -17,10 +17,10 @@ int main(int argc, char** argv) {
     if (const auto handedOver = app::handOverToRunningProgram())
         return *handedOver;
 
-    Form1* form = Form1::create();
-    if (app::programEnded()) {
+    MainWindow* form = MainWindow::create();
+    if (common::programEnded()) {
         app::stopAnsweringLaterStarts();
-        return app::programExitCode();
+        return common::programExitCode();
     }
     form->show();
     // Once the event loop is over, later starts are no longer answered

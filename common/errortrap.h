@@ -3,19 +3,19 @@
 // steps; a failing step is reported with the handler's name and the step's
 // number, and the handler goes on with its next step:
 //
-//     ErrorTrap trap(proc::Form1_Form_Load);
-//     trap.at(100, [&] { ApplySkin(); });
+//     ErrorTrap trap(proc::mainWindowLoad);
+//     trap.at(100, [&] { applySkin(this, skin); });
 //     trap.at(104, [&] { ... });
 
 #include <QString>
 #include <exception>
 #include <utility>
 
-namespace app {
+namespace common {
 
 // Shows the common report: description, CR LF, procedure text, "at line N",
 // CR CR, and the contact line. Title "Application Error", warning icon, OK.
-void ReportError(const QString& procedureText, int line, const QString& description);
+void reportError(const QString& procedureText, int line, const QString& description);
 
 // The report's text exactly as the box shows it (before line breaks are drawn).
 QString errorReportText(const QString& procedureText, int line, const QString& description);
@@ -48,4 +48,4 @@ class ErrorTrap {
     int mLine = 0;
 };
 
-} // namespace app
+} // namespace common

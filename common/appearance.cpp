@@ -1,10 +1,10 @@
 #include "appearance.h"
 
-#include "app/errortrap.h"
-#include "app/files.h"
-#include "app/form1.h"
-#include "app/shell.h"
+#include "common/errortrap.h"
+#include "common/files.h"
+#include "common/shell.h"
 #include "platform/ui/pointer.h"
+#include "platform/ui/skinframework.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <QScreen>
 #include <sys/stat.h>
 
-namespace app {
+namespace common {
 
 namespace {
 
@@ -46,25 +46,23 @@ QColor systemButtonFace() {
     return QApplication::palette().color(QPalette::Button);
 }
 
-void ApplySkin() {
-    Form1* form = Form1::instance();
-    const QString skinPath = AppPath() + QStringLiteral("/x/o.cjs");
+void applySkin(QWidget* window, ui::SkinFramework& skin) {
+    const QString skinPath = appPath() + QStringLiteral("/x/o.cjs");
     if (!ordinaryFile(skinPath))
         return;
-    ApplySystemBackColors(form);
+    applySystemBackColors(window);
 
     using automation::CallKind;
     using automation::Variant;
-    ui::SkinFramework& skin = form->SkinFramework1;
     skin.invoke(2, CallKind::Method, {Variant(skinPath), Variant("")});
     const int32_t options = skin.invoke(1, CallKind::Get).toInt();
     skin.invoke(1, CallKind::Put, {Variant(static_cast<int32_t>(options | 1))});
     skin.invoke(5, CallKind::Put, {Variant(true)});
     skin.invoke(10, CallKind::Put, {Variant(true)});
-    skin.invoke(3, CallKind::Method, {Variant(static_cast<int32_t>(form->winId()))});
+    skin.invoke(3, CallKind::Method, {Variant(static_cast<int32_t>(window->winId()))});
 }
 
-void ApplySystemBackColors(QWidget* window) {
+void applySystemBackColors(QWidget* window) {
     const QColor face = systemButtonFace();
     setBack(window, face);
     const auto children = window->findChildren<QWidget*>();
@@ -73,7 +71,7 @@ void ApplySystemBackColors(QWidget* window) {
             setBack(w, face);
 }
 
-bool CentreOnFirstShow(QWidget* window, bool& centred) {
+bool centreOnFirstShow(QWidget* window, bool& centred) {
     if (centred)
         return false;
     centred = true;
@@ -85,12 +83,12 @@ bool CentreOnFirstShow(QWidget* window, bool& centred) {
     return true;
 }
 
-void LoadHandCursor(ErrorTrap& trap, int checkLine, int loadLine, ui::WindowPointer& pointer) {
+void loadHandCursor(ErrorTrap& trap, int checkLine, int loadLine, ui::WindowPointer& pointer) {
     bool haveCursor = false;
-    const QString cursorPath = AppPath() + QStringLiteral("/HAND-M.CUR");
-    trap.at(checkLine, [&] { haveCursor = FileExists(cursorPath); });
+    const QString cursorPath = appPath() + QStringLiteral("/HAND-M.CUR");
+    trap.at(checkLine, [&] { haveCursor = fileExists(cursorPath); });
     if (haveCursor)
         trap.at(loadLine, [&] { pointer.SetMouseIcon(ui::LoadCursorFile(cursorPath)); });
 }
 
-} // namespace app
+} // namespace common

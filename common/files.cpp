@@ -1,6 +1,6 @@
 #include "files.h"
 
-#include "app/shell.h"
+#include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/newfile.h"
 
@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace app {
+namespace common {
 
 namespace {
 
@@ -342,32 +342,32 @@ void setCopyNameForTests(CopyNameCall next) {
 }
 } // namespace testing
 
-bool FileExists(const QString& path) {
+bool fileExists(const QString& path) {
     if (path.isEmpty())
         return false;
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-void DeleteFileQuietly(const QString& path) {
+void deleteFileQuietly(const QString& path) {
     if (!path.isEmpty())
         ::unlink(QFile::encodeName(path).constData());
 }
 
-void WriteBytesIfMissing(const QByteArray& bytes, const QString& path) {
+void writeBytesIfMissing(const QByteArray& bytes, const QString& path) {
     QCoreApplication::processEvents();
     // A window closed during that yield ends the program at once: write nothing.
-    if (programEnded() || FileExists(path))
+    if (programEnded() || fileExists(path))
         return;
     ui::writeNewFile(bytes, path);
 }
 
-bool NameTaken(const QString& path) {
+bool nameTaken(const QString& path) {
     struct stat st {};
     return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
-void CopyFileWhole(const QString& source, const QString& target) {
+void copyFileWhole(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         throw automation::Error(QStringLiteral("File not found: %1").arg(source));
@@ -420,20 +420,20 @@ void CopyFileWhole(const QString& source, const QString& target) {
     fail(err);
 }
 
-QString TempFolder() {
+QString tempFolder() {
     const QString t = tempFromEnvironment();
     if (!t.isEmpty())
         return t;
     return privateTempFolder();
 }
 
-QString TempFolderName() {
+QString tempFolderName() {
     const QString t = tempFromEnvironment();
     return t.isEmpty() ? privateTempFolderBase() : t;
 }
 
-QString TempPath(const QString& name) {
-    return TempFolder() + QLatin1Char('/') + name;
+QString tempPath(const QString& name) {
+    return tempFolder() + QLatin1Char('/') + name;
 }
 
-} // namespace app
+} // namespace common

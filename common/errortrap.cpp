@@ -1,13 +1,13 @@
 #include "errortrap.h"
 
-#include "app/shell.h"
+#include "common/shell.h"
 #include "platform/ui/msgbox.h"
 
 #ifndef VELTRANE_SUPPORT_EMAIL
 #define VELTRANE_SUPPORT_EMAIL "support@example.com"
 #endif
 
-namespace app {
+namespace common {
 
 QString errorReportText(const QString& procedureText, int line, const QString& description) {
     return description + QStringLiteral("\r\n") + procedureText + QStringLiteral("at line ") +
@@ -16,7 +16,7 @@ QString errorReportText(const QString& procedureText, int line, const QString& d
            QStringLiteral(VELTRANE_SUPPORT_EMAIL);
 }
 
-void ReportError(const QString& procedureText, int line, const QString& description) {
+void reportError(const QString& procedureText, int line, const QString& description) {
     ui::MsgBox(errorReportText(procedureText, line, description), ui::vbExclamation,
                QStringLiteral("Application Error"));
 }
@@ -36,7 +36,7 @@ void ErrorTrap::report(std::exception_ptr e) {
     } catch (...) {
         description = QStringLiteral("Unexpected error");
     }
-    ReportError(mProc, mLine, description);
+    reportError(mProc, mLine, description);
 }
 
-} // namespace app
+} // namespace common

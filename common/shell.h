@@ -5,17 +5,17 @@
 #include <QIcon>
 #include <QString>
 
-namespace app {
+namespace common {
 
 inline constexpr const char* kProductName = "Veltrane";
 
 // The folder of the running executable (where HAND-M.CUR and x/o.cjs live).
-QString AppPath();
+QString appPath();
 void setAppPathForTests(const QString& path); // "" restores the real one
 
 // Sets the application title from the product name, cutting whole words from
 // the end while it is longer than 40 characters.
-void ShortenAppTitle();
+void shortenAppTitle();
 QString shortenTitle(const QString& name);
 
 // The program's own icon (32, 48, 128 and 256 pixel images).
@@ -36,9 +36,9 @@ void readyAllocatorForPictures();
 
 // Ends the program at once: every window is destroyed without its closing
 // handlers, and the event loop is left (or never entered).
-void EndProgram(int exitCode = 0);
+void endProgram(int exitCode = 0);
 bool programEnded();
 int programExitCode();
 void resetProgramEndedForTests();
 
-} // namespace app
+} // namespace common

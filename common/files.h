@@ -6,23 +6,23 @@
 
 #include <functional>
 
-namespace app {
+namespace common {
 
 // True when the path's last-modified time can be read: a folder counts too.
 // Never fails.
-bool FileExists(const QString& path);
+bool fileExists(const QString& path);
 
 // Deletes one file; every failure is ignored.
-void DeleteFileQuietly(const QString& path);
+void deleteFileQuietly(const QString& path);
 
 // Lets pending events run once, then writes the bytes to a new file at path
 // unless something already exists there. Never follows a link planted at the
 // path, and never leaves a half-written file behind. Throws automation::Error.
-void WriteBytesIfMissing(const QByteArray& bytes, const QString& path);
+void writeBytesIfMissing(const QByteArray& bytes, const QString& path);
 
 // True when anything holds the name: a file, a folder, or a symbolic link,
 // also one that points nowhere. Saving asks before using a taken name.
-bool NameTaken(const QString& path);
+bool nameTaken(const QString& path);
 
 // Copies a whole file. Where the target is a symbolic link, the file it names
 // is written (created, when the link points nowhere) and the link stays.
@@ -32,19 +32,19 @@ bool NameTaken(const QString& path);
 // far as the user may set them. Where the target's folder takes no new file
 // or refuses the replacement, an existing target the user may write is
 // written over in place instead, again with nothing lost when that fails.
-void CopyFileWhole(const QString& source, const QString& target);
+void copyFileWhole(const QString& source, const QString& target);
 
 // The temporary folder: TEMP (name matched without regard to case) when set
 // and not empty, else a private per-user folder (mode 0700) under the system
 // temporary folder.
-QString TempFolder();
+QString tempFolder();
 
-// The folder TempFolder() would give, found without creating or changing
+// The folder tempFolder() would give, found without creating or changing
 // anything: TEMP when set, else the usual private folder's name.
-QString TempFolderName();
+QString tempFolderName();
 
-// TempFolder() + "/" + name.
-QString TempPath(const QString& name);
+// tempFolder() + "/" + name.
+QString tempPath(const QString& name);
 
 namespace testing {
 // Stand-in for reserving room in a file (fallocate), so tests can take the
@@ -73,4 +73,4 @@ using CopyNameCall = std::function<quint64()>;
 void setCopyNameForTests(CopyNameCall next);
 } // namespace testing
 
-} // namespace app
+} // namespace common

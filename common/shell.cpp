@@ -13,7 +13,7 @@
 #include <malloc.h>
 #endif
 
-namespace app {
+namespace common {
 
 namespace {
 QString& appPathOverride() {
@@ -24,7 +24,7 @@ bool gEnded = false;
 int gExitCode = 0;
 } // namespace
 
-QString AppPath() {
+QString appPath() {
     if (!appPathOverride().isEmpty())
         return appPathOverride();
     return QCoreApplication::applicationDirPath();
@@ -48,7 +48,7 @@ QString shortenTitle(const QString& name) {
     return t;
 }
 
-void ShortenAppTitle() {
+void shortenAppTitle() {
     ui::setAppTitle(shortenTitle(QString::fromLatin1(kProductName)));
 }
 
@@ -91,7 +91,7 @@ void readyAllocatorForPictures() {
 #endif
 }
 
-void EndProgram(int exitCode) {
+void endProgram(int exitCode) {
     gEnded = true;
     gExitCode = exitCode;
     // Deleting a window does not run its closing handlers; hide first so
@@ -117,4 +117,4 @@ void resetProgramEndedForTests() {
     gExitCode = 0;
 }
 
-} // namespace app
+} // namespace common
