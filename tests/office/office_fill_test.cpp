@@ -3,8 +3,8 @@
 
 #include "officetest.h"
 #include "tests/support/doctools.h"
+#include "tests/support/replacement/replacement.h"
 #include "tests/support/testenv.h"
-#include "tests/support/wordcalls/wordcalls.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -80,7 +80,7 @@ class OfficeFillTest : public QObject {
         const Object atOnce = openTemplate(mWord, file);
         int replaced = 0;
         for (const auto& [find, with] : values) {
-            wordcalls::replaceInStories(byStory, find, with);
+            testsupport::replaceInStories(byStory, find, with);
             replaced += atOnce.call("ReplaceAll", {find, with}).toInt();
         }
         const QStringList expected = storyTexts(byStory);

@@ -4,8 +4,8 @@
 #include "officetest.h"
 #include "platform/office/wordmodel/picture_and_text.h"
 #include "tests/support/pdftools.h"
+#include "tests/support/replacement/replacement.h"
 #include "tests/support/testenv.h"
-#include "tests/support/wordcalls/wordcalls.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -19,7 +19,7 @@ using automation::NamedArg;
 using automation::Object;
 using automation::Variant;
 using namespace officetest;
-using wordcalls::replaceInStories;
+using testsupport::replaceInStories;
 
 namespace {
 

@@ -244,6 +244,7 @@ class FakeDocument : public FakeBase {
                 throw Error(QStringLiteral("Cannot save %1").arg(path));
             f.write(body.toUtf8());
             st->saved.insert(path, body);
+            st->savedShapes.insert(path, mShapes);
             return {};
         }
         if (automation::sameName(name, "Close")) {
@@ -265,9 +266,14 @@ class FakeDocuments : public FakeBase {
     using FakeBase::FakeBase;
     std::shared_ptr<FakeDocument>* active = nullptr;
     Variant handle(const QString& name, CallKind, const QList<Variant>& args,
-                   const QList<NamedArg>&) override {
+                   const QList<NamedArg>& named) override {
         if (automation::sameName(name, "Open")) {
             const QString path = args.value(0).toString();
+            bool readOnly = false;
+            for (const NamedArg& a : named)
+                if (automation::sameName(a.name, "ReadOnly"))
+                    readOnly = a.value.toBool();
+            st->openedReadOnly.insert(path, readOnly);
             if (!QFile::exists(path))
                 throw Error(QStringLiteral("This file could not be found. (%1)").arg(path));
             auto d = std::make_shared<FakeDocument>(st, path);

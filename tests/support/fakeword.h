@@ -38,8 +38,12 @@ struct FakeWordState {
     // to act in the middle of a run, e.g. click again.
     std::function<void(const QString&)> onCall;
 
-    // Documents saved: path -> story texts joined with "\n----\n".
+    // Documents saved: path -> story texts joined with "\n----\n", and the
+    // shapes' frame texts.
     QMap<QString, QString> saved;
+    QMap<QString, QStringList> savedShapes;
+    // Documents opened: path -> whether read-only (the last opening).
+    QMap<QString, bool> openedReadOnly;
 };
 
 // Registers the fake under "Word.Application" and returns its shared state.

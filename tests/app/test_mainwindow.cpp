@@ -495,4 +495,4 @@ class Form1Test : public QObject {
 };
 
 VELTRANE_TEST_MAIN(Form1Test)
-#include "test_form1.moc"
+#include "test_mainwindow.moc"
