@@ -2,7 +2,7 @@
 
 #include "app/csv.h"
 #include "common/files.h"
-#include "common/shell.h"
+#include "common/programend.h"
 #include "generate/template.h"
 #include "generate/wordcheck.h"
 #include "platform/automation/automation.h"

@@ -3,7 +3,7 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
-#include "common/shell.h"
+#include "common/programend.h"
 
 #include <QApplication>
 

@@ -2,7 +2,9 @@
 
 #include "common/appearance.h"
 #include "common/errortrap.h"
+#include "common/heap.h"
 #include "common/procnames.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "entry/settingsstore.h"
 #include "entry/warningrecord.h"

@@ -5,7 +5,7 @@
 #include "common/errortrap.h"
 #include "common/files.h"
 #include "common/procnames.h"
-#include "common/shell.h"
+#include "common/programend.h"
 #include "generate/generation.h"
 #include "platform/automation/stageclock.h"
 #include "platform/ui/picture.h"

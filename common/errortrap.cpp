@@ -1,6 +1,6 @@
 #include "errortrap.h"
 
-#include "common/shell.h"
+#include "common/programend.h"
 #include "platform/ui/msgbox.h"
 
 #ifndef VELTRANE_SUPPORT_EMAIL

@@ -1,6 +1,6 @@
 #include "files.h"
 
-#include "common/shell.h"
+#include "common/programend.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/newfile.h"
 

@@ -1,6 +1,6 @@
 #include "wordcheck.h"
 
-#include "common/shell.h"
+#include "common/programend.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 

@@ -5,6 +5,7 @@
 
 #include "common/appearance.h"
 #include "common/errortrap.h"
+#include "common/heap.h"
 #include "common/procnames.h"
 #include "common/shell.h"
 #include "platform/automation/stageclock.h"

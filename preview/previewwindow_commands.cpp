@@ -2,12 +2,12 @@
 // export/), and leaving: "< Back" asks for the main window, closing the window
 // ends the program. Both delete the filled document first.
 
+#include "common/programend.h"
 #include "preview/previewwindow.h"
 
 #include "common/errortrap.h"
 #include "common/files.h"
 #include "common/procnames.h"
-#include "common/shell.h"
 #include "export/saving.h"
 
 #include <QCloseEvent>

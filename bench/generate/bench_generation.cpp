@@ -17,7 +17,6 @@
 #include "app/mainwindow.h"
 #include "bench_setup.h"
 #include "common/files.h"
-#include "common/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"

@@ -4,7 +4,7 @@
 // instead of waiting for a person, and the main window started.
 
 #include "app/mainwindow.h"
-#include "common/shell.h"
+#include "common/programend.h"
 #include "platform/automation/automation.h"
 #include "platform/ui/msgbox.h"
 

@@ -6,7 +6,6 @@
 // Run with QT_QPA_PLATFORM=offscreen; QT_SCALE_FACTOR=2 shows the cost on a
 // high-DPI screen.
 
-#include "common/shell.h"
 #include "platform/ui/msgbox.h"
 #include "preview/previewwindow.h"
 

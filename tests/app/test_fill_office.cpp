@@ -4,6 +4,7 @@
 
 #include "app/mainwindow.h"
 #include "common/files.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "export/pdfexport.h"
 #include "platform/automation/automation.h"

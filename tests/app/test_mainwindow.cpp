@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "common/appearance.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "entry/settingsstore.h"
 #include "entry/warningrecord.h"

@@ -2,7 +2,7 @@
 // processes: a later start hands over to the running one and ends.
 
 #include "app/singleinstance.h"
-#include "common/shell.h"
+#include "common/programend.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/testenv.h"
 

@@ -3,6 +3,7 @@
 
 #include "common/errortrap.h"
 #include "common/files.h"
+#include "common/heap.h"
 #include "common/procnames.h"
 #include "common/shell.h"
 #include "platform/automation/automation.h"

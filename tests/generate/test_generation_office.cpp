@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "common/files.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "platform/automation/automation.h"
 #include "platform/office/office_testing.h"

@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "common/files.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "generate/template.h"
 #include "platform/automation/automation.h"

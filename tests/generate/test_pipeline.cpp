@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "common/files.h"
+#include "common/programend.h"
 #include "common/shell.h"
 #include "generate/clipboard.h"
 #include "generate/randomname.h"
