@@ -75,12 +75,12 @@ void MainWindow::buildLayout() {
 
 void MainWindow::addButtons() {
     auto button = [this](const char* name, const char* caption, QRect r) {
-        auto* b = new ui::PushButton(QString::fromUtf8(caption), this);
+        auto* b = new ui::SkinnedButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
         b->setAccessibleName(b->text());
         b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
-        connect(b, &ui::PushButton::mouseMoved, this, &MainWindow::buttonHovered);
+        connect(b, &ui::SkinnedButton::mouseMoved, this, &MainWindow::buttonHovered);
         return b;
     };
     createButton = button("PushButton6", "Start Creating Template", pxRect(120, 120, 7800, 405));

@@ -24,9 +24,9 @@ class MainWindow : public QWidget {
     static MainWindow* instance(); // nullptr until created, and after it is destroyed
     ~MainWindow() override;
 
-    ui::PushButton* createButton = nullptr;
-    ui::PushButton* clearButton = nullptr;
-    ui::PushButton* sampleButton = nullptr;
+    ui::SkinnedButton* createButton = nullptr;
+    ui::SkinnedButton* clearButton = nullptr;
+    ui::SkinnedButton* sampleButton = nullptr;
     ui::Frame* dataFrame = nullptr; // "Warning Data": the six one-line fields
     ui::Frame* infractionFrame = nullptr;
     ui::Frame* improvementFrame = nullptr;

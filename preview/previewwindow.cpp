@@ -23,7 +23,7 @@ using ui::pxRect;
 
 namespace {
 
-QPointer<PreviewWindow> gForm2;
+QPointer<PreviewWindow> gPreviewWindow;
 
 void placeBox(preview::PictureBox* box, int left, int top, int width, int height) {
     box->Move(static_cast<float>(left), static_cast<float>(top));
@@ -34,19 +34,19 @@ void placeBox(preview::PictureBox* box, int left, int top, int width, int height
 } // namespace
 
 PreviewWindow* PreviewWindow::instance() {
-    if (!gForm2) {
+    if (!gPreviewWindow) {
         auto* f = new PreviewWindow;
         f->load();
     }
-    return gForm2.data();
+    return gPreviewWindow.data();
 }
 
 PreviewWindow* PreviewWindow::loaded() {
-    return gForm2.data();
+    return gPreviewWindow.data();
 }
 
 PreviewWindow::PreviewWindow() : QWidget(nullptr) {
-    gForm2 = this;
+    gPreviewWindow = this;
     setObjectName(QStringLiteral("Form2"));
     buildLayout();
 }
@@ -132,13 +132,13 @@ void PreviewWindow::addButtons() {
     connect(zoomFrame, &ui::Frame::mouseMoved, this, &PreviewWindow::frameHovered);
 
     auto button = [this](const char* name, const char* caption, QWidget* parent, QRect r) {
-        auto* b = new ui::PushButton(QString::fromUtf8(caption), parent);
+        auto* b = new ui::SkinnedButton(QString::fromUtf8(caption), parent);
         b->setObjectName(QString::fromLatin1(name));
         b->setAccessibleName(b->text());
         b->setFont(ui::arialBold(11.25));
         b->setGeometry(r);
         b->setAttribute(Qt::WA_NoMousePropagation);
-        connect(b, &ui::PushButton::mouseMoved, this, &PreviewWindow::buttonHovered);
+        connect(b, &ui::SkinnedButton::mouseMoved, this, &PreviewWindow::buttonHovered);
         return b;
     };
     zoomInButton = button("PushButton1", "Zoom In", zoomFrame, pxRect(240, 300, 4440, 405));

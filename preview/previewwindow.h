@@ -45,10 +45,10 @@ class PreviewWindow : public QWidget {
     QScrollBar* hScroll = nullptr;
     QScrollBar* vScroll = nullptr;
     ui::Frame* zoomFrame = nullptr;
-    ui::PushButton* zoomInButton = nullptr;
-    ui::PushButton* zoomOutButton = nullptr;
-    ui::PushButton* backButton = nullptr;
-    ui::PushButton* saveButton = nullptr;
+    ui::SkinnedButton* zoomInButton = nullptr;
+    ui::SkinnedButton* zoomOutButton = nullptr;
+    ui::SkinnedButton* backButton = nullptr;
+    ui::SkinnedButton* saveButton = nullptr;
     ui::CommonDialog saveDialog{this};
     ui::WindowPointer pointer{this};
 

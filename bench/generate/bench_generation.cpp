@@ -461,7 +461,7 @@ void printTimes(const Totals& t, int runs, int generations) {
     std::printf("  %-44s %10s  %5s\n", "", "median", "ratio");
     row("yardstick: soffice --convert-to doc, seeded", t.yard, "");
     row("start-up: process start to main window", t.process, "(target <= 1.2)");
-    row("start-up: Form1 created to shown", t.create, "");
+    row("start-up: main window created to shown", t.create, "");
     row("1st generation, click 2 s after the window", t.first, "(target <= 1.2, stretch <= 1.0)");
     row("following generations, click to painted", t.following, "(target <= 1.2, stretch <= 1.0)");
     const QList<double>& f = t.following;

@@ -31,11 +31,12 @@ void ScrollBar::paintEvent(QPaintEvent* e) {
     style()->drawComplexControl(QStyle::CC_ScrollBar, &opt, &p, this);
 }
 
-PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+SkinnedButton::SkinnedButton(const QString& caption, QWidget* parent)
+    : QPushButton(caption, parent) {
     setMouseTracking(true);
 }
 
-bool PushButton::event(QEvent* e) {
+bool SkinnedButton::event(QEvent* e) {
     // A second click or key press queued while a long handler ran can arrive
     // after that handler has hidden the window: a hidden button takes no input.
     switch (e->type()) {
@@ -55,7 +56,7 @@ bool PushButton::event(QEvent* e) {
     return QPushButton::event(e);
 }
 
-void PushButton::mouseMoveEvent(QMouseEvent* e) {
+void SkinnedButton::mouseMoveEvent(QMouseEvent* e) {
     emit mouseMoved();
     QPushButton::mouseMoveEvent(e);
     e->accept(); // the move was the button's; the window underneath must not see it

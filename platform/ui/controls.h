@@ -16,10 +16,10 @@ class QPlainTextEdit;
 
 namespace ui {
 
-class PushButton : public QPushButton {
+class SkinnedButton : public QPushButton {
     Q_OBJECT
   public:
-    explicit PushButton(const QString& caption, QWidget* parent = nullptr);
+    explicit SkinnedButton(const QString& caption, QWidget* parent = nullptr);
   signals:
     void mouseMoved();
 

@@ -51,7 +51,7 @@ void destroy(QPointer<MainWindow>& f) {
 
 } // namespace
 
-class Form1Test : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
     std::shared_ptr<testsupport::FakeWordState> word;
     QString appDir;
@@ -495,5 +495,5 @@ class Form1Test : public QObject {
     }
 };
 
-VELTRANE_TEST_MAIN(Form1Test)
+VELTRANE_TEST_MAIN(MainWindowTest)
 #include "test_mainwindow.moc"
