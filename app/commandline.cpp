@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <cstdio>
+#include <optional>
 #include <sys/stat.h>
 
 namespace app {
@@ -153,13 +154,59 @@ int writeTemplate(const QString& path, bool force) {
     return 0;
 }
 
-} // namespace
+// The command line's own options, in the order the help lists them.
+struct Options {
+    Options() {
+        parser.setApplicationDescription(QString::fromLatin1(kDescription));
+        for (const auto* option : {&help, &version, &write, &fill, &output, &fillList, &outputDir,
+                                   &format, &jobs, &force})
+            parser.addOption(*option);
+    }
 
-int runCommandLine(int argc, char** argv) {
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit.")};
+    const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit.")};
+    const QCommandLineOption write{
+        QStringLiteral("write-template"),
+        QStringLiteral("Write the built-in template to <file> and exit."), QStringLiteral("file")};
+    const QCommandLineOption fill{
+        QStringLiteral("fill"),
+        QStringLiteral("Make one notice from the facts in the JSON file <facts> (- for standard "
+                       "input); needs --output."),
+        QStringLiteral("facts")};
+    const QCommandLineOption output{
+        QStringLiteral("output"),
+        QStringLiteral("With --fill: the notice's file; its extension (.doc, .pdf, .docx, .odt) "
+                       "sets its kind."),
+        QStringLiteral("file")};
+    const QCommandLineOption fillList{
+        QStringLiteral("fill-list"),
+        QStringLiteral("Make one notice for each row of the CSV file <list>; needs --output-dir."),
+        QStringLiteral("list")};
+    const QCommandLineOption outputDir{
+        QStringLiteral("output-dir"),
+        QStringLiteral("With --fill-list: the folder the notices go to (made when missing)."),
+        QStringLiteral("folder")};
+    const QCommandLineOption format{
+        QStringLiteral("format"),
+        QStringLiteral("With --fill-list: the notices' kind, doc (the default), pdf, docx or odt."),
+        QStringLiteral("kind")};
+    const QCommandLineOption jobs{
+        QStringLiteral("jobs"),
+        QStringLiteral("With --fill-list: how many notices are made side by side, each by a word "
+                       "processor of its own (default: the number of cores, at most 4)."),
+        QStringLiteral("n")};
+    const QCommandLineOption force{
+        QStringLiteral("force"),
+        QStringLiteral("With --write-template, --fill or --fill-list: replace files that exist.")};
+};
 
+// The arguments the command line answers (the program's name first, Qt's own
+// options left out); nothing when none of them looks like an option, and the
+// window starts.
+std::optional<QStringList> ourArguments(const QStringList& args) {
     // Qt's own options stay with the window; anything else that looks like
     // an option is the command line's to answer.
     QStringList ours{args.value(0)};
@@ -173,6 +220,120 @@ int runCommandLine(int argc, char** argv) {
         ours << args[i++];
     }
     if (!any)
+        return std::nullopt;
+    return ours;
+}
+
+// Refuses what the parser could not read; an unknown option is named as
+// typed, dashes and all.
+int refuseUnreadable(const QCommandLineParser& parser, const QStringList& ours) {
+    const QStringList unknown = parser.unknownOptionNames();
+    for (const QString& arg : ours.mid(1)) {
+        QString bare = arg.section(QLatin1Char('='), 0, 0);
+        while (bare.startsWith(QLatin1Char('-')))
+            bare.remove(0, 1);
+        if (arg.startsWith(QLatin1Char('-')) && unknown.contains(bare))
+            return refuse(
+                QStringLiteral("unknown option '%1'").arg(arg.section(QLatin1Char('='), 0, 0)));
+    }
+    QString why = parser.errorText();
+    if (why.endsWith(QLatin1Char('.')))
+        why.chop(1);
+    return refuse(why.left(1).toLower() + why.mid(1));
+}
+
+// Why the options given cannot go together, or "": one task at a time, and
+// the options that serve a task only with one.
+QString mismatch(const Options& o) {
+    const QCommandLineParser& parser = o.parser;
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    const int tasks =
+        int(parser.isSet(o.write)) + int(parser.isSet(o.fill)) + int(parser.isSet(o.fillList));
+    if (tasks > 1)
+        return QStringLiteral("--write-template, --fill and --fill-list go one at a time");
+    if (tasks == 0) {
+        for (const auto* option : {&o.output, &o.outputDir, &o.format, &o.jobs, &o.force})
+            if (parser.isSet(*option))
+                return QStringLiteral("--%1 needs --write-template, --fill or --fill-list")
+                    .arg(option->names().constFirst());
+    }
+    return QString();
+}
+
+// "--x does not go with --task" for the first of others given, or "".
+QString onlyWith(const QCommandLineParser& parser, const QCommandLineOption& task,
+                 std::initializer_list<const QCommandLineOption*> others) {
+    for (const auto* option : others)
+        if (parser.isSet(*option))
+            return QStringLiteral("--%1 does not go with --%2")
+                .arg(option->names().constFirst(), task.names().constFirst());
+    return QString();
+}
+
+int runWriteTemplate(const Options& o) {
+    if (const QString why =
+            onlyWith(o.parser, o.write, {&o.output, &o.outputDir, &o.format, &o.jobs});
+        !why.isEmpty())
+        return refuse(why);
+    const QString path = o.parser.value(o.write);
+    if (path.isEmpty())
+        return refuse(QStringLiteral("--write-template needs a file name"));
+    return writeTemplate(path, o.parser.isSet(o.force));
+}
+
+int runFill(const Options& o) {
+    if (const QString why = onlyWith(o.parser, o.fill, {&o.outputDir, &o.format, &o.jobs});
+        !why.isEmpty())
+        return refuse(why);
+    FillOptions options;
+    options.force = o.parser.isSet(o.force);
+    options.facts = o.parser.value(o.fill);
+    options.output = o.parser.value(o.output);
+    if (options.facts.isEmpty())
+        return refuse(QStringLiteral("--fill needs a file of facts (or - for standard input)"));
+    if (options.output.isEmpty())
+        return refuse(QStringLiteral("--fill needs --output FILE"));
+    return fillOne(options);
+}
+
+int runFillList(const Options& o) {
+    const QCommandLineParser& parser = o.parser;
+    if (const QString why = onlyWith(parser, o.fillList, {&o.output}); !why.isEmpty())
+        return refuse(why);
+    FillOptions options;
+    options.force = parser.isSet(o.force);
+    options.list = parser.value(o.fillList);
+    options.outputDir = parser.value(o.outputDir);
+    if (options.list.isEmpty())
+        return refuse(QStringLiteral("--fill-list needs a CSV file"));
+    if (options.outputDir.isEmpty())
+        return refuse(QStringLiteral("--fill-list needs --output-dir FOLDER"));
+    if (parser.isSet(o.format)) {
+        const auto kind = generate::noticeFormatNamed(parser.value(o.format));
+        if (!kind)
+            return refuse(QStringLiteral("--format is doc, pdf, docx or odt, not '%1'")
+                              .arg(parser.value(o.format)));
+        options.format = *kind;
+    }
+    if (parser.isSet(o.jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(o.jobs).toInt(&ok);
+        if (!ok || options.jobs < 1 || options.jobs > 64)
+            return refuse(QStringLiteral("--jobs is a number from 1 to 64, not '%1'")
+                              .arg(parser.value(o.jobs)));
+    }
+    return fillList(options);
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const std::optional<QStringList> ours = ourArguments(args);
+    if (!ours)
         return -1;
 
     // No window is needed to answer; this works without a display. The help
@@ -188,144 +349,24 @@ int runCommandLine(int argc, char** argv) {
     if (args.size() == 4 && args[1] == QLatin1String("--fill-worker"))
         return fillWorker(args[2], args[3]);
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    parser.addOption(help);
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Show the version and exit."));
-    parser.addOption(version);
-    const QCommandLineOption write(
-        QStringLiteral("write-template"),
-        QStringLiteral("Write the built-in template to <file> and exit."), QStringLiteral("file"));
-    const QCommandLineOption fill(
-        QStringLiteral("fill"),
-        QStringLiteral("Make one notice from the facts in the JSON file <facts> (- for standard "
-                       "input); needs --output."),
-        QStringLiteral("facts"));
-    const QCommandLineOption output(
-        QStringLiteral("output"),
-        QStringLiteral("With --fill: the notice's file; its extension (.doc, .pdf, .docx, .odt) "
-                       "sets its kind."),
-        QStringLiteral("file"));
-    const QCommandLineOption fillList(
-        QStringLiteral("fill-list"),
-        QStringLiteral("Make one notice for each row of the CSV file <list>; needs --output-dir."),
-        QStringLiteral("list"));
-    const QCommandLineOption outputDir(
-        QStringLiteral("output-dir"),
-        QStringLiteral("With --fill-list: the folder the notices go to (made when missing)."),
-        QStringLiteral("folder"));
-    const QCommandLineOption format(
-        QStringLiteral("format"),
-        QStringLiteral("With --fill-list: the notices' kind, doc (the default), pdf, docx or odt."),
-        QStringLiteral("kind"));
-    const QCommandLineOption jobs(
-        QStringLiteral("jobs"),
-        QStringLiteral("With --fill-list: how many notices are made side by side, each by a word "
-                       "processor of its own (default: the number of cores, at most 4)."),
-        QStringLiteral("n"));
-    const QCommandLineOption force(
-        QStringLiteral("force"),
-        QStringLiteral("With --write-template, --fill or --fill-list: replace files that exist."));
-    for (const auto* option :
-         {&write, &fill, &output, &fillList, &outputDir, &format, &jobs, &force})
-        parser.addOption(*option);
-
-    if (!parser.parse(ours)) {
-        // Named as typed, dashes and all.
-        const QStringList unknown = parser.unknownOptionNames();
-        for (const QString& arg : ours.mid(1)) {
-            QString bare = arg.section(QLatin1Char('='), 0, 0);
-            while (bare.startsWith(QLatin1Char('-')))
-                bare.remove(0, 1);
-            if (arg.startsWith(QLatin1Char('-')) && unknown.contains(bare))
-                return refuse(
-                    QStringLiteral("unknown option '%1'").arg(arg.section(QLatin1Char('='), 0, 0)));
-        }
-        QString why = parser.errorText();
-        if (why.endsWith(QLatin1Char('.')))
-            why.chop(1);
-        return refuse(why.left(1).toLower() + why.mid(1));
-    }
-    if (parser.isSet(help)) {
-        say(stdout, parser.helpText());
+    Options o;
+    if (!o.parser.parse(*ours))
+        return refuseUnreadable(o.parser, *ours);
+    if (o.parser.isSet(o.help)) {
+        say(stdout, o.parser.helpText());
         return 0;
     }
-    if (parser.isSet(version)) {
+    if (o.parser.isSet(o.version)) {
         say(stdout, QStringLiteral("veltrane %1\n").arg(QCoreApplication::applicationVersion()));
         return 0;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return refuse(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    const int tasks =
-        int(parser.isSet(write)) + int(parser.isSet(fill)) + int(parser.isSet(fillList));
-    if (tasks > 1)
-        return refuse(QStringLiteral("--write-template, --fill and --fill-list go one at a time"));
-    if (tasks == 0) {
-        for (const auto* option : {&output, &outputDir, &format, &jobs, &force})
-            if (parser.isSet(*option))
-                return refuse(QStringLiteral("--%1 needs --write-template, --fill or --fill-list")
-                                  .arg(option->names().constFirst()));
-    }
-    auto onlyWith = [&](const QCommandLineOption& task,
-                        std::initializer_list<const QCommandLineOption*> others) -> QString {
-        for (const auto* option : others)
-            if (parser.isSet(*option))
-                return QStringLiteral("--%1 does not go with --%2")
-                    .arg(option->names().constFirst(), task.names().constFirst());
-        return QString();
-    };
-
-    if (parser.isSet(write)) {
-        if (const QString why = onlyWith(write, {&output, &outputDir, &format, &jobs});
-            !why.isEmpty())
-            return refuse(why);
-        const QString path = parser.value(write);
-        if (path.isEmpty())
-            return refuse(QStringLiteral("--write-template needs a file name"));
-        return writeTemplate(path, parser.isSet(force));
-    }
-
-    FillOptions options;
-    options.force = parser.isSet(force);
-    if (parser.isSet(fill)) {
-        if (const QString why = onlyWith(fill, {&outputDir, &format, &jobs}); !why.isEmpty())
-            return refuse(why);
-        options.facts = parser.value(fill);
-        options.output = parser.value(output);
-        if (options.facts.isEmpty())
-            return refuse(QStringLiteral("--fill needs a file of facts (or - for standard input)"));
-        if (options.output.isEmpty())
-            return refuse(QStringLiteral("--fill needs --output FILE"));
-        return fillOne(options);
-    }
-
-    if (const QString why = onlyWith(fillList, {&output}); !why.isEmpty())
+    if (const QString why = mismatch(o); !why.isEmpty())
         return refuse(why);
-    options.list = parser.value(fillList);
-    options.outputDir = parser.value(outputDir);
-    if (options.list.isEmpty())
-        return refuse(QStringLiteral("--fill-list needs a CSV file"));
-    if (options.outputDir.isEmpty())
-        return refuse(QStringLiteral("--fill-list needs --output-dir FOLDER"));
-    if (parser.isSet(format)) {
-        const auto kind = generate::noticeFormatNamed(parser.value(format));
-        if (!kind)
-            return refuse(QStringLiteral("--format is doc, pdf, docx or odt, not '%1'")
-                              .arg(parser.value(format)));
-        options.format = *kind;
-    }
-    if (parser.isSet(jobs)) {
-        bool ok = false;
-        options.jobs = parser.value(jobs).toInt(&ok);
-        if (!ok || options.jobs < 1 || options.jobs > 64)
-            return refuse(QStringLiteral("--jobs is a number from 1 to 64, not '%1'")
-                              .arg(parser.value(jobs)));
-    }
-    return app::fillList(options);
+    if (o.parser.isSet(o.write))
+        return runWriteTemplate(o);
+    if (o.parser.isSet(o.fill))
+        return runFill(o);
+    return runFillList(o);
 }
 
 } // namespace app

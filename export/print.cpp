@@ -26,15 +26,9 @@ void tellPrintingUnreachable() {
                ui::vbOKOnly | ui::vbExclamation);
 }
 
-} // namespace
-
-namespace exporting {
-
-void printDocument(ErrorTrap& trap, QWidget* window, ui::WindowPointer& pointer,
-                   const QString& document) {
-    // First whether there is anything to print on, so that nobody fills in the
-    // dialog for nothing.
-    exporting::Printers printers;
+// Whether there is anything to print on, said to the user when not; the
+// printers when there is.
+bool findPrinters(ErrorTrap& trap, exporting::Printers& printers) {
     bool reached = false;
     bool unreachable = false;
     trap.at(100, [&] {
@@ -47,18 +41,32 @@ void printDocument(ErrorTrap& trap, QWidget* window, ui::WindowPointer& pointer,
     });
     if (unreachable) {
         trap.at(102, [&] { tellPrintingUnreachable(); });
-        return;
+        return false;
     }
     if (!reached)
-        return;
+        return false;
     if (printers.names.isEmpty()) {
         trap.at(102, [&] {
             ui::MsgBox(QStringLiteral("No printer is set up on this computer. Add a printer in "
                                       "the system's printer settings, then print again."),
                        ui::vbOKOnly | ui::vbExclamation);
         });
-        return;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+namespace exporting {
+
+void printDocument(ErrorTrap& trap, QWidget* window, ui::WindowPointer& pointer,
+                   const QString& document) {
+    // First whether there is anything to print on, so that nobody fills in the
+    // dialog for nothing.
+    exporting::Printers printers;
+    if (!findPrinters(trap, printers))
+        return;
 
     QTemporaryDir staging(common::tempFolder() + QStringLiteral("/pdf-XXXXXX"));
     const QString pdf = staging.filePath(QStringLiteral("notice.pdf"));

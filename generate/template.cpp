@@ -50,53 +50,10 @@ class CompoundFile {
 
     // The stream's bytes, or a null array when the file is damaged or has none.
     QByteArray stream(const QString& wanted) {
-        quint32 shift = 0, miniShift = 0, dirStart = 0, cutoff = 0, miniFatStart = 0;
-        quint32 difatStart = 0, difatCount = 0, fatCount = 0;
-        if (!u16(mB, 0x1E, shift) || !u16(mB, 0x20, miniShift) || !u32(mB, 0x2C, fatCount) ||
-            !u32(mB, 0x30, dirStart) || !u32(mB, 0x38, cutoff) || !u32(mB, 0x3C, miniFatStart) ||
-            !u32(mB, 0x44, difatStart) || !u32(mB, 0x48, difatCount))
+        Header h;
+        if (!readHeader(h) || !readFat(h))
             return {};
-        if ((shift != 9 && shift != 12) || miniShift != 6)
-            return {};
-        mShift = shift;
-        const quint32 perSector = (1u << shift) / 4;
-
-        // The sectors of the allocation table: 109 in the header, the rest chained.
-        QList<quint32> fatSectors;
-        for (int i = 0; i < 109 && quint32(fatSectors.size()) < fatCount; ++i) {
-            quint32 s = 0;
-            if (!u32(mB, 0x4C + 4 * i, s))
-                return {};
-            fatSectors << s;
-        }
-        // The file's own size bounds every walk: a count or a chain the file
-        // gives may be anything, and may loop.
-        const qint64 sectors = ((mB.size() + (qint64(1) << shift) - 1) >> shift) - 1;
-        mSectors = quint32(qBound<qint64>(0, sectors, kEndOfChain));
-        const quint32 difatSectors = qMin(difatCount, mSectors);
-        for (quint32 d = difatStart, n = 0;
-             n < difatSectors && d < kEndOfChain && quint32(fatSectors.size()) < fatCount; ++n) {
-            for (quint32 i = 0; i + 1 < perSector && quint32(fatSectors.size()) < fatCount; ++i) {
-                quint32 s = 0;
-                if (!u32(mB, offset(d) + 4 * i, s))
-                    return {};
-                fatSectors << s;
-            }
-            if (!u32(mB, offset(d) + 4 * (perSector - 1), d))
-                return {};
-            // A table longer than the file is a damaged (or hostile) one.
-            if (qint64(fatSectors.size()) > mB.size() >> shift)
-                return {};
-        }
-        for (quint32 s : fatSectors)
-            for (quint32 i = 0; i < perSector; ++i) {
-                quint32 next = 0;
-                if (!u32(mB, offset(s) + 4 * i, next))
-                    return {};
-                mFat << next;
-            }
-
-        const QByteArray dir = chain(mFat, dirStart, 1u << shift, false);
+        const QByteArray dir = chain(mFat, h.dirStart, 1u << mShift, false);
         // The root is the first entry, and its chain is the mini stream; any
         // other entry that claims to be a root is not one.
         quint32 rootType = 0, rootStart = kEndOfChain;
@@ -115,23 +72,93 @@ class CompoundFile {
                 reinterpret_cast<const char16_t*>(dir.constData() + at), nameLen / 2 - 1);
             if (name.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
-            if (size >= cutoff)
-                return chain(mFat, start, 1u << shift, false).left(size);
-            QList<quint32> miniFat;
-            const QByteArray mf = chain(mFat, miniFatStart, 1u << shift, false);
-            for (qint64 i = 0; i + 4 <= mf.size(); i += 4) {
-                quint32 v = 0;
-                u32(mf, i, v);
-                miniFat << v;
-            }
+            if (size >= h.cutoff)
+                return chain(mFat, start, 1u << mShift, false).left(size);
             if ((rootType & 0xFF) == 5)
-                mMini = chain(mFat, rootStart, 1u << shift, false);
-            return chain(miniFat, start, 64, true).left(size);
+                mMini = chain(mFat, rootStart, 1u << mShift, false);
+            return chain(miniFat(h), start, 64, true).left(size);
         }
         return {};
     }
 
   private:
+    // What the header says of where things are.
+    struct Header {
+        quint32 shift = 0, miniShift = 0, dirStart = 0, cutoff = 0, miniFatStart = 0;
+        quint32 difatStart = 0, difatCount = 0, fatCount = 0;
+    };
+
+    bool readHeader(Header& h) {
+        if (!u16(mB, 0x1E, h.shift) || !u16(mB, 0x20, h.miniShift) || !u32(mB, 0x2C, h.fatCount) ||
+            !u32(mB, 0x30, h.dirStart) || !u32(mB, 0x38, h.cutoff) ||
+            !u32(mB, 0x3C, h.miniFatStart) || !u32(mB, 0x44, h.difatStart) ||
+            !u32(mB, 0x48, h.difatCount))
+            return false;
+        if ((h.shift != 9 && h.shift != 12) || h.miniShift != 6)
+            return false;
+        mShift = h.shift;
+        return true;
+    }
+
+    // The allocation table, read from its sectors.
+    bool readFat(const Header& h) {
+        QList<quint32> fatSectors;
+        if (!readFatSectors(h, fatSectors))
+            return false;
+        const quint32 perSector = (1u << h.shift) / 4;
+        for (quint32 s : fatSectors)
+            for (quint32 i = 0; i < perSector; ++i) {
+                quint32 next = 0;
+                if (!u32(mB, offset(s) + 4 * i, next))
+                    return false;
+                mFat << next;
+            }
+        return true;
+    }
+
+    // The sectors of the allocation table: 109 in the header, the rest chained.
+    bool readFatSectors(const Header& h, QList<quint32>& fatSectors) {
+        const quint32 perSector = (1u << h.shift) / 4;
+        for (int i = 0; i < 109 && quint32(fatSectors.size()) < h.fatCount; ++i) {
+            quint32 s = 0;
+            if (!u32(mB, 0x4C + 4 * i, s))
+                return false;
+            fatSectors << s;
+        }
+        // The file's own size bounds every walk: a count or a chain the file
+        // gives may be anything, and may loop.
+        const qint64 sectors = ((mB.size() + (qint64(1) << h.shift) - 1) >> h.shift) - 1;
+        mSectors = quint32(qBound<qint64>(0, sectors, kEndOfChain));
+        const quint32 difatSectors = qMin(h.difatCount, mSectors);
+        for (quint32 d = h.difatStart, n = 0;
+             n < difatSectors && d < kEndOfChain && quint32(fatSectors.size()) < h.fatCount; ++n) {
+            for (quint32 i = 0; i + 1 < perSector && quint32(fatSectors.size()) < h.fatCount; ++i) {
+                quint32 s = 0;
+                if (!u32(mB, offset(d) + 4 * i, s))
+                    return false;
+                fatSectors << s;
+            }
+            if (!u32(mB, offset(d) + 4 * (perSector - 1), d))
+                return false;
+            // A table longer than the file is a damaged (or hostile) one.
+            if (qint64(fatSectors.size()) > mB.size() >> h.shift)
+                return false;
+        }
+        return true;
+    }
+
+    // The allocation table of the mini stream.
+    QList<quint32> miniFat(const Header& h) const {
+        QList<quint32> table;
+        const QByteArray mf = chain(mFat, h.miniFatStart, 1u << mShift, false);
+        for (qint64 i = 0; i + 4 <= mf.size(); i += 4) {
+            quint32 v = 0;
+            u32(mf, i, v);
+            table << v;
+        }
+        return table;
+    }
+
     qint64 offset(quint32 sector) const { return (qint64(sector) + 1) << mShift; }
 
     // A chain of sectors through a table; stops at its end, a loop, a bad
