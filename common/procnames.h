@@ -1,6 +1,8 @@
 #pragma once
 // The procedure names that error reports show, all in one place. Each text is
-// shown exactly as written, letter case included.
+// shown exactly as written, letter case included; each is named after the
+// handler that reports under it (MainWindow::clearClicked, PreviewWindow::
+// saveClicked, ...).
 
 namespace common::proc {
 
