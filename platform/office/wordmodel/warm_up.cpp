@@ -5,6 +5,8 @@
 #include "copy_picture.h"
 #include "word_model.h"
 
+#include "platform/office/lifecycle/hold_points.h"
+
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
