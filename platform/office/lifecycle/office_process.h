@@ -124,11 +124,6 @@ class OfficeProcess {
     Reference<css::uno::XComponentContext> context() const { return mContext; }
     Reference<css::frame::XDesktop2> desktop() const { return mDesktop; }
 
-    // The host's bookkeeping; only the host touches these, under its lock.
-    int sessionsServed = 0;
-    bool warm = false;
-    bool replaceWhenReady = false; // serves until its replacement is warm and idle
-
   private:
     OfficeProcess() = default;
     struct Launch;

@@ -83,7 +83,6 @@ void warmOffice(OfficeProcess& office) {
         OpenDocument shown{load(office, doc, false)};
         warmUpDocumentPicture(office.context(), shown.doc);
     });
-    office.warm = true;
 #ifdef __GLIBC__
     // What the warm-up freed on this thread would otherwise stay
     // with its allocator arena for the rest of the run.
