@@ -1,6 +1,7 @@
 #pragma once
 // Test seams of the office plugin. The plugin is loaded at run time, so a test
-// looks these up in it by name (see resolve below).
+// looks these up in it by name (see resolve below). Only a plugin built with
+// VELTRANE_OFFICE_TEST_HOOKS=ON has them.
 
 #include <QLibrary>
 #include <QString>

@@ -1,9 +1,8 @@
-// The plugin's entry points: the one that creates "Word.Application", the one
-// that lets it get ready in the background, and the seams tests use to make
-// hangs quick and to see the process.
+// The plugin's entry points: the one that creates "Word.Application" and the
+// one that lets it get ready in the background. The seams tests use are in
+// office_testing.cpp, built into a plugin for tests only.
 
 #include "platform/office/lifecycle/office_host.h"
-#include "platform/office/office_testing.h"
 #include "platform/office/wordmodel/copy_picture.h"
 #include "platform/office/wordmodel/picture_and_text.h"
 #include "platform/office/wordmodel/word_model.h"
@@ -19,70 +18,6 @@ VELTRANE_EXPORT void veltrane_create_word_application(std::shared_ptr<automation
 VELTRANE_EXPORT void veltrane_prepare_word_application() {
     office::readyPictureMemory();
     office::OfficeHost::instance().warmUp(&office::warmOffice);
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_set_program(const char* path) {
-    office::officeProgram() =
-        path ? QByteArray(path) : QByteArrayLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin");
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_set_bounds(int startMs, int ordinaryMs,
-                                                        int lengthyMs) {
-    const office::CallBounds defaults;
-    office::CallBounds& b = office::callBounds();
-    b.start = startMs > 0 ? office::Millis(startMs) : defaults.start;
-    b.ordinary = ordinaryMs > 0 ? office::Millis(ordinaryMs) : defaults.ordinary;
-    b.lengthy = lengthyMs > 0 ? office::Millis(lengthyMs) : defaults.lengthy;
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_set_hang_judging(int pulseMs, int stoppedMs,
-                                                              int idleMs) {
-    const office::CallBounds defaults;
-    office::CallBounds& b = office::callBounds();
-    b.pulse = pulseMs > 0 ? office::Millis(pulseMs) : defaults.pulse;
-    b.stoppedFor = stoppedMs > 0 ? office::Millis(stoppedMs) : defaults.stoppedFor;
-    b.idleFor = idleMs > 0 ? office::Millis(idleMs) : defaults.idleFor;
-}
-
-VELTRANE_EXPORT long veltrane_office_testing_process_id(void* application) {
-    return office::applicationProcessId(static_cast<automation::Dispatch*>(application));
-}
-
-VELTRANE_EXPORT int veltrane_office_testing_wait_for_exits(int boundMs) {
-    return office::Supervisor::instance().drain(office::Millis(boundMs)) ? 1 : 0;
-}
-
-VELTRANE_EXPORT int veltrane_office_testing_end_host(int boundMs) {
-    office::OfficeHost& host = office::OfficeHost::instance();
-    const bool ended = host.shutdown(office::Millis(boundMs));
-    host.reopen();
-    return ended ? 1 : 0;
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_hold_at(const char* point, int stallMs) {
-    office::setHoldPoint(point ? QByteArray(point) : QByteArray(),
-                         office::Millis(std::max(stallMs, 0)), stallMs < 0);
-}
-
-VELTRANE_EXPORT long veltrane_office_testing_held_office(int waitMs) {
-    return office::heldOffice(office::Millis(waitMs));
-}
-
-VELTRANE_EXPORT int veltrane_office_testing_kept_objects(int waitMs) {
-    const auto idle = office::OfficeHost::instance().idle(office::Millis(waitMs));
-    return idle ? idle->keptCount() : -1;
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_set_recycle_after(int sessions) {
-    office::OfficeHost::instance().setRecycleAfter(sessions);
-}
-
-VELTRANE_EXPORT long veltrane_office_testing_idle_office(int waitMs) {
-    return office::OfficeHost::instance().idleOffice(office::Millis(waitMs));
-}
-
-VELTRANE_EXPORT void veltrane_office_testing_on_picture(void (*hook)(long officePid)) {
-    office::setPictureHook(hook);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <pthread.h>
 #include <thread>
@@ -81,16 +82,19 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
         if (mStopping)
             throw automation::Error(endingError());
         if (mIdle) {
-            std::shared_ptr<OfficeProcess> office = std::move(mIdle);
+            Hosted taken = std::exchange(mIdle, Hosted{});
             lock.unlock();
-            if (healthy(*office)) {
-                ++office->sessionsServed;
-                qCDebug(lcOffice) << "office" << office->pid() << "taken for session"
-                                  << office->sessionsServed;
-                return office;
+            if (healthy(*taken.office)) {
+                ++taken.record.sessionsServed;
+                qCDebug(lcOffice) << "office" << taken.office->pid() << "taken for session"
+                                  << taken.record.sessionsServed;
+                lock.lock();
+                lend(taken);
+                return taken.office;
             }
             lock.lock();
-            retireOutsideLock(std::move(office), QStringLiteral("it no longer answered"), lock);
+            retireOutsideLock(std::move(taken.office), QStringLiteral("it no longer answered"),
+                              lock);
             continue;
         }
         if (!mBusy)
@@ -98,9 +102,28 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
         mChanged.wait(lock); // the host's office is being started or warmed
     }
     lock.unlock();
-    std::shared_ptr<OfficeProcess> office = startOffice("no idle office");
-    office->sessionsServed = 1;
-    return office;
+    const Hosted started{startOffice("no idle office"), Record{.sessionsServed = 1}};
+    lock.lock();
+    lend(started);
+    return started.office;
+}
+
+void OfficeHost::lend(const Hosted& hosted) {
+    std::erase_if(mLent, [](const Lent& lent) { return lent.office.expired(); });
+    mLent.push_back({hosted.office, hosted.record});
+}
+
+OfficeHost::Record OfficeHost::takeBack(const std::shared_ptr<OfficeProcess>& office) {
+    // Compared by owner, not by lock(): a reference taken here could be the
+    // last one, and end an office under the host's lock.
+    const auto lent = std::find_if(mLent.begin(), mLent.end(), [&](const Lent& l) {
+        return !l.office.owner_before(office) && !office.owner_before(l.office);
+    });
+    if (lent == mLent.end())
+        return Record{};
+    const Record record = lent->record;
+    mLent.erase(lent);
+    return record;
 }
 
 bool OfficeHost::healthy(OfficeProcess& office) {
@@ -124,6 +147,7 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
     if (!office)
         return;
     std::unique_lock lock(mMutex);
+    Record record = takeBack(office);
     if (!office->usable() || mStopping) {
         retireOutsideLock(std::move(office),
                           mStopping ? QStringLiteral("the program is ending")
@@ -136,18 +160,18 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
     // Writer and its filters are loaded now: a warm-up would only hold up
     // the next session.
     if (loadedWriter)
-        office->warm = true;
+        record.warm = true;
     QString why = replaceReason;
-    if (why.isEmpty() && office->sessionsServed >= mRecycleAfter)
-        why = QStringLiteral("it served %1 sessions").arg(office->sessionsServed);
-    if (!why.isEmpty() && !office->replaceWhenReady) {
+    if (why.isEmpty() && record.sessionsServed >= mRecycleAfter)
+        why = QStringLiteral("it served %1 sessions").arg(record.sessionsServed);
+    if (!why.isEmpty() && !record.replaceWhenReady) {
         qCInfo(lcOffice).noquote() << "office" << office->pid() << "to be replaced:" << why;
-        office->replaceWhenReady = true;
+        record.replaceWhenReady = true;
     }
     qCDebug(lcOffice) << "office" << office->pid() << "returned idle";
-    keepOrRetire(std::move(office), lock);
+    keepOrRetire(Hosted{std::move(office), record}, lock);
     // One waiting for its replacement serves on until that is warm and idle.
-    if (mIdle && mIdle->replaceWhenReady)
+    if (mIdle && mIdle.record.replaceWhenReady)
         wantReplacement();
 }
 
@@ -161,18 +185,17 @@ void OfficeHost::wantReplacement() {
 
 // The host keeps one idle office, the one not waiting for its replacement;
 // another (a second instance's, or the one replaced) goes.
-void OfficeHost::keepOrRetire(std::shared_ptr<OfficeProcess> office,
-                              std::unique_lock<std::mutex>& lock) {
+void OfficeHost::keepOrRetire(Hosted hosted, std::unique_lock<std::mutex>& lock) {
     if (mIdle) {
-        if (mIdle->replaceWhenReady && !office->replaceWhenReady)
-            std::swap(mIdle, office);
-        retireOutsideLock(std::move(office), QStringLiteral("the host has another idle office"),
-                          lock);
+        if (mIdle.record.replaceWhenReady && !hosted.record.replaceWhenReady)
+            std::swap(mIdle, hosted);
+        retireOutsideLock(std::move(hosted.office),
+                          QStringLiteral("the host has another idle office"), lock);
         mChanged.notify_all();
         return;
     }
-    mIdle = std::move(office);
-    if (mWarmAll && !mIdle->warm && !mStopping) {
+    mIdle = std::move(hosted);
+    if (mWarmAll && !mIdle.record.warm && !mStopping) {
         mWarmWanted = true;
         ensureWorker();
     }
@@ -286,7 +309,7 @@ void OfficeHost::work() {
 // Make before break: the office it replaces (if any) serves on meanwhile.
 void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
     mReplaceWanted = false;
-    if (mStopping || (mIdle && !mIdle->replaceWhenReady))
+    if (mStopping || (mIdle && !mIdle.record.replaceWhenReady))
         return;
     mBusy = true;
     const WarmUp warm = mWarmAll ? mWarmUp : nullptr;
@@ -318,14 +341,15 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
             retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
         return;
     }
-    keepOrRetire(std::move(office), lock);
+    keepOrRetire(Hosted{std::move(office), Record{.warm = warm != nullptr}}, lock);
 }
 
 void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     mWarmWanted = false;
-    if (mStopping || !mIdle || mIdle->warm)
+    if (mStopping || !mIdle || mIdle.record.warm)
         return;
-    std::shared_ptr<OfficeProcess> office = std::move(mIdle);
+    Hosted hosted = std::exchange(mIdle, Hosted{});
+    const std::shared_ptr<OfficeProcess>& office = hosted.office;
     mWarming = office;
     mBusy = true;
     const WarmUp warm = mWarmUp;
@@ -343,11 +367,12 @@ void OfficeHost::warmInBackground(std::unique_lock<std::mutex>& lock) {
     mWarming.reset();
     mBusy = false;
     if (failure.isEmpty()) {
-        keepOrRetire(std::move(office), lock);
+        hosted.record.warm = true;
+        keepOrRetire(std::move(hosted), lock);
         return;
     }
     qCWarning(lcOffice).noquote() << "warming office" << office->pid() << "failed:" << failure;
-    retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
+    retireOutsideLock(std::move(hosted.office), QStringLiteral("its warm-up failed"), lock);
     if (!mIdle)
         wantReplacement();
 }
@@ -373,7 +398,7 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     mChanged.wait_until(lock, deadline, [&] { return noWorkInFlight(); });
     if (!noWorkInFlight())
         qCWarning(lcOffice) << "the office host's background work did not end in time";
-    std::shared_ptr<OfficeProcess> office = std::move(mIdle);
+    std::shared_ptr<OfficeProcess> office = std::exchange(mIdle, Hosted{}).office;
     lock.unlock();
     if (office) {
         qCInfo(lcOffice) << "office" << office->pid() << "ends with the program";
@@ -409,7 +434,7 @@ pid_t OfficeHost::idleOffice(Millis wait) {
 std::shared_ptr<OfficeProcess> OfficeHost::idle(Millis wait) {
     std::unique_lock lock(mMutex);
     mChanged.wait_for(lock, wait, [&] { return noWorkInFlight() && mIdle; });
-    return mIdle;
+    return mIdle.office;
 }
 
 } // namespace office

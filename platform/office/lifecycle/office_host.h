@@ -59,13 +59,35 @@ class OfficeHost {
     std::shared_ptr<OfficeProcess> idle(Millis wait);
 
   private:
+    // What the host keeps about each of its offices, under its lock.
+    struct Record {
+        int sessionsServed = 0;
+        bool warm = false;
+        bool replaceWhenReady = false; // serves until its replacement is warm and idle
+    };
+    // One of the host's offices with its record; empty when office is null.
+    struct Hosted {
+        std::shared_ptr<OfficeProcess> office;
+        Record record;
+        explicit operator bool() const { return office != nullptr; }
+    };
+    // An office lent to a session, and its record until the office comes back.
+    struct Lent {
+        std::weak_ptr<OfficeProcess> office;
+        Record record;
+    };
+
     OfficeHost() = default;
+    // Under the lock: a session is given an office, and gives it back (its
+    // record, or a fresh one for an office the host never lent).
+    void lend(const Hosted& hosted);
+    Record takeBack(const std::shared_ptr<OfficeProcess>& office);
     void work();
     void ensureWorker();
     bool noWorkInFlight() const; // nothing for the worker to do or doing
     void replaceInBackground(std::unique_lock<std::mutex>& lock);
     void warmInBackground(std::unique_lock<std::mutex>& lock);
-    void keepOrRetire(std::shared_ptr<OfficeProcess> office, std::unique_lock<std::mutex>& lock);
+    void keepOrRetire(Hosted hosted, std::unique_lock<std::mutex>& lock);
     void wantReplacement();
     void retireLater(std::shared_ptr<OfficeProcess> office, const QString& why);
     // retireLater from under the host's lock, which it lets go meanwhile.
@@ -76,7 +98,8 @@ class OfficeHost {
 
     mutable std::mutex mMutex;
     std::condition_variable mChanged;
-    std::shared_ptr<OfficeProcess> mIdle;
+    Hosted mIdle;
+    std::vector<Lent> mLent;
     std::deque<std::shared_ptr<OfficeProcess>> mRetiring;
     std::shared_ptr<OfficeProcess> mRetiringNow; // the worker is asking it to end
     // Offices being started, and the one being warmed: cut short on stopping.

@@ -1,6 +1,6 @@
 #pragma once
 // One running office: its soffice.bin process, the UNO bridge to it and the
-// watchdog that bounds every call into it.
+// watchdog that bounds every call into it. Its start is in office_start.cpp.
 
 #include "platform/automation/automation.h"
 #include "platform/office/lifecycle/supervisor.h"
@@ -51,16 +51,10 @@ CallBounds& callBounds();
 // The soffice.bin to start; tests point it elsewhere.
 QByteArray& officeProgram();
 
-enum class Bound { Ordinary, Lengthy, Probe };
+// A bound as messages give it: "1 second", "30 seconds", "2.5 seconds".
+QString secondsText(Millis m);
 
-// Test seams: named points on the office's paths where a test holds the thread
-// that reaches them, to make a rare interleaving happen every time. Each point
-// either stalls that thread for a while or stops (SIGSTOP) the office there,
-// once, so the thread's next call into it waits.
-void setHoldPoint(const QByteArray& point, Millis stall, bool stopOffice);
-void holdAt(const char* point, pid_t office);
-// The office stopped at the hold point, once one was; -1 when none within wait.
-pid_t heldOffice(Millis wait);
+enum class Bound { Ordinary, Lengthy, Probe };
 
 class OfficeProcess {
   public:
@@ -129,11 +123,6 @@ class OfficeProcess {
     QString privateTemp() const { return mPrivateTemp; }
     Reference<css::uno::XComponentContext> context() const { return mContext; }
     Reference<css::frame::XDesktop2> desktop() const { return mDesktop; }
-
-    // The host's bookkeeping; only the host touches these, under its lock.
-    int sessionsServed = 0;
-    bool warm = false;
-    bool replaceWhenReady = false; // serves until its replacement is warm and idle
 
   private:
     OfficeProcess() = default;

@@ -5,6 +5,8 @@
 #include "copy_picture.h"
 #include "word_model.h"
 
+#include "platform/office/lifecycle/hold_points.h"
+
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -81,7 +83,6 @@ void warmOffice(OfficeProcess& office) {
         OpenDocument shown{load(office, doc, false)};
         warmUpDocumentPicture(office.context(), shown.doc);
     });
-    office.warm = true;
 #ifdef __GLIBC__
     // What the warm-up freed on this thread would otherwise stay
     // with its allocator arena for the rest of the run.
