@@ -182,7 +182,9 @@ static bool stoppedAlready(pid_t pid) {
 }
 
 void OfficeProcess::ProcessAndBridge::stopNow() {
-    if (pausedNow || pauseSpent || handedOver || spawning || pid <= 0 || stoppedAlready(pid))
+    // A test's hold point may have just sent its stop, not yet taken effect.
+    if (pausedNow || pauseSpent || handedOver || spawning || pid <= 0 || stoppedAlready(pid) ||
+        heldOffice(Millis(0)) == pid)
         return;
     const Millis left = OfficeProcess::pauseBudget() - pausedFor;
     if (left <= Millis(0)) {
