@@ -1,5 +1,7 @@
 #include "heap.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
@@ -11,20 +13,24 @@
 namespace common {
 
 void releaseFreedMemorySoon() {
-    static bool pending = false;
-    if (pending)
-        return;
-    pending = true;
-    // Half a second: the preview is on screen by then, and trimming takes a
-    // few milliseconds that nobody waits for. Trimming here, once a
-    // generation, rather than giving each large buffer a mapping of its own,
-    // which costs a page fault on every page of every copy of the picture.
-    QTimer::singleShot(500, [] {
-        pending = false;
+    // Half a second after the last preview shown: the preview is on screen by
+    // then, and trimming takes a few milliseconds that nobody waits for.
+    // Trimming here rather than giving each large buffer a mapping of its
+    // own, which costs a page fault on every page of every copy of the
+    // picture. Notices made one after the other put it off, so the next
+    // one finds its buffers' pages still there instead of faulting them in.
+    static QPointer<QTimer> timer;
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setInterval(500);
+        QObject::connect(timer, &QTimer::timeout, [] {
 #ifdef __GLIBC__
-        malloc_trim(0);
+            malloc_trim(0);
 #endif
-    });
+        });
+    }
+    timer->start();
 }
 
 void readyAllocatorForPictures() {

@@ -5,8 +5,9 @@ namespace common {
 
 // Page pictures pass through buffers of megabytes, and once they are freed
 // the allocator keeps that memory for itself: run after run the program would
-// hold tens of megabytes it does not use. Shortly after this is called (never
-// on the way to a painted preview) what is free goes back to the system.
+// hold tens of megabytes it does not use. Half a second after this was last
+// called (never on the way to a painted preview) what is free goes back to the
+// system.
 void releaseFreedMemorySoon();
 
 // A new process's allocator gives each buffer of megabytes a mapping of its

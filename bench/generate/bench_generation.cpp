@@ -42,8 +42,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <malloc.h>
+#include <mutex>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -57,7 +64,28 @@ QMap<QString, double> gMemberMs;
 QMap<QString, double> gStageMs;
 QtMessageHandler gPreviousHandler = nullptr;
 
+// With --memory, what the office host did and when (on the bench's clock):
+// its starts, replacements, retirements and exits, from any thread.
+struct OfficeEvent {
+    double at;
+    QString text;
+};
+QElapsedTimer gBenchClock;
+std::mutex gOfficeEventsMutex;
+QList<OfficeEvent> gOfficeEvents;
+bool gRecordOfficeEvents = false;
+
 void collectStages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (gRecordOfficeEvents && context.category &&
+        std::strncmp(context.category, "veltrane.office", 15) == 0) {
+        {
+            std::lock_guard lock(gOfficeEventsMutex);
+            gOfficeEvents << OfficeEvent{static_cast<double>(gBenchClock.nsecsElapsed()) / 1e6,
+                                         message};
+        }
+        if (type == QtDebugMsg || type == QtInfoMsg)
+            return;
+    }
     if (type == QtDebugMsg && context.category &&
         std::strcmp(context.category, "veltrane.stages") == 0) {
         // The office host's warm-ups pass some stages on a thread of their
@@ -72,9 +100,12 @@ void collectStages(QtMsgType type, const QMessageLogContext& context, const QStr
         gPreviousHandler(type, context, message);
 }
 
-void timeStages() {
+void timeStages(bool officeEvents = false) {
+    gRecordOfficeEvents = officeEvents;
     gPreviousHandler = qInstallMessageHandler(collectStages);
-    QLoggingCategory::setFilterRules(QStringLiteral("veltrane.stages.debug=true"));
+    QLoggingCategory::setFilterRules(officeEvents ? QStringLiteral("veltrane.stages.debug=true\n"
+                                                                   "veltrane.office*=true")
+                                                  : QStringLiteral("veltrane.stages.debug=true"));
 }
 
 class TimingProxy : public automation::Dispatch {
@@ -128,7 +159,7 @@ void installTimingProxy(const QString& plugin) {
 void recycleAsAsked() {
 #ifdef VELTRANE_OFFICE_PLUGIN
     if (const int sessions = qEnvironmentVariableIntValue("BENCH_RECYCLE_AFTER"); sessions > 0) {
-        QLibrary plugin(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+        QLibrary plugin(benchOfficePlugin());
         if (auto recycle = reinterpret_cast<void (*)(int)>(
                 plugin.resolve("veltrane_office_testing_set_recycle_after")))
             recycle(sessions);
@@ -240,7 +271,7 @@ int freshRun(int generations) {
         return QApplication::exec();
     timeStages();
 #ifdef VELTRANE_OFFICE_PLUGIN
-    installTimingProxy(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+    installTimingProxy(benchOfficePlugin());
 #endif
     recycleAsAsked();
     for (int i = 0; i < generations; ++i) {
@@ -571,11 +602,35 @@ int table(const QTemporaryDir& sandbox, int runs, int generations) {
 }
 
 // The text antiword reads from a .doc.
+// Started by posix_spawn, whose child shares this process's memory until its
+// exec: a fork (as QProcess makes) would leave every page of the program
+// copy-on-write, and the next generation would take a page fault on each
+// page it writes to, which no user's program ever pays.
 QString antiwordText(const QString& doc) {
-    QProcess p;
-    p.start(QStringLiteral("antiword"), {doc});
-    p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return QString();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    const QByteArray file = QFile::encodeName(doc);
+    char program[] = "antiword";
+    char* argv[] = {program, const_cast<char*>(file.constData()), nullptr};
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, program, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    QByteArray text;
+    char buffer[4096];
+    for (ssize_t n; !failed && (n = ::read(out[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            text.append(buffer, n);
+        else if (errno != EINTR)
+            break;
+    ::close(out[0]);
+    if (!failed)
+        ::waitpid(pid, nullptr, 0);
+    return QString::fromUtf8(text);
 }
 
 // ---- memory, in this process ----------------------------------------------------------
@@ -596,6 +651,238 @@ void memoryRow(int generations) {
     std::fflush(stdout);
 }
 
+// CPU time in clock ticks: the machine's, busy and in all, and one process's
+// (all its threads).
+struct MachineTicks {
+    qulonglong busy = 0, total = 0;
+};
+
+MachineTicks machineTicks() {
+    QFile f(QStringLiteral("/proc/stat"));
+    MachineTicks t;
+    if (!f.open(QIODevice::ReadOnly))
+        return t;
+    const QList<QByteArray> fields = f.readLine().simplified().split(' ');
+    for (qsizetype i = 1; i < fields.size() && i <= 8; ++i) {
+        const qulonglong v = fields[i].toULongLong();
+        t.total += v;
+        if (i != 4 && i != 5) // idle, iowait
+            t.busy += v;
+    }
+    return t;
+}
+
+QList<QByteArray> statFields(pid_t pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = f.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ');
+}
+
+qulonglong processTicks(pid_t pid) {
+    const QList<QByteArray> fields = statFields(pid);
+    return fields.size() > 12 ? fields[11].toULongLong() + fields[12].toULongLong() : 0;
+}
+
+// This program's page faults so far, minor and major.
+std::pair<qulonglong, qulonglong> ownFaults() {
+    const QList<QByteArray> fields = statFields(getpid());
+    return fields.size() > 9 ? std::pair{fields[7].toULongLong(), fields[9].toULongLong()}
+                             : std::pair<qulonglong, qulonglong>{0, 0};
+}
+
+// How often the GUI thread was made to give way to another, so far.
+qulonglong ownInvoluntarySwitches() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("nonvoluntary_ctxt_switches:"))
+            return line.mid(27).trimmed().toULongLong();
+    return 0;
+}
+
+// Where the machine's CPU went at one moment: all of it, this program, its offices.
+struct CpuSnapshot {
+    MachineTicks machine;
+    qulonglong ours = 0;
+    QMap<pid_t, qulonglong> offices;
+    std::pair<qulonglong, qulonglong> faults;
+    qulonglong preempted = 0;
+};
+
+CpuSnapshot cpuSnapshot() {
+    CpuSnapshot c;
+    for (const ProcessId& o : officesUnder(getpid()))
+        c.offices[o.pid] = processTicks(o.pid);
+    c.machine = machineTicks();
+    c.ours = processTicks(getpid());
+    c.faults = ownFaults();
+    c.preempted = ownInvoluntarySwitches();
+    return c;
+}
+
+// One generation as the --memory run saw it.
+struct Generation {
+    double ms = 0;
+    double startedAt = 0; // on the bench's clock
+    QMap<QString, double> stages, members;
+    double busyShare = 0;                         // of the machine's two (or more) cores
+    double oursMs = 0, officesMs = 0, restMs = 0; // CPU time over the generation
+    qulonglong minorFaults = 0, majorFaults = 0, preempted = 0;
+};
+
+// The stages the program times outside the word processor's calls; the
+// plugin's all fall inside CopyAsPicture.
+const char* const kProgramStages[] = {
+    "template lookup and check",
+    "template.dot written",
+    "clipboard read",
+    "temp.bmp written",
+    "temp.bmp read",
+    "picture handed to the preview",
+    "preview shown",
+    "preview set-up",
+    "picture box painted",
+};
+
+// The part of a generation in no call and no stage: the event loop's own work.
+double unaccounted(const Generation& g) {
+    double timed = 0;
+    for (const double v : g.members)
+        timed += v;
+    for (const char* stage : kProgramStages)
+        timed += g.stages.value(QString::fromLatin1(stage));
+    return g.ms - timed;
+}
+
+void account(Generation& g, const CpuSnapshot& before, const CpuSnapshot& after) {
+    const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
+    const double total = double(after.machine.total - before.machine.total);
+    const double busy = double(after.machine.busy - before.machine.busy);
+    g.busyShare = total > 0 ? busy / total : 0;
+    g.oursMs = double(after.ours - before.ours) * msPerTick;
+    for (auto it = after.offices.constBegin(); it != after.offices.constEnd(); ++it)
+        g.officesMs += double(it.value() - before.offices.value(it.key(), 0)) * msPerTick;
+    g.restMs = std::max(0.0, busy * msPerTick - g.oursMs - g.officesMs);
+    g.minorFaults = after.faults.first - before.faults.first;
+    g.majorFaults = after.faults.second - before.faults.second;
+    g.preempted = after.preempted - before.preempted;
+}
+
+// Replacements of the host's office on the bench's clock: from the start of
+// the new office to its old one reaped (or to now, when not yet).
+struct Replacement {
+    double started = 0, ready = -1, oldGone = -1;
+};
+
+QList<Replacement> replacements(const QList<OfficeEvent>& events) {
+    QList<Replacement> out;
+    QString retiredPid;
+    for (const OfficeEvent& e : events) {
+        if (e.text.startsWith(QLatin1String("starting an office: replacing"))) {
+            out << Replacement{e.at};
+        } else if (!out.isEmpty() && e.text.startsWith(QLatin1String("replacement office"))) {
+            out.last().ready = e.at;
+        } else if (!out.isEmpty() && out.last().ready >= 0 && retiredPid.isEmpty() &&
+                   out.last().oldGone < 0 &&
+                   e.text.contains(QLatin1String("retired: the host has another idle office"))) {
+            retiredPid = e.text.section(QLatin1Char(' '), 1, 1);
+        } else if (!retiredPid.isEmpty() &&
+                   e.text.startsWith(QLatin1String("office ") + retiredPid +
+                                     QLatin1String(" reaped"))) {
+            out.last().oldGone = e.at;
+            retiredPid.clear();
+        }
+    }
+    return out;
+}
+
+QString overMedians(const QMap<QString, double>& these, const QList<Generation>& all, bool stages) {
+    QStringList parts;
+    for (auto it = these.constBegin(); it != these.constEnd(); ++it) {
+        QList<double> values;
+        for (const Generation& g : all)
+            values << (stages ? g.stages : g.members).value(it.key());
+        const double m = median(values);
+        if (it.value() - m >= 5.0)
+            parts << QStringLiteral("%1 %2 (median %3)")
+                         .arg(it.key())
+                         .arg(it.value(), 0, 'f', 0)
+                         .arg(m, 0, 'f', 0);
+    }
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral("; "));
+}
+
+// Each generation over 1.5 times the median: its stages and calls that took
+// longer than usual, where the CPU went meanwhile, and what the office host did.
+void printSlow(const QList<Generation>& all, double m) {
+    QList<OfficeEvent> events;
+    {
+        std::lock_guard lock(gOfficeEventsMutex);
+        events = gOfficeEvents;
+    }
+    const QList<Replacement> reps = replacements(events);
+    QList<double> rest, busy, outside, minor, major, preempted;
+    for (const Generation& g : all.mid(1)) {
+        rest << g.restMs;
+        busy << g.busyShare * 100;
+        outside << unaccounted(g);
+        minor << double(g.minorFaults);
+        major << double(g.majorFaults);
+        preempted << double(g.preempted);
+    }
+    std::printf("office replacements: %d; per generation, medians: machine busy %.0f%%, CPU "
+                "of other programs %.0f ms, time in no call and no stage %.0f ms, page faults "
+                "%.0f minor and %.0f major, GUI thread preempted %.0f times\n",
+                int(reps.size()), median(busy), median(rest), median(outside), median(minor),
+                median(major), median(preempted));
+    int duringReplacement = 0, slow = 0;
+    for (qsizetype i = 1; i < all.size(); ++i) {
+        const Generation& g = all[i];
+        if (g.ms <= 1.5 * m)
+            continue;
+        ++slow;
+        const double from = g.startedAt, to = g.startedAt + g.ms;
+        QString replacing = QStringLiteral("no");
+        for (const Replacement& r : reps) {
+            const double end = r.oldGone >= 0 ? r.oldGone : r.ready >= 0 ? r.ready : to;
+            if (r.started < to && end > from) {
+                replacing = QStringLiteral("yes (new office started %1 ms before the click, "
+                                           "ready %2, old one gone %3)")
+                                .arg(from - r.started, 0, 'f', 0)
+                                .arg(r.ready >= 0 ? QStringLiteral("%1 ms before the click")
+                                                        .arg(from - r.ready, 0, 'f', 0)
+                                                  : QStringLiteral("later"))
+                                .arg(r.oldGone >= 0 ? QStringLiteral("%1 ms before the click")
+                                                          .arg(from - r.oldGone, 0, 'f', 0)
+                                                    : QStringLiteral("later"));
+                ++duringReplacement;
+                break;
+            }
+        }
+        std::printf("  slow: #%d %.0f ms; CPU meanwhile: machine %.0f%% busy, this program "
+                    "%.0f ms, its offices %.0f ms, other programs %.0f ms\n",
+                    int(i + 1), g.ms, g.busyShare * 100, g.oursMs, g.officesMs, g.restMs);
+        std::printf("        page faults %llu minor and %llu major, GUI thread preempted %llu "
+                    "times\n",
+                    g.minorFaults, g.majorFaults, g.preempted);
+        std::printf("        office replacement under way: %s\n", qPrintable(replacing));
+        std::printf("        stages over their median by 5 ms or more: %s\n",
+                    qPrintable(overMedians(g.stages, all, true)));
+        std::printf("        calls over their median by 5 ms or more: %s\n",
+                    qPrintable(overMedians(g.members, all, false)));
+        std::printf("        in no call and no stage: %.0f ms\n", unaccounted(g));
+        for (const OfficeEvent& e : events)
+            if (e.at >= from - 2000 && e.at <= to && !e.text.contains(QLatin1String("session")) &&
+                !e.text.contains(QLatin1String("returned idle")))
+                std::printf("        %+6.0f ms  %s\n", e.at - from, qPrintable(e.text));
+    }
+    std::printf("slow generations while an office replacement was under way: %d of %d\n",
+                duringReplacement, slow);
+}
+
 int memory(int generations) {
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
     answerBenchBoxes();
@@ -604,6 +891,11 @@ int memory(int generations) {
         return 1;
     form->sampleButton->click();
     idle(2000);
+    gBenchClock.start();
+    timeStages(true);
+#ifdef VELTRANE_OFFICE_PLUGIN
+    installTimingProxy(benchOfficePlugin());
+#endif
     recycleAsAsked();
     std::printf("resident memory (MiB) and open files, at the main window after N generations\n");
     std::printf("  %5s %9s %7s %7s %5s   %7s %8s %5s\n", "", "program", "malloc", "malloc", "",
@@ -612,15 +904,24 @@ int memory(int generations) {
                 "pid", "resident", "fds");
     memoryRow(0);
     QList<double> times;
+    QList<Generation> seen;
     QString firstText;
     int differing = 0;
     for (int n = 1; n <= generations; ++n) {
-        double ms = 0;
-        if (!generate(form, &ms)) {
+        gMemberMs.clear();
+        gStageMs.clear();
+        const CpuSnapshot before = cpuSnapshot();
+        Generation g;
+        g.startedAt = msSince(gBenchClock);
+        if (!generate(form, &g.ms)) {
             std::fprintf(stderr, "generation %d failed\n", n);
             return 1;
         }
-        times << ms;
+        account(g, before, cpuSnapshot());
+        g.stages = gStageMs;
+        g.members = gMemberMs;
+        seen << g;
+        times << g.ms;
         // Every document must read as the first did (outside the timed part).
         const QString text = antiwordText(PreviewWindow::loaded()->mWordFile);
         if (n == 1)
@@ -642,6 +943,7 @@ int memory(int generations) {
                 int(following.size()), m, percentile(following, 0.95),
                 following.isEmpty() ? 0.0 : *std::max_element(following.begin(), following.end()),
                 int(over));
+    printSlow(seen, m);
     std::printf("documents that read differently from the first (antiword): %d%s\n", differing,
                 firstText.trimmed().isEmpty() ? " (the first read as empty: antiword missing?)"
                                               : "");

@@ -21,9 +21,18 @@ inline void prepareBenchEnvironment(const QTemporaryDir& sandbox) {
     QDir().mkpath(sandbox.path() + QStringLiteral("/tmp"));
 }
 
+#ifdef VELTRANE_OFFICE_PLUGIN
+// The plugin this build made, or with BENCH_OFFICE_PLUGIN another build's, to
+// compare it with this one's.
+inline QString benchOfficePlugin() {
+    const QString other = qEnvironmentVariable("BENCH_OFFICE_PLUGIN");
+    return other.isEmpty() ? QStringLiteral(VELTRANE_OFFICE_PLUGIN) : other;
+}
+#endif
+
 inline void answerBenchBoxes() {
 #ifdef VELTRANE_OFFICE_PLUGIN
-    automation::setOfficePluginPath(QStringLiteral(VELTRANE_OFFICE_PLUGIN));
+    automation::setOfficePluginPath(benchOfficePlugin());
 #endif
     ui::setMsgBoxHandler([](const ui::MsgBoxRequest& r) {
         std::fprintf(stderr, "box: %s\n", qPrintable(ui::displayText(r.prompt)));

@@ -76,4 +76,9 @@ HangJudge::Verdict HangJudge::look(Clock::time_point now) {
     return now - mLastWork >= mIdleFor ? Verdict::Idle : Verdict::Working;
 }
 
+void HangJudge::forget() {
+    mCpuTicks = -1;
+    mStopped = false;
+}
+
 } // namespace office

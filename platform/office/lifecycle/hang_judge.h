@@ -23,6 +23,8 @@ class HangJudge {
 
     // Looks at the process once; call it about once a second while the call waits.
     Verdict look(Clock::time_point now);
+    // Starts over, as if not looked at yet (after the office was paused on purpose).
+    void forget();
 
   private:
     pid_t mPid;

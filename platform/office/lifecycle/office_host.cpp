@@ -83,6 +83,8 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
             throw automation::Error(endingError());
         if (mIdle) {
             Hosted taken = std::exchange(mIdle, Hosted{});
+            ++mSessions;
+            pauseOrResume();
             lock.unlock();
             if (healthy(*taken.office)) {
                 ++taken.record.sessionsServed;
@@ -93,16 +95,33 @@ std::shared_ptr<OfficeProcess> OfficeHost::take() {
                 return taken.office;
             }
             lock.lock();
+            --mSessions;
+            pauseOrResume();
             retireOutsideLock(std::move(taken.office), QStringLiteral("it no longer answered"),
                               lock);
             continue;
         }
         if (!mBusy)
             break;
-        mChanged.wait(lock); // the host's office is being started or warmed
+        // The host's office is being started or warmed, and this waits for it.
+        ++mWaiting;
+        pauseOrResume();
+        mChanged.wait(lock);
+        --mWaiting;
+        pauseOrResume();
     }
+    ++mSessions;
     lock.unlock();
-    const Hosted started{startOffice("no idle office"), Record{.sessionsServed = 1}};
+    Hosted started;
+    try {
+        started = Hosted{startOffice("no idle office"), Record{.sessionsServed = 1}};
+    } catch (...) {
+        lock.lock();
+        --mSessions;
+        mLastSessionEnd = std::chrono::steady_clock::now();
+        mChanged.notify_all();
+        throw;
+    }
     lock.lock();
     lend(started);
     return started.office;
@@ -124,6 +143,15 @@ OfficeHost::Record OfficeHost::takeBack(const std::shared_ptr<OfficeProcess>& of
     const Record record = lent->record;
     mLent.erase(lent);
     return record;
+}
+
+void OfficeHost::pauseOrResume() {
+    if (!mReplacement)
+        return;
+    if (mSessions > 0 && mWaiting == 0 && !mStopping)
+        mReplacement->pause();
+    else
+        mReplacement->resume();
 }
 
 bool OfficeHost::healthy(OfficeProcess& office) {
@@ -148,6 +176,10 @@ void OfficeHost::giveBack(std::shared_ptr<OfficeProcess> office, const QString& 
         return;
     std::unique_lock lock(mMutex);
     Record record = takeBack(office);
+    --mSessions;
+    mLastSessionEnd = std::chrono::steady_clock::now();
+    pauseOrResume();
+    mChanged.notify_all();
     if (!office->usable() || mStopping) {
         retireOutsideLock(std::move(office),
                           mStopping ? QStringLiteral("the program is ending")
@@ -226,18 +258,22 @@ void OfficeHost::warmUp(WarmUp how) {
     mChanged.notify_all();
 }
 
-std::shared_ptr<OfficeProcess> OfficeHost::startOffice(const char* why) {
+std::shared_ptr<OfficeProcess> OfficeHost::startOffice(const char* why, bool replacing) {
     qCDebug(lcOffice) << "starting an office:" << why;
     std::shared_ptr<OfficeProcess> started;
     try {
         // Admitted under the host's lock, so a shutdown either refuses the
         // start or finds it and cuts it short.
         started = OfficeProcess::start(
-            [this](const std::shared_ptr<OfficeProcess>& office) {
+            [this, replacing](const std::shared_ptr<OfficeProcess>& office) {
                 std::lock_guard lock(mMutex);
                 if (mStopping)
                     return false;
                 mStarting.push_back(office);
+                if (replacing) {
+                    mReplacement = office;
+                    pauseOrResume();
+                }
                 return true;
             },
             endingError());
@@ -292,6 +328,9 @@ void OfficeHost::work() {
             // Still work in flight while it is asked to end: a shutdown waits
             // for it, and cuts it short.
             mRetiringNow = office;
+            // An office's exit takes the processor a while too.
+            if (office->usable())
+                waitForQuiet(lock);
             // No calls while the program ends: quick, and nothing to wait for.
             const auto ask = mStopping ? OfficeProcess::Ask::Signal : OfficeProcess::Ask::Call;
             lock.unlock();
@@ -306,8 +345,35 @@ void OfficeHost::work() {
     }
 }
 
+// A moment without sessions: what a user takes to look at the preview, and
+// far more than the gap between the two sessions of one notice.
+constexpr std::chrono::milliseconds kQuiet{250};
+// Sessions without a break (a list of notices filled in a row) do not put off
+// the worker's work for longer than this.
+constexpr std::chrono::seconds kQuietWaitMax{30};
+
+void OfficeHost::waitForQuiet(std::unique_lock<std::mutex>& lock) {
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + kQuietWaitMax;
+    for (;;) {
+        const auto now = Clock::now();
+        if (mStopping || mWorkerEnding || mWaiting > 0 || now >= giveUp)
+            return;
+        if (mSessions == 0 && now - mLastSessionEnd >= kQuiet)
+            return;
+        mChanged.wait_until(lock,
+                            mSessions == 0 ? std::min(giveUp, mLastSessionEnd + kQuiet) : giveUp);
+    }
+}
+
 // Make before break: the office it replaces (if any) serves on meanwhile.
+// Starting and warming an office takes the processor for a second or two, so
+// a replacement for one that still serves starts in a quiet moment and is
+// paused while sessions run.
 void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
+    // With no office left, the next session must not find none: at once.
+    if (mIdle || mSessions > 0)
+        waitForQuiet(lock); // still wanted meanwhile: the worker is not done
     mReplaceWanted = false;
     if (mStopping || (mIdle && !mIdle.record.replaceWhenReady))
         return;
@@ -316,8 +382,10 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
     lock.unlock();
     std::shared_ptr<OfficeProcess> office;
     QString failure;
+    QElapsedTimer t;
+    t.start();
     try {
-        office = startOffice("replacing the host's office");
+        office = startOffice("replacing the host's office", true);
         if (warm) {
             {
                 std::lock_guard guard(mMutex);
@@ -331,6 +399,10 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
         failure = e.description();
     }
     lock.lock();
+    if (mReplacement) {
+        mReplacement->resume();
+        mReplacement.reset();
+    }
     mWarming.reset();
     mBusy = false;
     if (!failure.isEmpty()) {
@@ -341,6 +413,7 @@ void OfficeHost::replaceInBackground(std::unique_lock<std::mutex>& lock) {
             retireOutsideLock(std::move(office), QStringLiteral("its warm-up failed"), lock);
         return;
     }
+    qCInfo(lcOffice) << "replacement office" << office->pid() << "ready in" << t.elapsed() << "ms";
     keepOrRetire(Hosted{std::move(office), Record{.warm = warm != nullptr}}, lock);
 }
 
@@ -383,6 +456,7 @@ bool OfficeHost::shutdown(Millis bound, OfficeProcess::Ask ask) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock lock(mMutex);
     mStopping = true;
+    pauseOrResume();
     mWarmWanted = false;
     mReplaceWanted = false;
     // What the worker waits on is killed, so its call fails at once and it

@@ -5,6 +5,7 @@
 
 #include "platform/office/lifecycle/office_process.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -94,7 +95,13 @@ class OfficeHost {
     void retireOutsideLock(std::shared_ptr<OfficeProcess> office, const QString& why,
                            std::unique_lock<std::mutex>& lock);
     bool healthy(OfficeProcess& office);
-    std::shared_ptr<OfficeProcess> startOffice(const char* why);
+    std::shared_ptr<OfficeProcess> startOffice(const char* why, bool replacing = false);
+    // The replacement is paused while sessions run on the office it replaces,
+    // unless a caller waits for it.
+    void pauseOrResume();
+    // Until no session has run for a moment (or long enough has passed, or
+    // the host stops): the worker's heavy work keeps out of the sessions' way.
+    void waitForQuiet(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mMutex;
     std::condition_variable mChanged;
@@ -106,6 +113,11 @@ class OfficeHost {
     std::vector<std::weak_ptr<OfficeProcess>> mStarting;
     std::shared_ptr<OfficeProcess> mWarming;
     bool mBusy = false; // the worker is starting or warming the host's office
+    int mSessions = 0;  // taken and not yet given back
+    int mWaiting = 0;   // callers of take() waiting for the worker's office
+    std::chrono::steady_clock::time_point mLastSessionEnd{};
+    // Being started or warmed while the office it replaces still serves.
+    std::shared_ptr<OfficeProcess> mReplacement;
     bool mReplaceWanted = false;
     bool mWarmWanted = false;
     bool mWarmAll = false; // the program asked for warm offices

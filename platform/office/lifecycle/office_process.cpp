@@ -68,6 +68,8 @@ bool OfficeProcess::ProcessAndBridge::spawned(pid_t p) {
     spawning = false;
     if (!handedOver) {
         pid = p;
+        if (pauseWanted)
+            stopNow(); // a session began while it was being started
         return p > 0;
     }
     // The bound ran out (or the program began to end) while the process was
@@ -84,7 +86,78 @@ bool OfficeProcess::ProcessAndBridge::reapIfEnded(int* code) {
     if (handedOver || pid <= 0 || !childEnded(pid, code))
         return false;
     pid = -1;
+    continueNow(); // only the bookkeeping, when it was paused: the process is gone
     return true;
+}
+
+static void signalGroup(pid_t pid, int sig) {
+    // The group is the process's own once it has run its first instruction.
+    if (::kill(-pid, sig) != 0)
+        ::kill(pid, sig);
+}
+
+// Stopped by someone else (a debugger, a test): theirs to continue, not ours.
+static bool stoppedAlready(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 &&
+           (line[close + 2] == 'T' || line[close + 2] == 't');
+}
+
+void OfficeProcess::ProcessAndBridge::stopNow() {
+    // A test's hold point may have just sent its stop, not yet taken effect.
+    if (pausedNow || pauseSpent || handedOver || spawning || pid <= 0 || stoppedAlready(pid) ||
+        heldOffice(Millis(0)) == pid)
+        return;
+    const Millis left = OfficeProcess::pauseBudget() - pausedFor;
+    if (left <= Millis(0)) {
+        pauseSpent = true;
+        return;
+    }
+    signalGroup(pid, SIGSTOP);
+    pausedNow = true;
+    pausedSince = Clock::now();
+    const uint64_t epoch = ++pauseEpoch;
+    std::weak_ptr<ProcessAndBridge> weak = weak_from_this();
+    Supervisor::instance().arm(left, [weak, epoch] {
+        if (auto shared = weak.lock()) {
+            std::lock_guard guard(shared->mutex);
+            if (shared->pauseEpoch != epoch || !shared->pausedNow)
+                return;
+            qCDebug(lcOffice) << "office" << shared->pid << "paused long enough; resumed for good";
+            shared->pauseSpent = true;
+            shared->continueNow();
+        }
+    });
+}
+
+void OfficeProcess::ProcessAndBridge::continueNow() {
+    if (!pausedNow)
+        return;
+    if (pid > 0 && !handedOver)
+        signalGroup(pid, SIGCONT);
+    pausedNow = false;
+    ++pauseEpoch;
+    pausedFor += std::chrono::duration_cast<Millis>(Clock::now() - pausedSince);
+}
+
+Millis OfficeProcess::pauseBudget() {
+    return std::min({Millis(30000), callBounds().start / 4, callBounds().lengthy / 4});
+}
+
+void OfficeProcess::pause() {
+    std::lock_guard lock(mShared->mutex);
+    mShared->pauseWanted = true;
+    mShared->stopNow();
+}
+
+void OfficeProcess::resume() {
+    std::lock_guard lock(mShared->mutex);
+    mShared->pauseWanted = false;
+    mShared->continueNow();
 }
 
 pid_t OfficeProcess::ProcessAndBridge::livePid() {
@@ -96,6 +169,8 @@ void OfficeProcess::ProcessAndBridge::handOver(Millis grace) {
     std::lock_guard lock(mutex);
     if (handedOver)
         return;
+    // Whatever ends it next (a signal, its own exit) needs it running.
+    continueNow();
     handedOver = true;
     if (pid <= 0) {
         // Never started: only the profile lock to let go, unless a process
@@ -200,6 +275,12 @@ struct OfficeProcess::Pulse {
             const auto shared = weak.lock();
             if (pulse->over || !shared || shared->dead)
                 return;
+            if (shared->pausedNow) {
+                // Stopped and idle on purpose: judged afresh once resumed.
+                pulse->judge.forget();
+                next(weak, pulse);
+                return;
+            }
             const HangJudge::Verdict verdict = pulse->judge.look(Clock::now());
             if (verdict == HangJudge::Verdict::Working) {
                 next(weak, pulse);
@@ -311,6 +392,8 @@ bool OfficeProcess::running() const {
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     const char state = close > 0 && line.size() > close + 2 ? line[close + 2] : '?';
+    if (state == 'T' && mShared->pausedNow)
+        return true; // paused by the host, not stopped by anyone else
     return state != 'T' && state != 't' && state != 'Z';
 }
 

@@ -103,6 +103,17 @@ class OfficeProcess {
     // it (a start, a call) fails at once. Never waits.
     void cutShort();
 
+    // A replacement office started or warmed while another one serves is
+    // paused (stopped by SIGSTOP) while a session runs, so that it takes no
+    // processor time from the session, and resumed when none does. Its calls
+    // and its start simply wait meanwhile; a paused office is not judged hung.
+    // Paused for a quarter of the calls' bounds in all (pauseBudget), it is
+    // resumed for good, so a start or warm-up still ends well within them.
+    // Never waits; an office not started yet is paused once it is.
+    void pause();
+    void resume();
+    static Millis pauseBudget();
+
     // Removes what sessions and warm-ups leave in the office's own temporary
     // folder when a save or a warm-up fails part way.
     void clearOwnTemp() const;
@@ -144,6 +155,20 @@ class OfficeProcess {
         std::atomic<bool> stopping{false}; // cut short as the program ends
         bool spawning = false;             // a process is being started for it right now
         Millis hungAfter{0};
+        // Pausing (pause()), under the mutex but for pausedNow, which the
+        // hang judging reads.
+        bool pauseWanted = false;
+        bool pauseSpent = false; // its budget used up: never paused again
+        std::atomic<bool> pausedNow{false};
+        std::chrono::steady_clock::time_point pausedSince{};
+        Millis pausedFor{0};     // in all, before pausedSince
+        uint64_t pauseEpoch = 0; // tells an alarm of an earlier pause from this one's
+
+        // Stops or continues the process's group (or the process, before it
+        // has one), under the mutex; stopping arms the alarm that ends the
+        // pause once the budget is spent.
+        void stopNow();
+        void continueNow();
 
         // A process is about to be started; false once handed over.
         bool beginSpawn();

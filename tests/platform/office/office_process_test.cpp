@@ -20,6 +20,7 @@
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using automation::Error;
 using automation::NamedArg;
@@ -87,6 +88,25 @@ bool running(pid_t pid) {
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close > 0 && line.size() > close + 2 && line[close + 2] != 'Z';
+}
+
+// The process's state letter as /proc shows it ('T' when stopped), '?' when gone.
+char stateOf(pid_t pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return '?';
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close > 0 && line.size() > close + 2 ? line[close + 2] : '?';
+}
+
+// This process's minor page faults so far.
+long long minorFaults() {
+    QFile stat("/proc/self/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ').value(7).toLongLong();
 }
 
 QString profileOf(pid_t pid) {
@@ -579,6 +599,61 @@ class OfficeProcessTest : public QObject {
         const pid_t next = idleOffice(30000);
         QVERIFY(next > 0 && next != old && next != held);
         QTRY_VERIFY_WITH_TIMEOUT(!running(old), 15000);
+    }
+
+    void aReplacementKeepsOutOfTheSessionsWay() {
+        // Starting and warming an office takes the processor for a second or
+        // two: the replacement for an office that still serves starts once no
+        // session has run for a moment, and is paused while a session runs.
+        prepareWord();
+        setRecycleAfter(2);
+        Object word = createWord();
+        const pid_t old = officePid(word);
+        QCOMPARE(nextSessionOffice(word), old);
+        word.call("quit");
+        word = createWord();
+        QCOMPARE(officePid(word), old);
+        QTest::qWait(1500);
+        QCOMPARE(ourOffices(), QList<pid_t>{old});
+        word.call("quit");
+
+        // Its process (a first start on a profile is made again once).
+        const auto starting = [old] {
+            QList<pid_t> others = ourOffices();
+            others.removeAll(old);
+            return others.size() == 1 ? others.first() : pid_t(-1);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(starting() > 0, 15000);
+        word = createWord();
+        QCOMPARE(officePid(word), old);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(starting()), 'T', 5000);
+        QVERIFY(openTemplate(word)["Range"].get("Text").toString().contains("Body [Story]"));
+        QCOMPARE(stateOf(starting()), 'T');
+        word.call("quit");
+        QVERIFY(stateOf(starting()) != 'T');
+        const pid_t next = idleOffice(30000);
+        QVERIFY(next > 0 && next != old);
+        QVERIFY(stateOf(next) != 'T');
+        QTRY_VERIFY_WITH_TIMEOUT(!running(old), 15000);
+    }
+
+    void startingAnOfficeLeavesThisProgramsMemoryAlone() {
+        // A forked office would leave every page of this program copy-on-write
+        // until its exec and after: the GUI thread would then take a page
+        // fault on the first write to each page it touches.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizers' builds start offices by fork");
+#endif
+        std::vector<char> pages(size_t(64) << 20, 1); // written, so resident
+        const long pageSize = ::sysconf(_SC_PAGESIZE);
+        Object word = createWord(); // the host was ended: a new office starts
+        const long long before = minorFaults();
+        volatile char* bytes = pages.data();
+        for (size_t at = 0; at < pages.size(); at += size_t(pageSize))
+            bytes[at] = 2;
+        const long long faults = minorFaults() - before;
+        QVERIFY2(faults < 2000, qPrintable(QString::number(faults)));
+        word.call("quit");
     }
 
     void aSessionLeavesNothingInTheOffice() {
