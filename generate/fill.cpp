@@ -32,7 +32,7 @@ constexpr FormatName kFormatNames[] = {{NoticeFormat::Doc, "doc"},
                                        {NoticeFormat::Odt, "odt"}};
 
 QString placeholder(std::size_t index) {
-    return QLatin1String(entry::kFields[index].placeholder);
+    return entry::placeholder(entry::kFacts[index]);
 }
 
 bool holdsAnyPlaceholder(const QString& text) {

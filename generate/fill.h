@@ -3,6 +3,7 @@
 // the same word processor and the same replacements as "Start Creating
 // Template", minus the picture and the preview.
 
+#include "entry/warningrecord.h"
 #include "platform/automation/automation.h"
 
 #include <QString>
@@ -13,7 +14,7 @@
 namespace generate {
 
 // The nine facts in field order (employee name first, employee ID last).
-using Facts = std::array<QString, 9>;
+using Facts = entry::FactValues;
 
 // The names the facts go by in files made by other programs (JSON keys, CSV
 // column headers), in field order.

@@ -52,10 +52,12 @@ QByteArray factsJson(const QStringList& values) {
     return QJsonDocument(o).toJson();
 }
 
-QString csvField(const QString& v) {
-    QString q = v;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
+// One CSV record: every field quoted, quotes doubled.
+QString csvRow(const QStringList& values) {
+    QStringList fields;
+    for (QString v : values)
+        fields << '"' + v.replace('"', "\"\"") + '"';
+    return fields.join(',');
 }
 
 QString sandbox(const QString& name) {
@@ -321,10 +323,7 @@ class FillOfficeTest : public QObject {
             QStringList v = trickyFacts();
             v[0] = name;
             v[8] = id;
-            QStringList q;
-            for (const QString& f : v)
-                q << csvField(f);
-            lines << q.join(',');
+            lines << csvRow(v);
         };
         row("E1", "Ann");             // row 2
         row("E1", "Ann");             // row 3: the same name
@@ -377,10 +376,7 @@ class FillOfficeTest : public QObject {
         for (int i = 0; i < 60; ++i) {
             QStringList v = trickyFacts();
             v[8] = QString("E%1").arg(i);
-            QStringList q;
-            for (const QString& f : v)
-                q << csvField(f);
-            lines << q.join(',');
+            lines << csvRow(v);
         }
         const QString list = testsupport::writeFile(dir + "/long.csv", lines.join('\n').toUtf8());
         const QString outDir = dir + "/stopped";
@@ -416,10 +412,7 @@ class FillOfficeTest : public QObject {
         for (int i = 0; i < 30; ++i) {
             QStringList v = trickyFacts();
             v[8] = QString("K%1").arg(i);
-            QStringList q;
-            for (const QString& f : v)
-                q << csvField(f);
-            lines << q.join(',');
+            lines << csvRow(v);
         }
         const QString list = testsupport::writeFile(dir + "/killed.csv", lines.join('\n').toUtf8());
         const QString outDir = dir + "/killed";
@@ -454,10 +447,7 @@ class FillOfficeTest : public QObject {
         for (const char* id : {"W1", "W2"}) {
             QStringList v = trickyFacts();
             v[8] = QLatin1String(id);
-            QStringList q;
-            for (const QString& f : v)
-                q << csvField(f);
-            lines << q.join(',');
+            lines << csvRow(v);
         }
         const QString list = testsupport::writeFile(dir + "/beside.csv", lines.join('\n').toUtf8());
         Cli cli({"--fill-list", list, "--output-dir", dir + "/beside", "--format", "pdf"});
