@@ -3,11 +3,13 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
+#include "common/heap.h"
 #include "common/programend.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    common::restartWithHugePageHeap(argv);
     if (const int status = app::runCommandLine(argc, argv); status >= 0)
         return status;
     QApplication application(argc, argv);

@@ -1,6 +1,8 @@
 #pragma once
 // The allocator and the page pictures' large buffers.
 
+#include <QByteArray>
+
 namespace common {
 
 // Page pictures pass through buffers of megabytes, and once they are freed
@@ -16,5 +18,20 @@ void releaseFreedMemorySoon();
 // up, no generation yet), this shows it one, so the first generation's page
 // pictures come from the heap as every later generation's do.
 void readyAllocatorForPictures();
+
+// Page pictures are faulted in page by page, and once memory has gone back to
+// the system every generation pays for that again: thousands of faults, a
+// tenth of a second on some machines. The C library can ask for huge pages
+// for its heap instead (512 times fewer faults), but reads that setting only
+// when a program starts; called first thing in main, this starts the program
+// again, once, with the setting on. The programs it starts see the
+// environment as it was. Where the system has no transparent huge pages, the
+// setting is the user's own, or the start fails, it returns and nothing
+// changes.
+void restartWithHugePageHeap(char** argv);
+
+// The caller's GLIBC_TUNABLES with the huge-page heap added, unless it already
+// says something about it.
+QByteArray tunablesWithHugePageHeap(const QByteArray& callers);
 
 } // namespace common

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -82,6 +83,42 @@ class ShellTest : public QObject {
 #else
         QSKIP("glibc's allocator only");
 #endif
+    }
+
+    // The program starts again once, with the setting that gives its heap
+    // huge pages; its arguments, and the environment the programs it starts
+    // see, are the caller's. A setting of the user's own is kept as it is.
+    void restartGivesTheHeapHugePagesAndKeepsTheCallersEnvironment_data() {
+        QTest::addColumn<QString>("callers");
+        QTest::addColumn<bool>("huge");
+        QTest::newRow("no tunables") << QString() << true;
+        QTest::newRow("other tunables") << QStringLiteral("glibc.malloc.arena_max=2") << true;
+        QTest::newRow("huge pages turned off")
+            << QStringLiteral("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=0") << false;
+    }
+
+    void restartGivesTheHeapHugePagesAndKeepsTheCallersEnvironment() {
+        QFile mode(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+        if (!mode.open(QIODevice::ReadOnly) || mode.readAll().contains("[never]"))
+            QSKIP("this system offers no transparent huge pages");
+        QFETCH(QString, callers);
+        QFETCH(bool, huge);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("GLIBC_TUNABLES"));
+        if (!callers.isEmpty())
+            env.insert(QStringLiteral("GLIBC_TUNABLES"), callers);
+        testsupport::ChildProcess p;
+        p.setEnvironment(env);
+        QVERIFY(
+            p.start(QStringLiteral(HEAP_PROBE), {QStringLiteral("one"), QStringLiteral("t w o")}));
+        QVERIFY(p.waitForFinished(30000));
+        QVERIFY(p.exitedNormally());
+        QCOMPARE(p.exitCode(), 0);
+        const QString expected = QStringLiteral("sees: %1\nmarker: gone\nhuge pages: %2\n"
+                                                "argument: one\nargument: t w o\n")
+                                     .arg(callers.isEmpty() ? QStringLiteral("-") : callers,
+                                          huge ? QStringLiteral("yes") : QStringLiteral("no"));
+        QCOMPARE(QString::fromLocal8Bit(p.readAllStandardOutput()), expected);
     }
 
     void reportTextIsBuiltPieceByPiece() {
