@@ -20,6 +20,9 @@ void holdAt(const char* point, pid_t office);
 pid_t heldOffice(Millis wait);
 #else
 inline void holdAt(const char* /*point*/, pid_t /*office*/) {}
+inline pid_t heldOffice(Millis /*wait*/) {
+    return -1;
+}
 #endif
 
 } // namespace office
