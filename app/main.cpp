@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     common::restartWithHugePageHeap(argv);
+    common::useOneHeapForAllThreads();
     if (const int status = app::runCommandLine(argc, argv); status >= 0)
         return status;
     QApplication application(argc, argv);

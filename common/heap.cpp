@@ -93,6 +93,16 @@ void restoreCallersTunables(const QByteArray& saved) {
 
 } // namespace
 
+void useOneHeapForAllThreads() {
+#ifdef __GLIBC__
+    const char* tunables = ::getenv(kTunables);
+    if (::getenv("MALLOC_ARENA_MAX") ||
+        (tunables && std::strstr(tunables, "glibc.malloc.arena_max")))
+        return; // the user's choice stands
+    ::mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 QByteArray tunablesWithHugePageHeap(const QByteArray& callers) {
     if (callers.contains(kHugePageTunable))
         return callers;

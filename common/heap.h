@@ -30,6 +30,13 @@ void readyAllocatorForPictures();
 // changes.
 void restartWithHugePageHeap(char** argv);
 
+// The page picture is rendered in two halves at once, the lower on a thread
+// of its own; each thread's first allocation would give it a heap of its own,
+// and the memory its half took would stay there, never given back (only the
+// main heap is trimmed). Called at the start, before any thread, this keeps
+// every thread on the one heap, unless the user set the number of heaps.
+void useOneHeapForAllThreads();
+
 // The caller's GLIBC_TUNABLES with the huge-page heap added, unless it already
 // says something about it.
 QByteArray tunablesWithHugePageHeap(const QByteArray& callers);

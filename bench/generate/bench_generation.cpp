@@ -970,6 +970,7 @@ int main(int argc, char** argv) {
     // The heap the program has (BENCH_PLAIN_HEAP=1: the one it had before).
     if (qEnvironmentVariableIsEmpty("BENCH_PLAIN_HEAP"))
         common::restartWithHugePageHeap(argv);
+    common::useOneHeapForAllThreads();
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
     const auto number = [&args](qsizetype i, int fallback) {

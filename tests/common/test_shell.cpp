@@ -86,25 +86,31 @@ class ShellTest : public QObject {
     }
 
     // The program starts again once, with the setting that gives its heap
-    // huge pages; its arguments, and the environment the programs it starts
-    // see, are the caller's. A setting of the user's own is kept as it is.
-    void restartGivesTheHeapHugePagesAndKeepsTheCallersEnvironment_data() {
+    // huge pages, and keeps its threads on that one heap; its arguments, and
+    // the environment the programs it starts see, are the caller's. A setting
+    // of the user's own is kept as it is.
+    void restartGivesHugePagesAndOneHeapAndKeepsTheCallersEnvironment_data() {
         QTest::addColumn<QString>("callers");
         QTest::addColumn<bool>("huge");
-        QTest::newRow("no tunables") << QString() << true;
-        QTest::newRow("other tunables") << QStringLiteral("glibc.malloc.arena_max=2") << true;
+        QTest::addColumn<bool>("oneHeap");
+        QTest::newRow("no tunables") << QString() << true << true;
+        QTest::newRow("other tunables") << QStringLiteral("glibc.malloc.mxfast=64") << true << true;
+        QTest::newRow("heaps of the user's own")
+            << QStringLiteral("glibc.malloc.arena_max=2") << true << false;
         QTest::newRow("huge pages turned off")
-            << QStringLiteral("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=0") << false;
+            << QStringLiteral("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=0") << false << false;
     }
 
-    void restartGivesTheHeapHugePagesAndKeepsTheCallersEnvironment() {
+    void restartGivesHugePagesAndOneHeapAndKeepsTheCallersEnvironment() {
         QFile mode(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
         if (!mode.open(QIODevice::ReadOnly) || mode.readAll().contains("[never]"))
             QSKIP("this system offers no transparent huge pages");
         QFETCH(QString, callers);
         QFETCH(bool, huge);
+        QFETCH(bool, oneHeap);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("GLIBC_TUNABLES"));
+        env.remove(QStringLiteral("MALLOC_ARENA_MAX"));
         if (!callers.isEmpty())
             env.insert(QStringLiteral("GLIBC_TUNABLES"), callers);
         testsupport::ChildProcess p;
@@ -114,10 +120,12 @@ class ShellTest : public QObject {
         QVERIFY(p.waitForFinished(30000));
         QVERIFY(p.exitedNormally());
         QCOMPARE(p.exitCode(), 0);
+        const auto yesNo = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
         const QString expected = QStringLiteral("sees: %1\nmarker: gone\nhuge pages: %2\n"
+                                                "a thread's memory on the main heap: %3\n"
                                                 "argument: one\nargument: t w o\n")
                                      .arg(callers.isEmpty() ? QStringLiteral("-") : callers,
-                                          huge ? QStringLiteral("yes") : QStringLiteral("no"));
+                                          yesNo(huge), yesNo(oneHeap));
         QCOMPARE(QString::fromLocal8Bit(p.readAllStandardOutput()), expected);
     }
 

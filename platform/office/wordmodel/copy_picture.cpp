@@ -1,5 +1,6 @@
 #include "copy_picture.h"
 
+#include "page_render.h"
 #include "picture_and_text.h"
 #include "platform/automation/automation.h"
 #include "platform/automation/stageclock.h"
@@ -17,8 +18,6 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QThread>
-
-#include <poppler-qt6.h>
 
 #include <atomic>
 #include <climits>
@@ -84,15 +83,12 @@ QByteArray pdfOfFirstPages(const Reference<css::uno::XComponentContext>& officeC
     return QByteArray(reinterpret_cast<const char*>(bytes.getConstArray()), bytes.getLength());
 }
 
-QImage renderPage(Poppler::Page& page, int number, double dpi) {
+QImage renderPage(PageRenderer& renderer, int index, double dpi) {
     automation::StageClock clock("page rasterised");
-    QImage img = page.renderToImage(dpi, dpi);
+    QImage img = renderer.render(index, dpi);
     if (img.isNull())
         throw automation::Error(
-            QStringLiteral("CopyAsPicture: page %1 could not be rendered").arg(number));
-    const int dpm = qRound(dpi / 0.0254);
-    img.setDotsPerMeterX(dpm);
-    img.setDotsPerMeterY(dpm);
+            QStringLiteral("CopyAsPicture: page %1 could not be rendered").arg(index + 1));
     return img;
 }
 
@@ -111,17 +107,14 @@ double naturalSizeDpi() {
 
 // The pages from the first on, as many as the picture has room for (and at
 // least one).
-QList<QImage> renderFirstPages(Poppler::Document& document, double dpi) {
+QList<QImage> renderFirstPages(PageRenderer& renderer, double dpi) {
     const int gapPx = qRound(kPageGapInches * dpi);
     const qint64 noteRoomPx = qRound(kEndNoteRoomPx / kDpi * dpi);
     QList<QImage> pages;
     int left = INT_MAX, right = INT_MIN; // the stacked picture's extent so far
     qint64 rows = 0;
-    for (int i = 0; i < std::min(document.numPages(), kMaxPages); ++i) {
-        std::unique_ptr<Poppler::Page> page = document.page(i);
-        if (!page)
-            continue;
-        QImage img = renderPage(*page, i + 1, dpi);
+    for (int i = 0; i < std::min(renderer.pageCount(), kMaxPages); ++i) {
+        QImage img = renderPage(renderer, i, dpi);
         automation::StageClock trim("page content found");
         const QRect box = pageContentBox(img);
         trim.stop();
@@ -147,21 +140,18 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
                              const Reference<css::text::XTextDocument>& doc) {
     const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
     automation::StageClock load("PDF read back");
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
+    PageRenderer renderer(pdf);
     load.stop();
-    if (!document || document->isLocked())
+    if (!renderer.isValid())
         throw automation::Error(
             QStringLiteral("CopyAsPicture: the rendered pages could not be read back"));
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    document->setPaperColor(Qt::white);
 
     auto picture = [&](double dpi) {
-        const QList<QImage> pages = renderFirstPages(*document, dpi);
+        const QList<QImage> pages = renderFirstPages(renderer, dpi);
         QString endText;
         const int shown = int(pages.size());
-        if (document->numPages() > shown)
-            endText = previewEndText(shown, std::max(documentPageCount(doc), document->numPages()));
+        if (renderer.pageCount() > shown)
+            endText = previewEndText(shown, std::max(documentPageCount(doc), renderer.pageCount()));
         automation::StageClock stack("pages trimmed and stacked");
         return stackPages(pages, qRound(kPageGapInches * dpi), endText, previewFrame(dpi));
     };
@@ -171,7 +161,7 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     // rendered at that, a quarter of the work for each.
     const double screenDpi = naturalSizeDpi();
     QImage result;
-    if (screenDpi < kDpi && document->numPages() > 1) {
+    if (screenDpi < kDpi && renderer.pageCount() > 1) {
         result = picture(screenDpi);
         if (result.height() * 1440.0 / screenDpi < kEnlargeableTwips)
             result = QImage(); // short after all (blank or small pages)
@@ -185,16 +175,13 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
 
 void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                            const Reference<css::text::XTextDocument>& doc) {
-    const QByteArray pdf = pdfOfFirstPages(officeContext, doc);
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(pdf);
-    if (!document || document->numPages() < 1)
+    PageRenderer renderer(pdfOfFirstPages(officeContext, doc));
+    if (renderer.pageCount() < 1)
         return;
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    std::unique_ptr<Poppler::Page> page = document->page(0);
     constexpr double kWarmUpDpi = 24.0;
-    if (page)
-        stackPages({renderPage(*page, 1, kWarmUpDpi)}, 1, QString(), previewFrame(kWarmUpDpi));
+    const QImage page = renderer.render(0, kWarmUpDpi);
+    if (!page.isNull())
+        stackPages({page}, 1, QString(), previewFrame(kWarmUpDpi));
 }
 
 namespace {
