@@ -158,7 +158,7 @@ struct ChildStart {
     ::_exit(127);
 }
 
-static int childEntry(void* start) {
+[[maybe_unused]] static int childEntry(void* start) { // not under the sanitizers
     childAfterFork(*static_cast<const ChildStart*>(start));
 }
 
