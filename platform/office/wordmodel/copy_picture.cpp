@@ -178,10 +178,12 @@ void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeC
     PageRenderer renderer(pdfOfFirstPages(officeContext, doc));
     if (renderer.pageCount() < 1)
         return;
-    constexpr double kWarmUpDpi = 24.0;
-    const QImage page = renderer.render(0, kWarmUpDpi);
+    // At the picture's own resolution: a page split in two bands only from a
+    // size on, and its first split costs some tens of milliseconds more than
+    // the later ones.
+    const QImage page = renderer.render(0, kDpi);
     if (!page.isNull())
-        stackPages({page}, 1, QString(), previewFrame(kWarmUpDpi));
+        stackPages({page}, qRound(kPageGapInches * kDpi), QString(), previewFrame(kDpi));
 }
 
 namespace {

@@ -14,9 +14,9 @@ namespace office {
 QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                              const Reference<css::text::XTextDocument>& doc);
 
-// The same steps at a small fraction of the resolution: the code, fonts and
-// filters a picture needs are loaded, and none of the page-sized buffers is
-// made (on a thread of its own, its memory would stay with that thread).
+// The same steps for the first page, off the user's wait: the code, fonts and
+// filters a picture needs are loaded, and its rendering in two bands has run
+// once. The caller gives back the memory its buffers took.
 void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                            const Reference<css::text::XTextDocument>& doc);
 

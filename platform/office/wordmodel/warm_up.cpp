@@ -84,8 +84,9 @@ void warmOffice(OfficeProcess& office) {
         warmUpDocumentPicture(office.context(), shown.doc);
     });
 #ifdef __GLIBC__
-    // What the warm-up freed on this thread would otherwise stay
-    // with its allocator arena for the rest of the run.
+    // What the warm-up freed goes back to the system: its page pictures,
+    // and on an allocator with a heap per thread that heap's memory, which
+    // would otherwise stay with this thread for the rest of the run.
     malloc_trim(0);
 #endif
 }
