@@ -28,26 +28,21 @@ namespace {
 // around the page edge that must not stop the trim.
 constexpr int kPaper = 250;
 
-bool rowIsBlank(const QImage& img, int y, int x0, int x1) {
-    const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-    for (int x = x0; x < x1; ++x) {
-        const QRgb p = line[x];
-        if (qRed(p) < kPaper || qGreen(p) < kPaper || qBlue(p) < kPaper)
-            return false;
-    }
-    return true;
+bool isPaper(QRgb p) {
+    return qRed(p) >= kPaper && qGreen(p) >= kPaper && qBlue(p) >= kPaper;
 }
 
-bool columnIsBlank(const QImage& img, int x, int y0, int y1) {
-    for (int y = y0; y < y1; ++y) {
-        const QRgb p = reinterpret_cast<const QRgb*>(img.constScanLine(y))[x];
-        if (qRed(p) < kPaper || qGreen(p) < kPaper || qBlue(p) < kPaper)
+bool rowIsBlank(const QImage& img, int y, int x0, int x1) {
+    const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+    for (int x = x0; x < x1; ++x)
+        if (!isPaper(line[x]))
             return false;
-    }
     return true;
 }
 
 // The smallest rectangle holding everything that is not paper; null when blank.
+// The sides are found row by row, in the order the pixels lie in memory: each
+// row is read only as far in from either side as the content found so far.
 QRect contentBox(const QImage& img) {
     const int w = img.width(), h = img.height();
     int top = 0, bottom = h;
@@ -57,11 +52,20 @@ QRect contentBox(const QImage& img) {
         return QRect();
     while (bottom > top && rowIsBlank(img, bottom - 1, 0, w))
         --bottom;
-    int left = 0, right = w;
-    while (left < w && columnIsBlank(img, left, top, bottom))
-        ++left;
-    while (right > left && columnIsBlank(img, right - 1, top, bottom))
-        --right;
+    int left = w, right = 0; // content found in columns [left, right)
+    for (int y = top; y < bottom; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = 0; x < left; ++x)
+            if (!isPaper(line[x])) {
+                left = x;
+                break;
+            }
+        for (int x = w - 1; x >= std::max(right, left); --x)
+            if (!isPaper(line[x])) {
+                right = x + 1;
+                break;
+            }
+    }
     return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
 

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <sys/socket.h>
@@ -163,6 +164,31 @@ class OfficePartsTest : public QObject {
 #else
         QSKIP("glibc's allocator only");
 #endif
+    }
+
+    // The content box is the smallest rectangle holding every pixel that is
+    // not paper, whatever the shape of the content: checked against that
+    // definition, pixel by pixel, on scattered marks.
+    void contentBoxHoldsEveryMarkAndNoMore() {
+        std::srand(7);
+        for (int round = 0; round < 200; ++round) {
+            const int w = 1 + std::rand() % 60, h = 1 + std::rand() % 60;
+            QImage img(w, h, QImage::Format_RGB32);
+            img.fill(Qt::white);
+            const int marks = std::rand() % 6;
+            for (int m = 0; m < marks; ++m) {
+                const int grey = std::rand() % 2 ? 249 : std::rand() % 200; // 249: just not paper
+                img.setPixel(std::rand() % w, std::rand() % h, qRgb(grey, 255, 255));
+            }
+            if (std::rand() % 2) // a fringe that still counts as paper
+                img.setPixel(std::rand() % w, std::rand() % h, qRgb(250, 251, 252));
+            QRect expected;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if (qRed(img.pixel(x, y)) < 250)
+                        expected |= QRect(x, y, 1, 1);
+            QCOMPARE(pageContentBox(img), expected);
+        }
     }
 
     void stackPagesTrimsAndStacks() {
