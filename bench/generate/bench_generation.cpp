@@ -36,6 +36,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -818,6 +819,42 @@ QString overMedians(const QMap<QString, double>& these, const QList<Generation>&
 
 // Each generation over 1.5 times the median: its stages and calls that took
 // longer than usual, where the CPU went meanwhile, and what the office host did.
+// Where a generation right after a pause spends its extra time: the stages
+// and calls whose medians differ from the back-to-back ones by 2 ms or more,
+// and the page faults.
+void printPauseCost(const QList<Generation>& after, const QList<Generation>& backToBack) {
+    if (after.isEmpty() || backToBack.isEmpty())
+        return;
+    const auto medianOf = [](const QList<Generation>& gs, auto value) {
+        QList<double> v;
+        for (const Generation& g : gs)
+            v << value(g);
+        return median(v);
+    };
+    const auto differences = [&](auto map) {
+        QSet<QString> names;
+        for (const Generation& g : after + backToBack)
+            for (const QString& name : map(g).keys())
+                names.insert(name);
+        QStringList sorted(names.begin(), names.end());
+        sorted.sort();
+        QString text;
+        for (const QString& name : sorted) {
+            const auto of = [&](const Generation& g) { return map(g).value(name); };
+            const double a = medianOf(after, of), b = medianOf(backToBack, of);
+            if (std::abs(a - b) >= 2)
+                text += QStringLiteral(" %1 %2 (%3)").arg(name).arg(a, 0, 'f', 0).arg(b, 0, 'f', 0);
+        }
+        return text.isEmpty() ? QStringLiteral(" none") : text;
+    };
+    std::printf("  after a pause (back to back), medians in ms:\n    stages:%s\n    calls:%s\n",
+                qPrintable(differences([](const Generation& g) { return g.stages; })),
+                qPrintable(differences([](const Generation& g) { return g.members; })));
+    std::printf("    page faults: %.0f (%.0f)\n",
+                medianOf(after, [](const Generation& g) { return double(g.minorFaults); }),
+                medianOf(backToBack, [](const Generation& g) { return double(g.minorFaults); }));
+}
+
 void printSlow(const QList<Generation>& all, double m) {
     QList<OfficeEvent> events;
     {
@@ -905,7 +942,7 @@ int memory(int generations) {
                 "pid", "resident", "fds");
     memoryRow(0);
     QList<double> times, afterPause, backToBack;
-    QList<Generation> seen;
+    QList<Generation> seen, seenAfterPause, seenBackToBack;
     bool paused = true;
     QString firstText;
     int differing = 0;
@@ -924,8 +961,10 @@ int memory(int generations) {
         g.members = gMemberMs;
         seen << g;
         times << g.ms;
-        if (n > 1)
+        if (n > 1) {
             (paused ? afterPause : backToBack) << g.ms;
+            (paused ? seenAfterPause : seenBackToBack) << g;
+        }
         paused = false;
         // Every document must read as the first did (outside the timed part).
         const QString text = antiwordText(PreviewWindow::loaded()->mWordFile);
@@ -957,6 +996,7 @@ int memory(int generations) {
     std::printf("median right after a pause (%d): %.0f ms; back to back (%d): %.0f ms\n",
                 int(afterPause.size()), median(afterPause), int(backToBack.size()),
                 median(backToBack));
+    printPauseCost(seenAfterPause, seenBackToBack);
     printSlow(seen, m);
     std::printf("documents that read differently from the first (antiword): %d%s\n", differing,
                 firstText.trimmed().isEmpty() ? " (the first read as empty: antiword missing?)"
