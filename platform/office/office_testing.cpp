@@ -18,22 +18,29 @@ VELTRANE_EXPORT void veltrane_office_testing_set_program(const char* path) {
         path ? QByteArray(path) : QByteArrayLiteral(VELTRANE_LO_PROGRAM_DIR "/soffice.bin");
 }
 
+namespace {
+// A bound of 0 or less is the program's own.
+office::Millis orDefault(int ms, office::Millis programs) {
+    return ms > 0 ? office::Millis(ms) : programs;
+}
+} // namespace
+
 VELTRANE_EXPORT void veltrane_office_testing_set_bounds(int startMs, int ordinaryMs,
                                                         int lengthyMs) {
     const office::CallBounds defaults;
     office::CallBounds& b = office::callBounds();
-    b.start = startMs > 0 ? office::Millis(startMs) : defaults.start;
-    b.ordinary = ordinaryMs > 0 ? office::Millis(ordinaryMs) : defaults.ordinary;
-    b.lengthy = lengthyMs > 0 ? office::Millis(lengthyMs) : defaults.lengthy;
+    b.start = orDefault(startMs, defaults.start);
+    b.ordinary = orDefault(ordinaryMs, defaults.ordinary);
+    b.lengthy = orDefault(lengthyMs, defaults.lengthy);
 }
 
 VELTRANE_EXPORT void veltrane_office_testing_set_hang_judging(int pulseMs, int stoppedMs,
                                                               int idleMs) {
     const office::CallBounds defaults;
     office::CallBounds& b = office::callBounds();
-    b.pulse = pulseMs > 0 ? office::Millis(pulseMs) : defaults.pulse;
-    b.stoppedFor = stoppedMs > 0 ? office::Millis(stoppedMs) : defaults.stoppedFor;
-    b.idleFor = idleMs > 0 ? office::Millis(idleMs) : defaults.idleFor;
+    b.pulse = orDefault(pulseMs, defaults.pulse);
+    b.stoppedFor = orDefault(stoppedMs, defaults.stoppedFor);
+    b.idleFor = orDefault(idleMs, defaults.idleFor);
 }
 
 VELTRANE_EXPORT long veltrane_office_testing_process_id(void* application) {

@@ -14,43 +14,45 @@
 
 namespace {
 
+// Whether a line of /proc/self/maps or smaps is a mapping's first line
+// ("from-to perms ..."; the fields of smaps read "Name: value") and the
+// mapping holds address.
+bool mappingHolds(const QByteArray& line, const void* address, bool* isMapping) {
+    const qsizetype dash = line.indexOf('-'), space = line.indexOf(' ');
+    *isMapping = dash > 0 && space > dash && !line.left(space).contains(':');
+    if (!*isMapping)
+        return false;
+    bool ok1 = false, ok2 = false;
+    const quintptr from = line.left(dash).toULongLong(&ok1, 16);
+    const quintptr to = line.mid(dash + 1, space - dash - 1).toULongLong(&ok2, 16);
+    const auto at = reinterpret_cast<quintptr>(address);
+    return ok1 && ok2 && from <= at && at < to;
+}
+
+QList<QByteArray> linesOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+}
+
 // The mapping holding address may take huge pages ("hg" among its flags).
 bool hugePageAdvised(const void* address) {
-    QFile smaps(QStringLiteral("/proc/self/smaps"));
-    if (!smaps.open(QIODevice::ReadOnly))
-        return false;
-    const auto at = reinterpret_cast<quintptr>(address);
-    bool inside = false;
-    for (const QByteArray& line : smaps.readAll().split('\n')) {
-        // A mapping's first line starts "from-to ", its fields "Name:".
-        const qsizetype dash = line.indexOf('-'), space = line.indexOf(' ');
-        if (dash > 0 && space > dash && !line.left(space).contains(':')) {
-            bool ok1 = false, ok2 = false;
-            const quintptr from = line.left(dash).toULongLong(&ok1, 16);
-            const quintptr to = line.mid(dash + 1, space - dash - 1).toULongLong(&ok2, 16);
-            inside = ok1 && ok2 && from <= at && at < to;
-        } else if (inside && line.startsWith("VmFlags:")) {
+    bool inside = false, isMapping = false;
+    for (const QByteArray& line : linesOf(QStringLiteral("/proc/self/smaps"))) {
+        const bool holds = mappingHolds(line, address, &isMapping);
+        if (isMapping)
+            inside = holds;
+        else if (inside && line.startsWith("VmFlags:"))
             return line.split(' ').contains("hg");
-        }
     }
     return false;
 }
 
 // The mapping holding address is the main heap, the one that is trimmed.
 bool inMainHeap(const void* address) {
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return false;
-    const auto at = reinterpret_cast<quintptr>(address);
-    for (const QByteArray& line : maps.readAll().split('\n')) {
-        if (!line.endsWith("[heap]"))
-            continue;
-        const qsizetype dash = line.indexOf('-'), space = line.indexOf(' ');
-        const quintptr from = line.left(dash).toULongLong(nullptr, 16);
-        const quintptr to = line.mid(dash + 1, space - dash - 1).toULongLong(nullptr, 16);
-        if (from <= at && at < to)
+    bool isMapping = false;
+    for (const QByteArray& line : linesOf(QStringLiteral("/proc/self/maps")))
+        if (line.endsWith("[heap]") && mappingHolds(line, address, &isMapping))
             return true;
-    }
     return false;
 }
 

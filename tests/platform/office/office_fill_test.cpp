@@ -51,12 +51,7 @@ class OfficeFillTest : public QObject {
         mWord = createWord();
     }
 
-    void cleanupTestCase() {
-        if (!mWord.isNothing())
-            mWord.call("quit");
-        mWord.release();
-        QVERIFY(waitForExits(15000));
-    }
+    void cleanupTestCase() { QVERIFY(quitShared(mWord)); }
 
     void replaceAllGivesWhatTheStoryLoopGives_data() {
         QTest::addColumn<QString>("file");

@@ -52,12 +52,7 @@ class OfficeWordTest : public QObject {
   private slots:
     void initTestCase() { mWord = createWord(); }
 
-    void cleanupTestCase() {
-        if (!mWord.isNothing())
-            mWord.call("quit");
-        mWord.release();
-        QVERIFY(waitForExits(15000));
-    }
+    void cleanupTestCase() { QVERIFY(quitShared(mWord)); }
 
     void eachStoryGetsOnlyItsOwnReplacement_data() {
         QTest::addColumn<QString>("file");

@@ -44,6 +44,14 @@ inline bool waitForExits(int ms) {
                "veltrane_office_testing_wait_for_exits")(ms) == 1;
 }
 
+// Quits a test case's shared word processor; true once every office has exited.
+inline bool quitShared(automation::Object& word, int ms = 15000) {
+    if (!word.isNothing())
+        word.call("quit");
+    word.release();
+    return waitForExits(ms);
+}
+
 inline void setBounds(int startMs, int ordinaryMs, int lengthyMs) {
     seam<decltype(veltrane_office_testing_set_bounds)>("veltrane_office_testing_set_bounds")(
         startMs, ordinaryMs, lengthyMs);
