@@ -248,7 +248,8 @@ class GenerationOfficeTest : public QObject {
         // notice's last line and last letter are in view, and the notice never
         // touches the viewport's edges.
         const QRect ink = office::pageContentBox(preview->unzoomed->Picture());
-        const double twipsPerPixel = 1440.0 / 192.0;
+        const double twipsPerPixel =
+            1440.0 / qRound(preview->unzoomed->Picture().dotsPerMeterX() * 0.0254);
         for (int outSteps = 0; outSteps < 2; ++outSteps) {
             const double zoom = PreviewWindowProbe::zoom(preview);
             preview->hScroll->setValue(preview->hScroll->maximum());

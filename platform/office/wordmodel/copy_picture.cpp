@@ -28,10 +28,9 @@ namespace office {
 namespace {
 // Twice 96 dpi: the natural size is 1 pixel per 15 twips at 96 dpi, and the
 // extra detail keeps the preview sharp when zoomed in or on high-DPI screens.
+// The most a picture is made at.
 constexpr double kDpi = 192.0;
 constexpr double kPageGapInches = 0.25;
-// The preview's height cap: it enlarges no picture taller than this (twips).
-constexpr double kEnlargeableTwips = 13700;
 // A picture of a warning letter needs a page or two, and each page costs about
 // 10 MB in every copy of the picture; a pasted book would make one of gigabytes,
 // longer than the preview's scroll bars reach. The first pages stand for the
@@ -155,19 +154,18 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
         automation::StageClock stack("pages trimmed and stacked");
         return stackPages(pages, qRound(kPageGapInches * dpi), endText, previewFrame(dpi));
     };
-    // The extra detail is for enlarging, and the preview enlarges no picture
-    // taller than its height cap: a longer one is only ever seen at natural
-    // size, which needs the screen's resolution and no more. Its pages are
-    // rendered at that, a quarter of the work for each.
+    // The extra detail is for enlarging, and the preview's size caps keep most
+    // pictures (a full page, or a long document) at their natural size, which
+    // needs the screen's resolution and no more: a quarter of the work on a
+    // common screen. A picture that can be enlarged is made again, sharp
+    // enough for its largest view.
     const double screenDpi = naturalSizeDpi();
-    QImage result;
-    if (screenDpi < kDpi && renderer.pageCount() > 1) {
-        result = picture(screenDpi);
-        if (result.height() * 1440.0 / screenDpi < kEnlargeableTwips)
-            result = QImage(); // short after all (blank or small pages)
+    QImage result = picture(screenDpi);
+    if (!result.isNull()) {
+        const double dpi = sharpEnoughDpi(result.size(), screenDpi, kDpi);
+        if (dpi > screenDpi)
+            result = picture(dpi);
     }
-    if (result.isNull())
-        result = picture(kDpi);
     if (result.isNull())
         throw automation::Error(QStringLiteral("CopyAsPicture: the document has no pages"));
     return result;

@@ -10,7 +10,7 @@
 namespace office {
 
 // Renders every page of doc through an in-memory PDF; the stacked, trimmed
-// picture at twice 96 dpi.
+// picture, at the screen's resolution or finer where the preview can enlarge it.
 QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& officeContext,
                              const Reference<css::text::XTextDocument>& doc);
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <unistd.h>
@@ -229,6 +230,24 @@ PictureFrame previewFrame(double dpi) {
     f.marginPx = qRound(150.0 / 1440.0 * dpi);
     f.noteWidthPx = qRound(6.0 * dpi);
     return f;
+}
+
+double sharpEnoughDpi(QSize pixels, double screenDpi, double fullDpi) {
+    // The preview paints no view this wide or tall (twips), and zooms in
+    // quarters up to four times.
+    constexpr double kWidthCap = 11400, kHeightCap = 13700;
+    constexpr double kStep = 0.25, kMaxZoom = 4.0;
+    // Made at another resolution, the trimmed edges and the margin round to
+    // other whole pixels: the size is taken a little small, so that a picture
+    // at the edge of a zoom is made sharp enough for it.
+    constexpr double kRoundingTwips = 60;
+    const double width = std::max(0.0, pixels.width() * 1440.0 / screenDpi - kRoundingTwips);
+    const double height = std::max(0.0, pixels.height() * 1440.0 / screenDpi - kRoundingTwips);
+    double zoom = 1.0;
+    while (zoom < kMaxZoom && std::floor(width * (zoom + kStep)) < kWidthCap &&
+           std::floor(height * (zoom + kStep)) < kHeightCap)
+        zoom += kStep;
+    return std::min(fullDpi, std::max(screenDpi, screenDpi * zoom));
 }
 
 QString previewEndText(int shownPages, int totalPages) {

@@ -41,6 +41,12 @@ QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText 
 // whole in the width the viewer shows at natural size (about 6.4 inches).
 PictureFrame previewFrame(double dpi);
 
+// The resolution a picture is to be shown sharp at, given its pixels as made
+// at the screen's resolution: that resolution when the preview can never show
+// it larger than its natural size (its size caps stop a full page there), else
+// enough for the largest zoom it can be shown at, up to fullDpi.
+double sharpEnoughDpi(QSize pixels, double screenDpi, double fullDpi);
+
 // Fresh memory costs the first picture a page fault for every 4 KiB of each
 // page-sized buffer. Run on the GUI thread before the first generation (the
 // window up, nobody waiting), this takes the memory of two such buffers from

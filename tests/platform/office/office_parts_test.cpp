@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -278,6 +279,41 @@ class OfficePartsTest : public QObject {
                     inkRight = std::max(inkRight, x);
         QVERIFY2(inkRight > m && inkRight < m + frame.noteWidthPx,
                  qPrintable(QString::number(inkRight)));
+    }
+
+    // Sharp at every view the preview paints (a quarter at a time, below
+    // 11400 x 13700 twips), and no finer where it can only show the natural size.
+    void aPictureIsMadeAsSharpAsItsLargestView() {
+        auto largestView = [](double w, double h) {
+            double zoom = 1.0;
+            while (zoom < 4.0 && std::floor(w * (zoom + 0.25)) < 11400 &&
+                   std::floor(h * (zoom + 0.25)) < 13700)
+                zoom += 0.25;
+            return zoom;
+        };
+        int finer = 0, screen = 0;
+        for (int w = 100; w <= 1200; w += 7)
+            for (int h = 100; h <= 1400; h += 7) {
+                const double dpi = sharpEnoughDpi(QSize(w, h), 96, 192);
+                const double zoom = largestView(w * 15.0, h * 15.0);
+                QVERIFY2(dpi == 192 || dpi >= 96 * zoom,
+                         qPrintable(QStringLiteral("%1 x %2 px: %3 dpi").arg(w).arg(h).arg(dpi)));
+                QVERIFY(dpi >= 96 && dpi <= 192);
+                // Clear of the next quarter's caps, the screen's resolution does.
+                if (std::floor((w - 5) * 15.0 * 1.25) >= 11400 ||
+                    std::floor((h - 5) * 15.0 * 1.25) >= 13700)
+                    QCOMPARE(dpi, 96.0);
+                (dpi > 96 ? finer : screen)++;
+            }
+        QVERIFY(finer > 1000 && screen > 1000);
+        // A full Letter page of text, 6.5 x 9 inches and the margins, as the
+        // sample notice is; narrower text on half a page; a few short lines.
+        QCOMPARE(sharpEnoughDpi(QSize(644, 884), 96, 192), 96.0);
+        QCOMPARE(sharpEnoughDpi(QSize(560, 500), 96, 192), 120.0);
+        QCOMPARE(sharpEnoughDpi(QSize(300, 120), 96, 192), 192.0);
+        // A screen of twice the pixels needs that resolution whatever the size.
+        QCOMPARE(sharpEnoughDpi(QSize(1288, 1768), 192, 192), 192.0);
+        QCOMPARE(sharpEnoughDpi(QSize(900, 240), 192, 192), 192.0);
     }
 
     void theNoteSaysHowManyPagesAreLeftOut() {

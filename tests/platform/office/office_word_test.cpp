@@ -248,16 +248,18 @@ class OfficeWordTest : public QObject {
         const QImage img = QGuiApplication::clipboard()->image();
         QVERIFY(!img.isNull());
 
-        // 192 dpi, so 1 pixel is 7.5 twips and the natural size is half the pixels.
-        QCOMPARE(img.dotsPerMeterX(), 7559);
-        QCOMPARE(img.dotsPerMeterY(), 7559);
+        // A full page is never shown larger than its natural size, so it is
+        // made at this (offscreen, 96 dpi) screen's resolution: 1 pixel is 15 twips.
+        const int dpi = 96;
+        QCOMPARE(img.dotsPerMeterX(), 3780);
+        QCOMPARE(img.dotsPerMeterY(), 3780);
         // Letter paper, one-inch side margins: the text is at most 6.5 inches wide;
         // the header and footer span nearly the whole 11-inch height. Round it,
         // the preview's white margin.
-        const int m = office::previewFrame(192).marginPx;
-        QVERIFY2(img.width() - 2 * m <= 6.5 * 192 + 2 && img.width() - 2 * m > 3 * 192,
+        const int m = office::previewFrame(dpi).marginPx;
+        QVERIFY2(img.width() - 2 * m <= 6.5 * dpi + 2 && img.width() - 2 * m > 3 * dpi,
                  qPrintable(QString::number(img.width())));
-        QVERIFY2(img.height() - 2 * m > 9 * 192 && img.height() - 2 * m < 10.5 * 192,
+        QVERIFY2(img.height() - 2 * m > 9 * dpi && img.height() - 2 * m < 10.5 * dpi,
                  qPrintable(QString::number(img.height())));
 
         // Trimmed to the margin: ink in its first row and column, none in it;
@@ -279,6 +281,35 @@ class OfficeWordTest : public QObject {
 
         mWord["ActiveDocument"].call("Close", {}, {{"savechanges", Variant(int16_t(0))}});
         QCOMPARE(mWord["Documents"].get("Count").toInt(), 0);
+    }
+
+    // A few lines can be zoomed to four times their size: their picture is made
+    // at the most detail there is, twice this screen's, and the text is still
+    // all there, trimmed to the preview's margin.
+    void aShortDocumentsPictureIsSharpEnoughToZoomIn() {
+        const QString note = tempPath("short.fodt");
+        testsupport::writeFile(
+            note,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+            "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+            " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+            " office:version=\"1.2\" office:mimetype=\"application/vnd.oasis.opendocument.text\">"
+            "<office:body><office:text><text:p>A short note of two lines.</text:p>"
+            "<text:p>The second line.</text:p></office:text></office:body></office:document>");
+        QGuiApplication::clipboard()->clear();
+        const Object doc = mWord["Documents"].call("Open", {note}).toObject();
+        doc["Range"].call("CopyAsPicture");
+        const QImage img = QGuiApplication::clipboard()->image();
+        doc.call("Close", {}, {{"savechanges", Variant(int16_t(0))}});
+        QVERIFY(!img.isNull());
+        QCOMPARE(img.dotsPerMeterX(), 7559);
+        QCOMPARE(img.dotsPerMeterY(), 7559);
+        const int m = office::previewFrame(192).marginPx;
+        const QRect box = office::pageContentBox(img);
+        QCOMPARE(box, QRect(m, m, img.width() - 2 * m, img.height() - 2 * m));
+        // Two lines of 12-point text at 192 dpi: some 60 to 120 pixels tall.
+        QVERIFY2(box.height() > 50 && box.height() < 130,
+                 qPrintable(QString::number(box.height())));
     }
 
     void exportAsFixedFormatWritesTheLaidOutPages() {
