@@ -16,7 +16,6 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QMimeData>
-#include <QScreen>
 #include <QThread>
 
 #include <atomic>
@@ -26,10 +25,7 @@
 namespace office {
 
 namespace {
-// Twice 96 dpi: the natural size is 1 pixel per 15 twips at 96 dpi, and the
-// extra detail keeps the preview sharp when zoomed in or on high-DPI screens.
-// The most a picture is made at.
-constexpr double kDpi = 192.0;
+constexpr double kDpi = kFullPictureDpi;
 constexpr double kPageGapInches = 0.25;
 // A picture of a warning letter needs a page or two, and each page costs about
 // 10 MB in every copy of the picture; a pasted book would make one of gigabytes,
@@ -91,19 +87,6 @@ QImage renderPage(PageRenderer& renderer, int index, double dpi) {
     return img;
 }
 
-// The resolution that shows a picture sharp at its natural size on every
-// screen: 96 dpi times the largest device pixel ratio, up to the full
-// resolution (which is also kept where the screens cannot be asked).
-double naturalSizeDpi() {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app || QThread::currentThread() != app->thread())
-        return kDpi;
-    qreal ratio = 1.0;
-    for (const QScreen* screen : QGuiApplication::screens())
-        ratio = std::max(ratio, screen->devicePixelRatio());
-    return std::min(kDpi, 96.0 * std::ceil(ratio));
-}
-
 // The pages from the first on, as many as the picture has room for (and at
 // least one).
 QList<QImage> renderFirstPages(PageRenderer& renderer, double dpi) {
@@ -159,7 +142,7 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     // needs the screen's resolution and no more: a quarter of the work on a
     // common screen. A picture that can be enlarged is made again, sharp
     // enough for its largest view.
-    const double screenDpi = naturalSizeDpi();
+    const double screenDpi = screenPictureDpi();
     QImage result = picture(screenDpi);
     if (!result.isNull()) {
         const double dpi = sharpEnoughDpi(result.size(), screenDpi, kDpi);
@@ -176,12 +159,13 @@ void warmUpDocumentPicture(const Reference<css::uno::XComponentContext>& officeC
     PageRenderer renderer(pdfOfFirstPages(officeContext, doc));
     if (renderer.pageCount() < 1)
         return;
-    // At the picture's own resolution: a page split in two bands only from a
-    // size on, and its first split costs some tens of milliseconds more than
-    // the later ones.
-    const QImage page = renderer.render(0, kDpi);
+    // At the resolution the generations' pictures start at; where that is the
+    // full one, a page is split in two bands, and its first split costs some
+    // tens of milliseconds more than the later ones.
+    const double dpi = screenPictureDpi();
+    const QImage page = renderer.render(0, dpi);
     if (!page.isNull())
-        stackPages({page}, qRound(kPageGapInches * kDpi), QString(), previewFrame(kDpi));
+        stackPages({page}, qRound(kPageGapInches * dpi), QString(), previewFrame(dpi));
 }
 
 namespace {

@@ -6,10 +6,12 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRect>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -110,10 +112,13 @@ void paintEndBand(QPainter& painter, const EndBand& b, const QString& text, QPoi
 } // namespace
 
 namespace {
-// Letter at twice 96 dpi in 32 bits: what a page's raster and the stacked
-// picture each take. Each stays below the size from which the allocator maps
-// a buffer of its own, so freed it goes back to the heap, not the system.
-constexpr size_t kReadyBufferBytes = size_t(1632) * 2112 * 4;
+// A Letter page in 32 bits at a resolution: what a page's raster and the
+// stacked picture each take. Each stays below the size from which the
+// allocator maps a buffer of its own, so freed it goes back to the heap, not
+// the system.
+size_t letterPageBytes(double dpi) {
+    return size_t(qRound(8.5 * dpi)) * size_t(qRound(11 * dpi)) * 4;
+}
 constexpr int kReadyBuffers = 2;
 constexpr int kReadyForMs = 60 * 1000;
 
@@ -127,18 +132,32 @@ bool onGuiThread() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     return app && QThread::currentThread() == app->thread();
 }
+
+std::atomic<double> gScreenPictureDpi{kFullPictureDpi};
 } // namespace
+
+double screenPictureDpi() {
+    if (!onGuiThread())
+        return gScreenPictureDpi;
+    qreal ratio = 1.0;
+    for (const QScreen* screen : QGuiApplication::screens())
+        ratio = std::max(ratio, screen->devicePixelRatio());
+    const double dpi = std::min(kFullPictureDpi, 96.0 * std::ceil(ratio));
+    gScreenPictureDpi = dpi;
+    return dpi;
+}
 
 void readyPictureMemory() {
     if (!onGuiThread() || !readyBuffers().empty())
         return;
     const long pageSize = std::max(4096L, sysconf(_SC_PAGESIZE));
+    const size_t bufferBytes = letterPageBytes(screenPictureDpi());
     for (int i = 0; i < kReadyBuffers; ++i) {
-        std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadyBufferBytes]);
+        std::unique_ptr<char[]> buffer(new (std::nothrow) char[bufferBytes]);
         if (!buffer)
             break;
         auto* bytes = static_cast<volatile char*>(buffer.get());
-        for (size_t at = 0; at < kReadyBufferBytes; at += size_t(pageSize))
+        for (size_t at = 0; at < bufferBytes; at += size_t(pageSize))
             bytes[at] = 0;
         readyBuffers().push_back(std::move(buffer));
     }

@@ -41,6 +41,15 @@ QImage stackPages(const QList<QImage>& pages, int gapPx, const QString& endText 
 // whole in the width the viewer shows at natural size (about 6.4 inches).
 PictureFrame previewFrame(double dpi);
 
+// Twice 96 dpi: the most a picture is made at, for a preview that is zoomed
+// in or on a screen of twice the pixels.
+inline constexpr double kFullPictureDpi = 192.0;
+
+// The resolution that shows a picture sharp at its natural size on every
+// screen: 96 dpi times the largest device pixel ratio, up to the full one.
+// Off the GUI thread, the last answer found on it (the full one before any).
+double screenPictureDpi();
+
 // The resolution a picture is to be shown sharp at, given its pixels as made
 // at the screen's resolution: that resolution when the preview can never show
 // it larger than its natural size (its size caps stop a full page there), else
@@ -48,12 +57,13 @@ PictureFrame previewFrame(double dpi);
 double sharpEnoughDpi(QSize pixels, double screenDpi, double fullDpi);
 
 // Fresh memory costs the first picture a page fault for every 4 KiB of each
-// page-sized buffer. Run on the GUI thread before the first generation (the
-// window up, nobody waiting), this takes the memory of two such buffers from
+// page-sized buffer (a Letter page at the screen's resolution). Run on the GUI thread before the
+// first generation (the window up, nobody waiting), this takes the memory of two such buffers from
 // that thread's heap and writes to every page of it. Releasing it, when the
 // generation's first instance is created, gives it back to the heap, where
 // the pictures find it ready. Until then, or for a minute at most, the
-// program holds about 28 MB more. Both do nothing off the GUI thread.
+// program holds about 7 MB more (28 MB on a screen of twice the pixels). Both do nothing off the
+// GUI thread.
 void readyPictureMemory();
 void releasePictureMemory();
 // What the end of a picture that leaves pages out says. totalPages is 0 when

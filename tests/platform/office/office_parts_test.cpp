@@ -150,7 +150,8 @@ class OfficePartsTest : public QObject {
         const size_t before = mallinfo2().uordblks;
         readyPictureMemory();
         const struct mallinfo2 held = mallinfo2();
-        QVERIFY(held.uordblks - before >= 2 * size_t(1632) * 2112 * 4);
+        // Two Letter pages at this (offscreen, 96 dpi) screen's resolution.
+        QVERIFY(held.uordblks - before >= 2 * size_t(816) * 1056 * 4);
         readyPictureMemory(); // a second call takes no more
         QCOMPARE(mallinfo2().uordblks, held.uordblks);
 
@@ -158,7 +159,7 @@ class OfficePartsTest : public QObject {
         const struct mallinfo2 freed = mallinfo2();
         QVERIFY(freed.uordblks < before + (size_t(1) << 20));
         QCOMPARE(freed.arena, held.arena); // kept by the heap, not given back
-        QImage page(1632, 2112, QImage::Format_RGB32);
+        QImage page(816, 1056, QImage::Format_RGB32);
         page.fill(Qt::white);
         QCOMPARE(mallinfo2().arena, freed.arena); // the heap did not have to grow
         QCOMPARE(mallinfo2().hblks, freed.hblks); // nor the page get a mapping
