@@ -10,83 +10,18 @@
 #include <QLoggingCategory>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace app::fill {
 
 namespace {
-
 Q_LOGGING_CATEGORY(lcFillCommand, "veltrane.fill", QtWarningMsg)
-
-volatile sig_atomic_t gSignal = 0;
-int gWakeFd = -1; // written to on a signal, so a wait for workers wakes up
-
-extern "C" void onStopSignal(int sig) {
-    if (gSignal == 0)
-        gSignal = sig;
-    if (gWakeFd >= 0) {
-        const int saved = errno;
-        [[maybe_unused]] const ssize_t w = ::write(gWakeFd, "!", 1);
-        errno = saved;
-    }
-}
-
 } // namespace
 
 void say(FILE* to, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), to);
     std::fflush(to);
-}
-
-// ---- signals ---------------------------------------------------------------------
-
-StopSignals::StopSignals(bool catchInterrupt) {
-    gSignal = 0;
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGTERM, &sa, &mOldTerm);
-    if (!catchInterrupt)
-        sa.sa_handler = SIG_IGN;
-    ::sigaction(SIGINT, &sa, &mOldInt);
-}
-
-StopSignals::~StopSignals() {
-    ::sigaction(SIGTERM, &mOldTerm, nullptr);
-    ::sigaction(SIGINT, &mOldInt, nullptr);
-}
-
-bool StopSignals::stopped() {
-    return gSignal != 0;
-}
-int StopSignals::status() {
-    return 128 + gSignal;
-}
-
-WakePipe::WakePipe() {
-    if (::pipe2(mFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        mError = QString::fromLocal8Bit(std::strerror(errno));
-        mFds[0] = mFds[1] = -1;
-        return;
-    }
-    gWakeFd = mFds[1];
-}
-
-WakePipe::~WakePipe() {
-    if (mFds[0] < 0)
-        return;
-    gWakeFd = -1;
-    ::close(mFds[0]);
-    ::close(mFds[1]);
-}
-
-void WakePipe::drain() {
-    char drained[64];
-    while (::read(mFds[0], drained, sizeof drained) > 0) {
-    }
 }
 
 // ---- what the runs share -----------------------------------------------------------

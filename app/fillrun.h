@@ -1,56 +1,18 @@
 #pragma once
 // What a run of "veltrane fill" needs, one notice or a list alike: its words on
-// the terminal, a clean stop on SIGINT and SIGTERM, a private folder, the
-// template, and a notice put in place whole.
+// the terminal, a private folder, the template, and a notice put in place
+// whole; its clean stop on SIGINT and SIGTERM is in stopsignals.h.
 
+#include "app/stopsignals.h"
 #include "generate/fill.h"
 
 #include <QString>
 
-#include <csignal>
 #include <cstdio>
 
 namespace app::fill {
 
 void say(FILE* to, const QString& text);
-
-// SIGINT and SIGTERM ask for a clean stop while it lives: the work under way
-// is finished or dropped whole, never left half done. Calls under way are
-// restarted, not broken off.
-class StopSignals {
-  public:
-    explicit StopSignals(bool catchInterrupt = true);
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    static bool stopped();
-    static int status();
-
-  private:
-    struct sigaction mOldTerm {};
-    struct sigaction mOldInt {};
-};
-
-// A pipe written to on a stop signal while it lives, so a wait for workers
-// wakes up.
-class WakePipe {
-  public:
-    WakePipe();
-    ~WakePipe();
-    WakePipe(const WakePipe&) = delete;
-    WakePipe& operator=(const WakePipe&) = delete;
-
-    // "" when the pipe is there, else why not.
-    QString error() const { return mError; }
-    int readEnd() const { return mFds[0]; }
-    // Takes what the signals wrote, so the next wait sleeps again.
-    void drain();
-
-  private:
-    int mFds[2] = {-1, -1};
-    QString mError;
-};
 
 // A folder of this run's own under the system's temporary folder, so nothing
 // is shared with a window that runs meanwhile; removed with everything in it.

@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
+#include "app/stopsignals.h"
 #include "common/heap.h"
 #include "common/programend.h"
 
@@ -20,13 +21,14 @@ int main(int argc, char** argv) {
     if (const auto handedOver = app::handOverToRunningProgram())
         return *handedOver;
 
+    app::CloseOnStopSignals stopSignals;
     MainWindow* form = MainWindow::create();
     if (common::programEnded()) {
         app::stopAnsweringLaterStarts();
-        return common::programExitCode();
+        return stopSignals.exitStatus(common::programExitCode());
     }
     form->show();
     // Once the event loop is over, later starts are no longer answered
     // (they wait for the claim); the office's end may take a few seconds.
-    return QApplication::exec();
+    return stopSignals.exitStatus(QApplication::exec());
 }

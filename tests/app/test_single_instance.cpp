@@ -14,8 +14,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +86,8 @@ class Program {
         return mProcess.exitedNormally() ? mProcess.exitCode() : -2;
     }
     bool running() { return mProcess.running(); }
+    void signal(int sig) { ::kill(mProcess.processId(), sig); }
+    pid_t pid() const { return mProcess.processId(); }
     void kill() {
         mProcess.kill();
         mProcess.waitForFinished(10000);
@@ -281,6 +285,28 @@ class SingleInstanceTest : public QObject {
         Program program({{QStringLiteral("TEMP"), temp}});
         QVERIFY2(program.waitFor(kAnswering), qPrintable(program.output()));
         QCOMPARE(entries(temp), QStringList{QStringLiteral("amerrow12345678.doc")});
+    }
+
+    // A logout (SIGTERM), a closed terminal (SIGHUP) and Ctrl+C (SIGINT) end
+    // the program as closing its window does: its office ends with it and
+    // leaves no socket behind, and the shell hears which signal it was.
+    void aStopSignalEndsTheProgramAsItsCloseDoes() {
+        for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+            Program program({{QStringLiteral("TEMP"), sandbox(QStringLiteral("temp-signal"))}});
+            QVERIFY2(program.waitFor(kAnswering), qPrintable(program.output()));
+            const QStringList itsSockets{QStringLiteral("OSL_PIPE_%1_veltrane-office-%2-*")
+                                             .arg(::getuid())
+                                             .arg(program.pid())};
+            auto sockets = [&] {
+                return QDir(QStringLiteral("/tmp"))
+                    .entryList(itsSockets, QDir::AllEntries | QDir::System | QDir::Hidden);
+            };
+            // Its office is up and listening once the window has been shown.
+            QTRY_VERIFY_WITH_TIMEOUT(!sockets().isEmpty(), 60000);
+            program.signal(sig);
+            QCOMPARE(program.ended(), 128 + sig);
+            QCOMPARE(sockets(), QStringList());
+        }
     }
 
     // The window brought forward is the one the user sees: an open box, else

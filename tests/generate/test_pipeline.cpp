@@ -2,6 +2,7 @@
 // calls, the temporary files, the hand-over, and what failures leave behind.
 
 #include "app/mainwindow.h"
+#include "app/stopsignals.h"
 #include "common/files.h"
 #include "common/programend.h"
 #include "common/shell.h"
@@ -18,6 +19,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
+
+#include <csignal>
 
 using testsupport::MsgBoxRecorder;
 
@@ -313,6 +316,33 @@ class PipelineTest : public QObject {
         QCOMPARE(tempFiles(), QStringList());
         QVERIFY(PreviewWindow::loaded() == nullptr);
         QVERIFY(boxes.seen.isEmpty());
+    }
+
+    // A logout's SIGTERM in the middle of a generation: the generation runs to
+    // its end with nobody there to answer its error reports (the box that is
+    // up closes, later ones are not shown), then the preview closes as the
+    // user's close does, and its document goes with it.
+    void aStopSignalLetsTheGenerationEndThenClosesThePreview() {
+        app::CloseOnStopSignals stop;
+        ui::setMsgBoxHandler(nullptr); // real boxes, as a user meets them
+        word->failOn = QStringLiteral("Range.CopyAsPicture");
+        word->failTimes = 1;
+        word->onCall = [](const QString& line) {
+            if (line.startsWith(QStringLiteral("Range.CopyAsPicture")))
+                ::raise(SIGTERM);
+        };
+        generate();
+        QVERIFY(!form->mBusy);
+        PreviewWindow* preview = PreviewWindow::loaded();
+        QVERIFY(preview && preview->isVisible());
+        const QString doc = preview->mWordFile;
+        QVERIFY(QFile::exists(doc));
+        QTRY_VERIFY(common::programEnded());
+        QVERIFY(!QFile::exists(doc));
+        QCOMPARE(tempFiles(), QStringList());
+        QCOMPARE(word->liveInstances, 0);
+        QCOMPARE(stop.exitStatus(0), 128 + SIGTERM);
+        ui::setMsgBoxHandler(nullptr);
     }
 };
 
