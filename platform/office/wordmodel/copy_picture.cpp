@@ -38,8 +38,6 @@ constexpr qint64 kMaxPictureBytes = qint64(112) << 20;
 // Room kept for the note at the end (a few lines of text).
 constexpr int kEndNoteRoomPx = 400;
 
-Q_LOGGING_CATEGORY(lcPicture, "veltrane.office.picture")
-
 // The document's length as Writer has laid it out; 0 when it cannot be told.
 int documentPageCount(const Reference<css::text::XTextDocument>& doc) {
     try {

@@ -11,9 +11,9 @@
 
 namespace office {
 
-namespace {
+Q_LOGGING_CATEGORY(lcPicture, "veltrane.office.picture")
 
-Q_LOGGING_CATEGORY(lcRender, "veltrane.office.picture")
+namespace {
 
 // Below this a page renders in a few milliseconds: a thread is not worth it.
 constexpr qint64 kBandedFromPixels = qint64(1) << 20;
@@ -104,8 +104,8 @@ QImage PageRenderer::renderInBands(int index, double dpi) {
         top = page->renderToImage(dpi, dpi, 0, 0, width, half);
         lower.join();
     } catch (const std::system_error& e) {
-        qCWarning(lcRender) << "the page is rendered in one piece: no thread for its lower band:"
-                            << e.what();
+        qCWarning(lcPicture) << "the page is rendered in one piece: no thread for its lower band:"
+                             << e.what();
         return QImage();
     }
     return joined(top, bottom, width, height);

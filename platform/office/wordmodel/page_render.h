@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QLoggingCategory>
 
 #include <memory>
 
@@ -11,6 +12,9 @@ class Document;
 }
 
 namespace office {
+
+// What goes wrong with a page picture out of the user's sight.
+Q_DECLARE_LOGGING_CATEGORY(lcPicture)
 
 // Renders the pages of one PDF, anti-aliased on white paper. A page of a
 // million pixels or more is rendered as two bands at once where there are two
