@@ -22,6 +22,18 @@
 
 namespace common {
 
+namespace {
+// What a notice's picture at a common screen's resolution leaves free (a few
+// megabytes) stays for the next one, which then takes it without faulting a
+// page in. More than this (pictures at twice that, or a long document's)
+// goes back to the system.
+constexpr size_t kKeptFreeBytes = size_t(16) << 20;
+} // namespace
+
+size_t keptFreeHeapBytes() {
+    return kKeptFreeBytes;
+}
+
 void releaseFreedMemorySoon() {
     // Half a second after the last preview shown: the preview is on screen by
     // then, and trimming takes a few milliseconds that nobody waits for.
@@ -36,7 +48,8 @@ void releaseFreedMemorySoon() {
         timer->setInterval(500);
         QObject::connect(timer, &QTimer::timeout, [] {
 #ifdef __GLIBC__
-            malloc_trim(0);
+            if (mallinfo2().fordblks > kKeptFreeBytes)
+                malloc_trim(0);
 #endif
         });
     }

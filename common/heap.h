@@ -3,14 +3,18 @@
 
 #include <QByteArray>
 
+#include <cstddef>
+
 namespace common {
 
 // Page pictures pass through buffers of megabytes, and once they are freed
 // the allocator keeps that memory for itself: run after run the program would
 // hold tens of megabytes it does not use. Half a second after this was last
-// called (never on the way to a painted preview) what is free goes back to the
-// system.
+// called (never on the way to a painted preview), when more than
+// keptFreeHeapBytes() is free, what is free goes back to the system; less is
+// kept for the next notice's buffers.
 void releaseFreedMemorySoon();
+size_t keptFreeHeapBytes();
 
 // A new process's allocator gives each buffer of megabytes a mapping of its
 // own, faulted in page by page and unmapped again when freed, until it has

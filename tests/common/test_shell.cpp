@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <csignal>
 #include <memory>
+#include <utility>
+#include <vector>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -80,6 +82,41 @@ class ShellTest : public QObject {
         QImage page(1632, 2112, QImage::Format_RGB32); // Letter at 192 dpi
         page.fill(Qt::white);
         QCOMPARE(mappings(), before);
+#else
+        QSKIP("glibc's allocator only");
+#endif
+    }
+
+    // Half a second after a preview, the few megabytes a picture at a common
+    // screen's resolution leaves free stay for the next notice, which finds
+    // its pages there; several times that goes back to the system.
+    void freedPictureMemoryIsKeptUpToAFewMegabytes() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("a sanitizer's allocator stands in for glibc's, whose figures this reads");
+#elif defined(__GLIBC__)
+        common::readyAllocatorForPictures();
+        malloc_trim(0);
+        // Buffers of 4 MiB, freed together at the heap's top.
+        auto heapAfterRelease = [](int buffers) {
+            {
+                std::vector<QImage> pictures;
+                for (int i = 0; i < buffers; ++i) {
+                    pictures.emplace_back(1024, 1024, QImage::Format_RGB32);
+                    pictures.back().fill(Qt::white);
+                }
+            }
+            const struct mallinfo2 freed = mallinfo2();
+            common::releaseFreedMemorySoon();
+            QTest::qWait(800);
+            return std::pair{freed, mallinfo2()};
+        };
+        const auto [few, fewLater] = heapAfterRelease(2);
+        QVERIFY(few.fordblks >= size_t(8) << 20);
+        QCOMPARE(fewLater.arena, few.arena);
+        const auto [many, manyLater] = heapAfterRelease(8);
+        QVERIFY(many.fordblks > common::keptFreeHeapBytes());
+        QVERIFY2(manyLater.arena + common::keptFreeHeapBytes() < many.arena,
+                 qPrintable(QStringLiteral("%1 then %2").arg(many.arena).arg(manyLater.arena)));
 #else
         QSKIP("glibc's allocator only");
 #endif
