@@ -110,6 +110,7 @@ CloseOnStopSignals::CloseOnStopSignals() {
                   qPrintable(mWake.error()));
         return;
     }
+    mSignals.emplace(true, true);
     mNotifier = new QSocketNotifier(mWake.readEnd(), QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
         mWake.drain();

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <csignal>
+#include <optional>
 
 class QSocketNotifier;
 
@@ -69,8 +70,8 @@ class CloseOnStopSignals : public QObject {
   private:
     void closeWhenIdle();
 
-    StopSignals mSignals{true, true};
     WakePipe mWake;
+    std::optional<StopSignals> mSignals; // caught only where the pipe wakes the loop
     QSocketNotifier* mNotifier = nullptr;
 };
 
