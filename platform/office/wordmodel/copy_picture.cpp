@@ -25,7 +25,6 @@
 namespace office {
 
 namespace {
-constexpr double kDpi = kFullPictureDpi;
 constexpr double kPageGapInches = 0.25;
 // A picture of a warning letter needs a page or two, and each page costs about
 // 10 MB in every copy of the picture; a pasted book would make one of gigabytes,
@@ -89,7 +88,7 @@ QImage renderPage(PageRenderer& renderer, int index, double dpi) {
 // least one).
 QList<QImage> renderFirstPages(PageRenderer& renderer, double dpi) {
     const int gapPx = qRound(kPageGapInches * dpi);
-    const qint64 noteRoomPx = qRound(kEndNoteRoomPx / kDpi * dpi);
+    const qint64 noteRoomPx = qRound(kEndNoteRoomPx / kFullPictureDpi * dpi);
     QList<QImage> pages;
     int left = INT_MAX, right = INT_MIN; // the stacked picture's extent so far
     qint64 rows = 0;
@@ -143,7 +142,7 @@ QImage renderDocumentPicture(const Reference<css::uno::XComponentContext>& offic
     const double screenDpi = screenPictureDpi();
     QImage result = picture(screenDpi);
     if (!result.isNull()) {
-        const double dpi = sharpEnoughDpi(result.size(), screenDpi, kDpi);
+        const double dpi = sharpEnoughDpi(result.size(), screenDpi, kFullPictureDpi);
         if (dpi > screenDpi)
             result = picture(dpi);
     }

@@ -57,13 +57,13 @@ double screenPictureDpi();
 double sharpEnoughDpi(QSize pixels, double screenDpi, double fullDpi);
 
 // Fresh memory costs the first picture a page fault for every 4 KiB of each
-// page-sized buffer (a Letter page at the screen's resolution). Run on the GUI thread before the
-// first generation (the window up, nobody waiting), this takes the memory of two such buffers from
-// that thread's heap and writes to every page of it. Releasing it, when the
-// generation's first instance is created, gives it back to the heap, where
-// the pictures find it ready. Until then, or for a minute at most, the
-// program holds about 7 MB more (28 MB on a screen of twice the pixels). Both do nothing off the
-// GUI thread.
+// page-sized buffer (a Letter page at the screen's resolution). Run on the GUI
+// thread before the first generation (the window up, nobody waiting), this
+// takes the memory of two such buffers from that thread's heap and writes to
+// every page of it. Releasing it, when the generation's first instance is
+// created, gives it back to the heap, where the pictures find it ready. Until
+// then, or for a minute at most, the program holds about 7 MB more (28 MB on a
+// screen of twice the pixels). Both do nothing off the GUI thread.
 void readyPictureMemory();
 void releasePictureMemory();
 // What the end of a picture that leaves pages out says. totalPages is 0 when
